@@ -1,0 +1,74 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TCanSendList;
+class TLogger;
+struct TCanSettings;
+class TTarvenixTraceList;
+class TTarvenixTable;
+class TIniFile;
+class CAdapterCustom;
+
+// An adapter kind: its name and how to make an instance, usable without one.
+struct TAdapterKind {
+    const char* Name;
+    CAdapterCustom* (*Create)();
+};
+
+// The abstract CAN adapter through which the window reaches any hardware.
+// Accessors lend objects that belong to the adapter; the same channel always
+// gives the same object.
+class CAdapterCustom {
+public:
+    virtual ~CAdapterCustom() = default;
+    CAdapterCustom(const CAdapterCustom&) = delete;
+    CAdapterCustom& operator=(const CAdapterCustom&) = delete;
+
+    // Reason of the last failed Open; a successful Open leaves it unchanged.
+    std::string LastError;
+
+    virtual int32_t GetChannelCount() const = 0;
+    virtual TCanSendList* GetSendList(int32_t channel);
+    virtual TLogger* GetLogger(int32_t channel);
+    virtual TCanSettings* GetSettings(int32_t channel);
+    virtual TTarvenixTraceList* GetTrace(int32_t channel);
+    virtual TTarvenixTable* GetTable(int32_t channel);
+    virtual TTarvenixTable* GetReceiveTable(int32_t channel);
+    virtual void LoadAdapterSettings(TIniFile& ini, const std::string& section);
+    virtual void SaveAdapterSettings(TIniFile& ini, const std::string& section);
+    virtual bool Open(int32_t channel) = 0;
+    virtual void Close(int32_t channel) = 0;
+    virtual bool IsOpen(int32_t channel) const;
+    virtual bool IsAnyOpen() const;
+    virtual void GetSupportedRates(std::vector<int32_t>& rates) const;
+    // The kind of this instance (its name and factory function).
+    virtual const TAdapterKind& GetKind() const = 0;
+
+    std::string GetName() const { return GetKind().Name; }
+    bool IsMultiChannel() const { return GetChannelCount() > 1; }
+    void LoadSettings(const std::string& fileName);
+    void SaveSettings(const std::string& fileName);
+
+protected:
+    // The plain construction writes "CAdapterCustom.create" to the debug output.
+    CAdapterCustom();
+    // Construction that skips the debug text, for adapters that do not run the base one.
+    struct SilentCreate {};
+    explicit CAdapterCustom(SilentCreate) {}
+};
+
+// An adapter reached through one serial port: one channel and the port name.
+class CAdapterSerial : public CAdapterCustom {
+public:
+    // The serial port name, such as ttyUSB0, /dev/pts/3 or COM3.
+    std::string Port;
+
+    int32_t GetChannelCount() const override { return 1; }
+    void LoadAdapterSettings(TIniFile& ini, const std::string& section) override;
+    void SaveAdapterSettings(TIniFile& ini, const std::string& section) override;
+
+protected:
+    using CAdapterCustom::CAdapterCustom;
+};
