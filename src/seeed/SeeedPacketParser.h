@@ -1,0 +1,77 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "core/CanGeneral.h"
+#include "seeed/SeeedPacket.h"
+
+// The last 20 bytes received, oldest first from Start once full.
+class TSeeedPacketBuffer {
+public:
+    void Clear() { Start = Pos = Count = 0; }
+    // Stores the byte; returns whether 20 bytes are now held.
+    bool Put(uint8_t byte)
+    {
+        Ring[Pos] = byte;
+        if (++Pos == kSeeedPacketSize)
+            Pos = 0;
+        if (Count < kSeeedPacketSize)
+            ++Count;
+        if (Count >= kSeeedPacketSize)
+            Start = Pos;
+        return Count >= kSeeedPacketSize;
+    }
+    bool IsFull() const { return Count >= kSeeedPacketSize; }
+    // Byte `i` of the window, 0 being the oldest.
+    uint8_t At(int i) const
+    {
+        const int index = Start + i;
+        return Ring[index >= kSeeedPacketSize ? index - kSeeedPacketSize : index];
+    }
+    void CopyWindow(uint8_t* out) const;
+
+private:
+    uint8_t Ring[kSeeedPacketSize] = {};
+    int32_t Start = 0;
+    int32_t Pos = 0;
+    int32_t Count = 0; // saturates at 20: only "full or not" matters
+};
+
+// Finds the adapter's packets in its byte stream and decodes frame packets.
+// It tests the window of the last 20 bytes after every byte, so it falls back
+// into step by itself after lost or corrupted bytes. Nothing is allocated while
+// parsing.
+class TSeeedPacketParser {
+public:
+    using THandler = std::function<void(const TCanFrame&)>;
+
+    // Forgets any partial packet. Called before the reading thread starts.
+    void Reset() { Buffer.Clear(); }
+
+    // True when this byte completed a valid packet, which is then consumed.
+    bool PutByte(uint8_t byte)
+    {
+        if (!Buffer.Put(byte))
+            return false;
+        // Cheap header test first: almost every byte of a stream fails here.
+        if (Buffer.At(0) != kSeeedHeader0 || Buffer.At(1) != kSeeedHeader1)
+            return false;
+        return TryDecode();
+    }
+
+    // Installs, replaces or (with an empty handler) clears the frame handler.
+    // The handler runs on the feeding thread and gets the parser's own frame,
+    // valid during the call only. A replacement is never seen half-written,
+    // and once this returns no call of the old handler is still running.
+    void SetOnFrame(THandler handler);
+    void ClearOnFrame() { SetOnFrame(nullptr); }
+
+private:
+    bool TryDecode();
+
+    TSeeedPacketBuffer Buffer;
+    TCanFrame Frame;
+    std::mutex HandlerLock; // held for each handler call and each replacement
+    THandler OnFrame;
+};

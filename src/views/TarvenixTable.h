@@ -1,0 +1,84 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/CanGeneral.h"
+
+// One row of the receive table: the frames of one identifier, identifier
+// format and frame type.
+class TTarvenixTableItem {
+public:
+    TTarvenixTableItem(uint32_t id, bool standard, bool request);
+
+    // Row key: identifier shifted left by two, bit 0 set for a data frame,
+    // bit 1 set for an extended identifier.
+    static uint32_t MakeKey(uint32_t id, bool request, bool standard)
+    {
+        return (id << 2) | (request ? 0u : 1u) | (standard ? 0u : 2u);
+    }
+
+    void Update(const TCanFrame& frame);
+    // Data byte 0..7; 255 for any other index.
+    uint8_t DataByte(int index) const { return index >= 0 && index < 8 ? Data[index] : 0xFF; }
+
+    uint32_t Key;
+    uint32_t Id;
+    bool Request;
+    int32_t Count = 0;
+    int32_t Period = 0;  // smoothed interval in ms, never negative
+    int32_t Length = 0;  // latest length, at most 8
+    uint8_t Data[8] = {};
+    uint32_t LastTime = 0;
+    bool Standard;
+};
+
+// The receive table: rows sorted by key, fed by the reading thread while the
+// channel runs. No lock guards the rows: while the channel runs only the
+// reading thread touches them, and the window asks for a clear or rebuild
+// through the request flags, which the reading thread carries out.
+class TTarvenixTable {
+public:
+    using TRowChanged = std::function<void(const TTarvenixTableItem& row, int32_t index, bool isNew)>;
+    using TNotify = std::function<void()>;
+
+    void AddFrame(const TCanFrame& frame);
+    // The row with `key`, or none; `index` gets its position, the insertion
+    // position when a larger key exists, or -1 when the row would go last.
+    TTarvenixTableItem* Find(uint32_t key, int32_t& index) const;
+    int32_t Count() const { return static_cast<int32_t>(Items.size()); }
+    TTarvenixTableItem* Item(int32_t index) const;
+
+    void Clear();
+    void RequestClear() { ClearRequested.store(true); }
+    void Rebuild();
+    void RequestRebuild() { RebuildRequested.store(true); }
+    // Pending requests, rebuild first; the reading thread calls it between reads.
+    void ProcessRequests()
+    {
+        if (RebuildRequested.load(std::memory_order_relaxed) || ClearRequested.load(std::memory_order_relaxed))
+            ProcessPending();
+    }
+    bool IsClearRequested() const { return ClearRequested.load(); }
+    bool IsRebuildRequested() const { return RebuildRequested.load(); }
+
+    // Hooks may be attached or detached from any thread; once a setter
+    // returns, no call of the previous callback is still running.
+    void SetOnRowChanged(TRowChanged hook);
+    void SetOnCleared(TNotify hook);
+    void SetOnRebuild(TNotify hook);
+
+private:
+    void ProcessPending();
+
+    std::vector<std::unique_ptr<TTarvenixTableItem>> Items;
+    std::atomic<bool> ClearRequested{false};
+    std::atomic<bool> RebuildRequested{false};
+    std::mutex HookLock; // held for each notification and each hook change
+    TRowChanged OnRowChanged;
+    TNotify OnCleared;
+    TNotify OnRebuild;
+};
