@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need. Does nothing when
+# they are all present; uses sudo when not run as root.
+set -euo pipefail
+
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev libgl-dev)
+if [ "${TCM_GUI_TOOLS:-0}" = 1 ]; then
+  packages+=(xvfb xauth)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

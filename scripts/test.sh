@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite; exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+cd build
+ctest --output-on-failure -j2 --timeout 600
