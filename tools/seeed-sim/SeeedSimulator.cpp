@@ -1,0 +1,366 @@
+#include "SeeedSimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "platform/PseudoTerminal.h"
+#include "platform/Tick.h"
+#include "seeed/SeeedPacket.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+constexpr int kReadChunk = 4096;
+constexpr int kReadWaitMs = 20;          // how often the reader looks at its stop flag
+constexpr uint32_t kRetryAfterErrorMs = 3;  // no faster retries on a hung-up or failed master
+constexpr size_t kMaxBatch = 32 * 1024;     // bytes per write call
+constexpr size_t kMaxPendingOut = 1 << 20;  // echoes and injections waiting for the link
+constexpr auto kBurstPeriod = std::chrono::milliseconds(1);
+
+} // namespace
+
+const char* SimStateName(TSeeedSimulator::TState state)
+{
+    switch (state) {
+    case TSeeedSimulator::TState::Idle: return "idle";
+    case TSeeedSimulator::TState::Loopback: return "loopback";
+    case TSeeedSimulator::TState::Normal: return "normal";
+    }
+    return "?";
+}
+
+TSeeedSimulator::TSeeedSimulator(TSeeedSimOptions options) : Opts(std::move(options)), Generator(Opts) {}
+
+TSeeedSimulator::~TSeeedSimulator()
+{
+    Stop();
+}
+
+bool TSeeedSimulator::Start()
+{
+    if (Running.load()) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Error = "The simulator is already running";
+        return false;
+    }
+    auto pty = std::make_unique<tcm::TPseudoTerminal>();
+    if (!pty->Open()) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Error = "Cannot open a pseudo-terminal: " + pty->LastError();
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Path = pty->SlavePath();
+        Error.clear();
+        Mode = TState::Idle;
+        ++ModeEpoch;
+        PendingOut.clear();
+    }
+    Pty = std::move(pty);
+    Decoder.Reset();
+    Stopping.store(false);
+    Running.store(true);
+    Reader = std::thread([this] { ReadLoop(); });
+    Writer = std::thread([this] { WriteLoop(); });
+    return true;
+}
+
+void TSeeedSimulator::Stop()
+{
+    if (!Running.load())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping.store(true);
+    }
+    OutputReady.notify_all();
+    if (Reader.joinable())
+        Reader.join();
+    if (Writer.joinable())
+        Writer.join();
+    // Only now, with no thread using it, the master is closed.
+    Pty->Close();
+    Pty.reset();
+    Running.store(false);
+    Changed.notify_all();
+}
+
+std::string TSeeedSimulator::PortPath() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return Path;
+}
+
+std::string TSeeedSimulator::LastError() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return Error;
+}
+
+std::vector<TSeeedSimSettings> TSeeedSimulator::ReceivedSettings() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return SettingsHistory;
+}
+
+std::vector<TCanFrame> TSeeedSimulator::ReceivedFrames() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return FrameHistory;
+}
+
+std::vector<uint8_t> TSeeedSimulator::ReceivedBytes() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return ByteHistory;
+}
+
+void TSeeedSimulator::ClearHistory()
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    SettingsHistory.clear();
+    FrameHistory.clear();
+    ByteHistory.clear();
+    FramesSinceClear = 0;
+    SettingsSinceClear = 0;
+}
+
+TSeeedSimulator::TState TSeeedSimulator::State() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return Mode;
+}
+
+TSeeedSimulator::TCounters TSeeedSimulator::Counters() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return Count;
+}
+
+bool TSeeedSimulator::WaitFramesReceived(uint64_t count, uint32_t timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FramesSinceClear >= count; });
+}
+
+bool TSeeedSimulator::WaitSettingsReceived(uint64_t count, uint32_t timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return SettingsSinceClear >= count; });
+}
+
+bool TSeeedSimulator::WaitFramesSent(uint64_t count, uint32_t timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return Count.FramesSent >= count; });
+}
+
+void TSeeedSimulator::SendFrame(const TCanFrame& frame)
+{
+    const TSeeedPacketFrame packet(frame);
+    std::lock_guard<std::mutex> guard(Lock);
+    ++Count.FramesInjected;
+    QueueOutput(packet.Wire(), static_cast<size_t>(packet.Size()));
+}
+
+void TSeeedSimulator::SendRaw(const std::vector<uint8_t>& bytes)
+{
+    SendRaw(bytes.data(), bytes.size());
+}
+
+void TSeeedSimulator::SendRaw(const uint8_t* bytes, size_t size)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    QueueOutput(bytes, size);
+}
+
+void TSeeedSimulator::QueueOutput(const uint8_t* bytes, size_t size)
+{
+    // Nobody reading for a long time: keep the newest part of the queue bounded
+    // by dropping what does not fit.
+    const size_t room = kMaxPendingOut > PendingOut.size() ? kMaxPendingOut - PendingOut.size() : 0;
+    const size_t take = std::min(room, size);
+    PendingOut.insert(PendingOut.end(), bytes, bytes + take);
+    Count.OutputDropped += size - take;
+    OutputKick = true;
+    OutputReady.notify_all();
+}
+
+void TSeeedSimulator::ReadLoop()
+{
+    uint8_t buffer[kReadChunk];
+    while (!Stopping.load()) {
+        const int got = Pty->Read(buffer, sizeof buffer, kReadWaitMs);
+        if (got > 0) {
+            HandleBytes(buffer, static_cast<size_t>(got));
+        } else if (got < 0) {
+            // No slave open (the computer closed the port) reports a hang-up at
+            // once and for ever: wait a little instead of spinning.
+            tcm::SleepMs(kRetryAfterErrorMs);
+        }
+    }
+}
+
+void TSeeedSimulator::HandleBytes(const uint8_t* bytes, size_t size)
+{
+    // Decode under the lock, call the handlers after it, in arrival order.
+    struct TEvent {
+        TSeeedSimDecoder::TPacket Kind;
+        TSeeedSimSettings Settings;
+        TCanFrame Frame;
+        uint8_t Packet[kSeeedPacketSize];
+    };
+    std::vector<TEvent> events;
+    const uint32_t now = tcm::TickCount();
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Count.BytesReceived += size;
+        if (Opts.KeepHistory)
+            ByteHistory.insert(ByteHistory.end(), bytes, bytes + size);
+        for (size_t i = 0; i < size; ++i) {
+            const auto kind = Decoder.PutByte(bytes[i], now);
+            if (kind == TSeeedSimDecoder::TPacket::None)
+                continue;
+            TEvent event{};
+            event.Kind = kind;
+            std::memcpy(event.Packet, Decoder.Window(), kSeeedPacketSize);
+            switch (kind) {
+            case TSeeedSimDecoder::TPacket::Settings: {
+                const TSeeedSimSettings& s = Decoder.Settings();
+                event.Settings = s;
+                ++Count.SettingsReceived;
+                ++SettingsSinceClear;
+                if (Opts.KeepHistory)
+                    SettingsHistory.push_back(s);
+                Mode = s.Loopback() ? TState::Loopback : s.Normal() ? TState::Normal : TState::Idle;
+                ++ModeEpoch;
+                OutputReady.notify_all();
+                break;
+            }
+            case TSeeedSimDecoder::TPacket::Frame:
+                event.Frame = Decoder.Frame();
+                ++Count.FramesReceived;
+                ++FramesSinceClear;
+                if (Opts.KeepHistory)
+                    FrameHistory.push_back(event.Frame);
+                if (Mode == TState::Loopback && !Opts.Silent) {
+                    // The packet goes back exactly as it came, reserved byte included.
+                    ++Count.FramesEchoed;
+                    QueueOutput(Decoder.Window(), kSeeedPacketSize);
+                }
+                break;
+            case TSeeedSimDecoder::TPacket::Other:
+                ++Count.OtherPackets;
+                break;
+            case TSeeedSimDecoder::TPacket::None:
+                break;
+            }
+            if (OnSettings || OnFrame || OnOtherPacket)
+                events.push_back(event);
+        }
+    }
+    Changed.notify_all();
+    for (const TEvent& event : events) {
+        switch (event.Kind) {
+        case TSeeedSimDecoder::TPacket::Settings:
+            if (OnSettings)
+                OnSettings(event.Settings);
+            break;
+        case TSeeedSimDecoder::TPacket::Frame:
+            if (OnFrame)
+                OnFrame(event.Frame);
+            break;
+        case TSeeedSimDecoder::TPacket::Other:
+            if (OnOtherPacket)
+                OnOtherPacket(event.Packet);
+            break;
+        case TSeeedSimDecoder::TPacket::None:
+            break;
+        }
+    }
+}
+
+void TSeeedSimulator::WriteLoop()
+{
+    TLinkPacer pacer(Opts.Baud / 10, Opts.Silent ? 0.0 : Opts.FramesPerSecond);
+    std::vector<uint8_t> batch;
+    batch.reserve(kMaxBatch + 2 * kSeeedPacketSize + 16);
+    std::unique_lock<std::mutex> lock(Lock);
+    uint64_t seenEpoch = ModeEpoch;
+    pacer.ResetBudget(TClock::now());
+    while (!Stopping.load()) {
+        const auto now = TClock::now();
+        if (seenEpoch != ModeEpoch) {
+            seenEpoch = ModeEpoch;
+            if (Mode == TState::Normal)
+                pacer.StartSchedule(now);
+            else
+                pacer.StopSchedule();
+        }
+        OutputKick = false;
+        pacer.Advance(now);
+
+        // Echoes and injected bytes first, in the order they were queued.
+        batch.clear();
+        if (!PendingOut.empty() && pacer.HasBudget()) {
+            size_t n = std::min(PendingOut.size(), kMaxBatch);
+            if (!pacer.Unlimited())
+                n = std::min(n, static_cast<size_t>(std::ceil(pacer.Budget())));
+            batch.assign(PendingOut.begin(), PendingOut.begin() + static_cast<std::ptrdiff_t>(n));
+            PendingOut.erase(PendingOut.begin(), PendingOut.begin() + static_cast<std::ptrdiff_t>(n));
+            pacer.Spend(n);
+        }
+        // Then the bus frames that have fallen due, as far as the link allows.
+        uint64_t frames = 0;
+        while (pacer.FramesDue() > 0 && pacer.HasBudget() && batch.size() < kMaxBatch) {
+            const size_t before = batch.size();
+            Generator.AppendGarbage(batch);
+            Count.GarbageBytes += batch.size() - before;
+            const TSeeedPacketFrame packet(Generator.Next());
+            batch.insert(batch.end(), packet.Wire(), packet.Wire() + packet.Size());
+            pacer.Spend(batch.size() - before);
+            pacer.TakeFrame();
+            ++frames;
+        }
+        Count.FramesGenerated += frames;
+        Count.FramesOverrun = pacer.FramesOverrun();
+
+        bool failed = false;
+        if (!batch.empty()) {
+            lock.unlock();
+            const int error = Pty->Write(batch.data(), batch.size());
+            lock.lock();
+            if (error == 0) {
+                Count.BytesWritten += batch.size();
+                Count.FramesSent += frames;
+            } else {
+                ++Count.WriteFailures;
+                failed = true;
+            }
+            Changed.notify_all();
+            // More may be waiting already (a large queue, an unlimited link).
+            if (!failed && (pacer.FramesDue() > 0 || !PendingOut.empty()) && pacer.HasBudget())
+                continue;
+        }
+
+        // Sleep until the next burst: at least a millisecond, so that output goes
+        // in bursts; without a schedule or anything waiting, until woken.
+        auto wake = TClock::time_point::max();
+        if (failed || !PendingOut.empty() || pacer.FramesDue() > 0)
+            wake = now + kBurstPeriod;
+        else if (pacer.NextDue() != TClock::time_point::max())
+            wake = std::max(pacer.NextDue(), now + kBurstPeriod);
+        const auto woken = [&] { return Stopping.load() || seenEpoch != ModeEpoch || (OutputKick && !failed); };
+        if (wake == TClock::time_point::max())
+            OutputReady.wait(lock, woken);
+        else
+            OutputReady.wait_until(lock, wake, woken);
+    }
+}

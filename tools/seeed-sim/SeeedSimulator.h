@@ -1,0 +1,144 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SeeedSimOptions.h"
+#include "SimDecoder.h"
+#include "TrafficGenerator.h"
+#include "core/CanGeneral.h"
+
+namespace tcm {
+class TPseudoTerminal;
+}
+
+// A simulated Seeed USB-CAN adapter on a pseudo-terminal. The computer opens the
+// slave side (PortPath) as its serial port; the simulator answers on the master side
+// as the adapter does: before any settings-and-start packet it is idle; in loopback
+// mode (0x03) it sends every frame packet back unchanged; in normal mode (0x00) it
+// reports generated bus traffic at the configured rate. It answers nothing else.
+//
+// Two threads run while started: a reader of what the computer writes and a writer
+// that paces all output to the link's byte rate in bursts about every millisecond.
+// Every observation function is thread-safe.
+class TSeeedSimulator {
+public:
+    enum class TState {
+        Idle,      // no settings packet yet, or one with a working mode the adapter does not know
+        Loopback,  // echoes frames
+        Normal,    // reports bus traffic
+    };
+
+    struct TCounters {
+        uint64_t SettingsReceived = 0;
+        uint64_t FramesReceived = 0;   // frame packets from the computer
+        uint64_t OtherPackets = 0;     // valid packets of another type from the computer
+        uint64_t BytesReceived = 0;
+        uint64_t FramesGenerated = 0;  // bus frames given a sequence number and handed to the link
+        uint64_t FramesSent = 0;       // of those, written without error
+        uint64_t FramesOverrun = 0;    // bus frames dropped because the link could not keep up
+        uint64_t FramesEchoed = 0;     // loopback echoes queued
+        uint64_t FramesInjected = 0;   // SendFrame calls
+        uint64_t GarbageBytes = 0;     // garbage written before generated packets
+        uint64_t BytesWritten = 0;     // everything written without error
+        uint64_t WriteFailures = 0;    // write calls that failed (nobody reading, device gone)
+        uint64_t OutputDropped = 0;    // queued bytes dropped because the output queue overflowed
+    };
+
+    using TSettingsHandler = std::function<void(const TSeeedSimSettings&)>;
+    using TFrameHandler = std::function<void(const TCanFrame&)>;
+    using TPacketHandler = std::function<void(const uint8_t* packet)>;
+
+    explicit TSeeedSimulator(TSeeedSimOptions options = {});
+    ~TSeeedSimulator();
+    TSeeedSimulator(const TSeeedSimulator&) = delete;
+    TSeeedSimulator& operator=(const TSeeedSimulator&) = delete;
+
+    // Opens a new pseudo-terminal and starts the threads. The adapter starts idle.
+    // False with LastError() when no pseudo-terminal can be had or when running.
+    bool Start();
+    // Stops the threads and closes the master side; an open slave sees a hang-up,
+    // as when the adapter is unplugged. History and counters stay readable.
+    void Stop();
+    // The adapter disappearing: the same as Stop, named for the tests that use it.
+    void Unplug() { Stop(); }
+    bool IsRunning() const { return Running.load(); }
+
+    // The slave side's path, such as /dev/pts/3; empty before Start.
+    std::string PortPath() const;
+    std::string LastError() const;
+    const TSeeedSimOptions& Options() const { return Opts; }
+
+    // Handlers called on the reader thread for everything the computer sends, in
+    // order, without any lock of the simulator held. Set them before Start.
+    void SetOnSettings(TSettingsHandler handler) { OnSettings = std::move(handler); }
+    void SetOnFrame(TFrameHandler handler) { OnFrame = std::move(handler); }
+    void SetOnOtherPacket(TPacketHandler handler) { OnOtherPacket = std::move(handler); }
+
+    // What the computer sent (kept when Options().KeepHistory), in order of arrival.
+    std::vector<TSeeedSimSettings> ReceivedSettings() const;
+    std::vector<TCanFrame> ReceivedFrames() const;
+    std::vector<uint8_t> ReceivedBytes() const;
+    void ClearHistory();
+
+    TState State() const;
+    TCounters Counters() const;
+
+    // Wait until at least `count` frame packets (settings packets) have arrived
+    // since construction or the last ClearHistory, or until at least `count`
+    // generated frames have been written in all; false on time-out.
+    bool WaitFramesReceived(uint64_t count, uint32_t timeoutMs) const;
+    bool WaitSettingsReceived(uint64_t count, uint32_t timeoutMs) const;
+    bool WaitFramesSent(uint64_t count, uint32_t timeoutMs) const;
+
+    // Injection: a frame packet or raw bytes written after the output already queued,
+    // through the same paced link, whatever the mode and even when silent.
+    void SendFrame(const TCanFrame& frame);
+    void SendRaw(const std::vector<uint8_t>& bytes);
+    void SendRaw(const uint8_t* bytes, size_t size);
+
+private:
+    void ReadLoop();
+    void WriteLoop();
+    void HandleBytes(const uint8_t* bytes, size_t size);
+    void QueueOutput(const uint8_t* bytes, size_t size);  // Lock held
+
+    TSeeedSimOptions Opts;
+    std::unique_ptr<tcm::TPseudoTerminal> Pty;
+    std::thread Reader;
+    std::thread Writer;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> Stopping{false};
+
+    TSettingsHandler OnSettings;
+    TFrameHandler OnFrame;
+    TPacketHandler OnOtherPacket;
+
+    // Only the reader thread touches the decoder.
+    TSeeedSimDecoder Decoder;
+
+    mutable std::mutex Lock;  // everything below
+    mutable std::condition_variable Changed;  // history or counters changed
+    std::condition_variable OutputReady;      // output queued, mode changed or stopping
+    std::string Path;
+    std::string Error;
+    TState Mode = TState::Idle;
+    uint64_t ModeEpoch = 0;  // counts settings packets, so the writer sees every restart
+    bool OutputKick = false; // output queued since the writer last looked
+    std::vector<uint8_t> PendingOut;
+    std::vector<TSeeedSimSettings> SettingsHistory;
+    std::vector<TCanFrame> FrameHistory;
+    std::vector<uint8_t> ByteHistory;
+    uint64_t FramesSinceClear = 0;
+    uint64_t SettingsSinceClear = 0;
+    TCounters Count;
+    TTrafficGenerator Generator;  // writer thread only, but created here
+};
+
+const char* SimStateName(TSeeedSimulator::TState state);
