@@ -1,0 +1,262 @@
+#include "transmit/CanSendList.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "platform/FileReplace.h"
+#include "platform/ProgramDir.h"
+
+namespace {
+
+struct TFileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+[[noreturn]] void ThrowReadError(int error, const std::string& path)
+{
+    throw std::system_error(error != 0 ? error : EIO, std::generic_category(),
+                            "Cannot read the transmit list file " + path);
+}
+
+} // namespace
+
+TCanSendList::TCanSendList() = default;
+
+TCanSendList::~TCanSendList()
+{
+    if (Persistent) {
+        // A destructor must not throw: the owner learns of a failed save through
+        // OnSaveError instead.
+        std::string failure;
+        try {
+            SaveToFile();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "Cannot write the transmit list file";
+        }
+        if (!failure.empty()) {
+            try {
+                if (OnSaveError)
+                    OnSaveError(failure);
+                else
+                    std::fprintf(stderr, "%s\n", failure.c_str());
+            } catch (...) {
+                // Nothing more can be done for the text here.
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(Mutex);
+    Items.clear();
+}
+
+int32_t TCanSendList::Count() const
+{
+    return static_cast<int32_t>(Items.size());
+}
+
+TCanSendItem* TCanSendList::GetItem(int32_t index) const
+{
+    if (index < 0 || index >= Count())
+        return nullptr;
+    return Items[static_cast<size_t>(index)].get();
+}
+
+void TCanSendList::Add(TCanSendItem* item)
+{
+    Add(std::unique_ptr<TCanSendItem>(item));
+}
+
+void TCanSendList::Add(std::unique_ptr<TCanSendItem> item)
+{
+    if (!item)
+        return;
+    std::lock_guard<std::mutex> guard(Mutex);
+    item->OnSend = OnSend;
+    Items.push_back(std::move(item));
+}
+
+void TCanSendList::Delete(int32_t index)
+{
+    std::unique_ptr<TCanSendItem> removed;
+    {
+        std::lock_guard<std::mutex> guard(Mutex);
+        if (index < 0 || index >= Count())
+            return;
+        const auto at = Items.begin() + index;
+        removed = std::move(*at);
+        Items.erase(at);
+    }
+    // No scan can reach the item any more; it is destroyed outside the lock.
+}
+
+bool TCanSendList::MoveUp(int32_t index)
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    if (index < 1 || index >= Count())
+        return false;
+    std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) - 1]);
+    return true;
+}
+
+bool TCanSendList::MoveDown(int32_t index)
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    if (index < 0 || index >= Count() - 1)
+        return false;
+    std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) + 1]);
+    return true;
+}
+
+void TCanSendList::ResetCounters()
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    for (const auto& item : Items)
+        item->ResetCount();
+}
+
+void TCanSendList::SetStandard(bool flag)
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    Standard = flag;
+    for (const auto& item : Items)
+        item->Frame.Standard = flag;
+}
+
+void TCanSendList::SetOnSend(std::function<void(const TCanFrame&)> handler)
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    OnSend = std::move(handler);
+    for (const auto& item : Items)
+        item->OnSend = OnSend;
+}
+
+void TCanSendList::SendOnRequest()
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    for (const auto& item : Items) {
+        if (item->SendType == cstOnRequest && item->Active)
+            item->Send();
+    }
+}
+
+void TCanSendList::SendPeriodic(uint32_t now)
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    for (const auto& item : Items) {
+        if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
+            continue;
+        const uint32_t elapsed = now - item->LastSendTime;
+        if (elapsed >= static_cast<uint32_t>(item->Period))
+            item->Send();
+    }
+}
+
+std::string TCanSendList::GetFileName() const
+{
+    if (!FileOverride.empty())
+        return FileOverride;
+    return tcm::ProgramDir() + "trans_list_" + NameSuffix + ".dat";
+}
+
+void TCanSendList::SetFileName(const std::string& path)
+{
+    FileOverride = path;
+}
+
+void TCanSendList::SetPersistent(bool persistent)
+{
+    Persistent = persistent;
+}
+
+bool TCanSendList::IsPersistent() const
+{
+    return Persistent;
+}
+
+void TCanSendList::LoadFromFile()
+{
+    if (Persistent)
+        LoadFrom(GetFileName(), false);
+}
+
+void TCanSendList::LoadFromFileName(const std::string& path)
+{
+    LoadFrom(path, true);
+}
+
+void TCanSendList::LoadFrom(const std::string& path, bool missingIsError)
+{
+    errno = 0;
+    std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        const int error = errno;
+        if (error == ENOENT && !missingIsError)
+            return;
+        ThrowReadError(error, path);
+    }
+
+    const auto takeLine = [this](std::string& line) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            return;
+        auto item = std::make_unique<TCanSendItem>();
+        if (item->LoadFromString(line))
+            Add(std::move(item));
+    };
+
+    // Complete lines are taken as they arrive, so the items read before a read
+    // failure stay in the list.
+    std::string pending;
+    char buffer[16384];
+    for (;;) {
+        errno = 0;
+        const size_t n = std::fread(buffer, 1, sizeof(buffer), file.get());
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n') {
+                pending.append(buffer + start, i - start);
+                takeLine(pending);
+                pending.clear();
+                start = i + 1;
+            }
+        }
+        pending.append(buffer + start, n - start);
+        if (n < sizeof(buffer)) {
+            if (std::ferror(file.get()))
+                ThrowReadError(errno, path);
+            break;
+        }
+    }
+    // The last line may lack its line end.
+    takeLine(pending);
+}
+
+void TCanSendList::SaveToFile()
+{
+    if (!Persistent)
+        return;
+    std::string content;
+    {
+        std::lock_guard<std::mutex> guard(Mutex);
+        content.reserve(Items.size() * 40);
+        for (const auto& item : Items) {
+            content += item->SaveToString();
+            content += "\r\n";
+        }
+    }
+    const std::string path = GetFileName();
+    try {
+        tcm::ReplaceFileContents(path, content);
+    } catch (const std::system_error& e) {
+        throw std::system_error(e.code(), "Cannot write the transmit list file " + path);
+    }
+}
+
+void TCanSendList::SetOnSaveError(std::function<void(const std::string&)> handler)
+{
+    OnSaveError = std::move(handler);
+}

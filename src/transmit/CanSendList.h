@@ -1,0 +1,116 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "transmit/CanSend.h"
+
+// The transmit list of one channel: an ordered, owning sequence of items that
+// the window edits, the periodic thread scans for due Periodic items and the
+// receive path scans for OnRequest answers. The list hands every item the
+// channel's send handler, applies the channel's identifier mode to every frame
+// and keeps itself in a text file, one item record per line.
+//
+// Threads and the lock (a plain std::mutex, reached through Lock()):
+// - SendPeriodic and SendOnRequest hold the lock for their whole walk, and call
+//   the items' OnSend and OnCountChanged with it held. Those handlers must only
+//   queue or post: they must never take this lock or wait for the window's thread.
+// - Add, Delete, MoveUp, MoveDown, ResetCounters, SetStandard, SetOnSend and the
+//   building of the saved text take the lock themselves, so a scan never sees a
+//   half-changed sequence and never uses a destroyed item. Do not call them while
+//   holding Lock().
+// - Count and GetItem take no lock: they are for the thread that edits the list
+//   (the window's thread, the only one that changes the sequence), and may be
+//   called while holding Lock().
+// - Changing an item in place (the item dialog) while scans may run: hold
+//   Lock() for the change, e.g. `std::lock_guard guard(list.Lock());`.
+// - Reading an item's Count or LastSendTime from another thread than the
+//   sending ones also needs Lock(); the OnCountChanged value needs none.
+//
+// Input/output errors: LoadFromFile, LoadFromFileName and SaveToFile throw
+// std::system_error carrying the operating system's error number (code()), with
+// a text naming the file, such as
+//   "Cannot write the transmit list file /opt/tcm/trans_list_seed.dat: Permission denied".
+// The save made by the destructor never throws: its text goes to the handler
+// given to SetOnSaveError (or to standard error when none is set).
+class TCanSendList {
+public:
+    TCanSendList();
+    // Saves to the file (when persistent), then destroys the items.
+    ~TCanSendList();
+    TCanSendList(const TCanSendList&) = delete;
+    TCanSendList& operator=(const TCanSendList&) = delete;
+
+    int32_t Count() const;
+    // The item at `index`, or nullptr when the index is out of range. Lent.
+    TCanSendItem* GetItem(int32_t index) const;
+
+    // Appends the item, taking ownership, and gives it the list's OnSend.
+    // A null item is ignored.
+    void Add(TCanSendItem* item);
+    void Add(std::unique_ptr<TCanSendItem> item);
+    // Removes and destroys the item at `index`; waits for a running scan.
+    // An index out of range changes nothing.
+    void Delete(int32_t index);
+    // Swap the item with its neighbour; false (and no change) at the edge.
+    bool MoveUp(int32_t index);
+    bool MoveDown(int32_t index);
+    // ResetCount on every item in order (each one notifies).
+    void ResetCounters();
+    // Standard := flag and Frame.Standard of every item := flag.
+    void SetStandard(bool flag);
+    // The channel's send handler; every item in the list gets it, now and on Add.
+    void SetOnSend(std::function<void(const TCanFrame&)> handler);
+
+    // Answers one received remote frame: every active OnRequest item, in order.
+    void SendOnRequest();
+    // Sends every active Periodic item whose Period has elapsed at tick count
+    // `now` (now - LastSendTime in unsigned 32-bit arithmetic, so the tick
+    // count's wrap-around is harmless), in order.
+    void SendPeriodic(uint32_t now);
+
+    // The part of the default file name between "trans_list_" and ".dat".
+    std::string NameSuffix;
+    // The value last given to SetStandard; read it, set it through SetStandard.
+    bool Standard = false;
+
+    // The file: the path given to SetFileName, or else the program's directory
+    // + "trans_list_" + NameSuffix + ".dat".
+    std::string GetFileName() const;
+    // Overrides GetFileName(); an empty path restores the default place.
+    void SetFileName(const std::string& path);
+    // A list that is not persistent has no file: LoadFromFile, SaveToFile and
+    // the save on destruction do nothing. Lists are persistent from creation.
+    void SetPersistent(bool persistent);
+    bool IsPersistent() const;
+
+    // Appends the items of the file; a missing file is no error and changes
+    // nothing. Empty lines are skipped, rejected records dropped silently; lines
+    // may end in CR LF or LF. On a read failure the items read so far stay.
+    void LoadFromFile();
+    // The same for a file named by the caller, whatever the list's own file and
+    // persistence; here a missing file is an error.
+    void LoadFromFileName(const std::string& path);
+    // Replaces the file with every item's record followed by CR LF, in one step:
+    // a failure or a crash leaves the old file or the new one, never a part.
+    void SaveToFile();
+
+    // The list's lock, for changing an item in place while scans may run.
+    std::mutex& Lock() { return Mutex; }
+
+    // Receives the text of a failed save during destruction, for the owner to show.
+    void SetOnSaveError(std::function<void(const std::string&)> handler);
+
+private:
+    void LoadFrom(const std::string& path, bool missingIsError);
+
+    std::vector<std::unique_ptr<TCanSendItem>> Items;
+    std::function<void(const TCanFrame&)> OnSend;
+    mutable std::mutex Mutex;
+    std::string FileOverride;
+    bool Persistent = true;
+    std::function<void(const std::string&)> OnSaveError;
+};
