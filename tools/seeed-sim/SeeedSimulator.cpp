@@ -293,7 +293,9 @@ void TSeeedSimulator::WriteLoop()
     std::vector<uint8_t> batch;
     batch.reserve(kMaxBatch + 2 * kSeeedPacketSize + 16);
     std::unique_lock<std::mutex> lock(Lock);
-    uint64_t seenEpoch = ModeEpoch;
+    // The computer may have sent settings before this thread got here: look at
+    // the mode in the first round whatever the epoch.
+    uint64_t seenEpoch = ~ModeEpoch;
     pacer.ResetBudget(TClock::now());
     while (!Stopping.load()) {
         const auto now = TClock::now();

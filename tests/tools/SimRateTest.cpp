@@ -1,0 +1,84 @@
+// How fast the simulated adapter can report traffic, and that its link limit holds.
+// The figures are printed; what is asserted holds whatever the machine's load: the
+// limiter never lets more through than the link carries, and nothing that is sent
+// is lost or reordered.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "SeeedSimulator.h"
+#include "TestPort.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+struct TRun {
+    size_t Frames = 0;
+    double Seconds = 0;
+    TSeeedSimulator::TCounters Counters;
+};
+
+// Switches the simulator to normal mode and reads everything for `seconds`.
+TRun Measure(TSeeedSimulator& sim, double seconds)
+{
+    TTestPort port(sim.PortPath());
+    EXPECT_TRUE(port.IsOpen());
+    TReceivedStream in;
+    in.Frames.reserve(4000000);
+    const auto start = TClock::now();
+    EXPECT_TRUE(port.Write(TSeeedPacketSetAndStart({1000000, false}, kSeeedModeNormal)));
+    const auto end = start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+    while (TClock::now() < end)
+        in.ReadFor(port, 10);
+    TRun run;
+    run.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
+    run.Frames = in.Frames.size();
+    run.Counters = sim.Counters();
+    for (size_t i = 0; i < in.Frames.size(); ++i) {
+        uint32_t seq = 0;
+        EXPECT_TRUE(TTrafficGenerator::SequenceOf(in.Frames[i], seq));
+        if (seq != i) {
+            ADD_FAILURE() << "frame " << i << " carries sequence number " << seq;
+            break;
+        }
+    }
+    return run;
+}
+
+TEST(SeeedSimRate, LinkLimitOfTwoMegabaudHoldsNearTenThousandFramesPerSecond)
+{
+    TSeeedSimOptions o;
+    o.FramesPerSecond = 1e6; // far more than the link carries
+    o.Baud = 2000000;
+    TSeeedSimulator sim(o);
+    ASSERT_TRUE(sim.Start());
+    const TRun run = Measure(sim, 2.0);
+    const double rate = static_cast<double>(run.Frames) / run.Seconds;
+    std::printf("limited to 2000000 baud: %zu frames in %.3f s = %.0f frames/s (link: 10000), overrun %llu\n",
+                run.Frames, run.Seconds, rate, static_cast<unsigned long long>(run.Counters.FramesOverrun));
+    RecordProperty("limited_frames_per_second", static_cast<int>(rate));
+    // Never more than the link's 10,000 packets a second plus the 20 ms burst
+    // allowance it starts with (200 packets) and one packet of overdraft.
+    EXPECT_LE(static_cast<double>(run.Frames), 10000.0 * run.Seconds + 201.0);
+    EXPECT_GT(run.Counters.FramesOverrun, 0u);
+}
+
+TEST(SeeedSimRate, UnlimitedRateIsAsFastAsTheTerminalIsRead)
+{
+    TSeeedSimOptions o;
+    o.FramesPerSecond = 1e8;
+    o.Baud = 0;
+    TSeeedSimulator sim(o);
+    ASSERT_TRUE(sim.Start());
+    const TRun run = Measure(sim, 2.0);
+    const double rate = static_cast<double>(run.Frames) / run.Seconds;
+    std::printf("unlimited: %zu frames in %.3f s = %.0f frames/s (%.1f MB/s), write failures %llu\n", run.Frames,
+                run.Seconds, rate, rate * 20 / 1e6, static_cast<unsigned long long>(run.Counters.WriteFailures));
+    RecordProperty("unlimited_frames_per_second", static_cast<int>(rate));
+    EXPECT_GT(run.Frames, 0u);
+    EXPECT_EQ(run.Counters.WriteFailures, 0u);
+}
+
+} // namespace

@@ -1,0 +1,287 @@
+// The simulated adapter in-process, over real pseudo-terminals.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "SeeedSimulator.h"
+#include "TestPort.h"
+#include "platform/Tick.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+const TCanSettings kStd250{250000, false};
+
+TCanFrame Probe()
+{
+    TCanFrame f;
+    f.Id = 0x7A5;
+    f.Standard = true;
+    f.Length = 8;
+    return f;
+}
+
+// Checks that the frames are generated ones numbered first, first + 1, ...
+void ExpectContiguous(const std::vector<TCanFrame>& frames, const TTrafficGenerator& slots, uint32_t first)
+{
+    for (size_t i = 0; i < frames.size(); ++i) {
+        uint32_t seq = 0;
+        ASSERT_TRUE(TTrafficGenerator::SequenceOf(frames[i], seq)) << "frame " << i;
+        ASSERT_EQ(seq, first + i) << "frame " << i;
+        ASSERT_EQ(frames[i].Id, slots.SlotOf(seq).Id) << "frame " << i;
+        ASSERT_EQ(frames[i].Standard, slots.SlotOf(seq).Standard) << "frame " << i;
+    }
+}
+
+TEST(SeeedSimulator, LoopbackEchoesEveryFrameByteForByte)
+{
+    TSeeedSimOptions o;
+    o.FramesPerSecond = 1000; // no traffic in loopback mode, whatever the rate
+    TSeeedSimulator sim(o);
+    ASSERT_TRUE(sim.Start()) << sim.LastError();
+    EXPECT_EQ(sim.PortPath().rfind("/dev/pts/", 0), 0u) << sim.PortPath();
+    TTestPort port(sim.PortPath());
+    ASSERT_TRUE(port.IsOpen());
+
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
+    const auto probe = WireBytes(TSeeedPacketFrame(Probe()));
+    ASSERT_TRUE(port.Write(probe));
+    EXPECT_EQ(port.ReadExactly(20, 2000), probe);
+
+    // An echo is the packet as it came, reserved byte included; two packets
+    // written in one go come back as two echoes in order.
+    auto odd = WireBytes(TSeeedPacketFrame(TCanFrame{0x1FFFFFFF, 15, {1, 2, 3, 4, 5, 6, 7, 8}, true, false, 0}));
+    odd[18] = 0x5A;
+    odd[19] = SeeedChecksum(&odd[2]);
+    std::vector<uint8_t> two = odd;
+    two.insert(two.end(), probe.begin(), probe.end());
+    ASSERT_TRUE(port.Write(two));
+    EXPECT_EQ(port.ReadExactly(40, 2000), two);
+
+    ASSERT_TRUE(sim.WaitFramesReceived(3, 2000));
+    const auto frames = sim.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1].Id, 0x1FFFFFFFu);
+    EXPECT_TRUE(frames[1].Request);
+    EXPECT_EQ(frames[1].Length, 15);
+    EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Loopback);
+    EXPECT_EQ(sim.Counters().FramesEchoed, 3u);
+
+    // Nothing else comes: loopback generates no traffic.
+    std::vector<uint8_t> more;
+    EXPECT_EQ(port.ReadSome(more, 200), 0);
+    EXPECT_EQ(sim.Counters().FramesGenerated, 0u);
+    EXPECT_EQ(sim.ReceivedBytes().size(), 20u + 20u + 40u);
+}
+
+TEST(SeeedSimulator, IdleBeforeSettingsAndSilentNeverAnswer)
+{
+    {
+        TSeeedSimOptions o;
+        o.FramesPerSecond = 1000;
+        TSeeedSimulator sim(o);
+        ASSERT_TRUE(sim.Start());
+        TTestPort port(sim.PortPath());
+        ASSERT_TRUE(port.Write(TSeeedPacketFrame(Probe())));
+        ASSERT_TRUE(sim.WaitFramesReceived(1, 2000));
+        std::vector<uint8_t> got;
+        EXPECT_EQ(port.ReadSome(got, 200), 0) << "an adapter without settings answered";
+        EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Idle);
+    }
+    {
+        TSeeedSimOptions o;
+        o.Silent = true;
+        o.FramesPerSecond = 1000;
+        TSeeedSimulator sim(o);
+        ASSERT_TRUE(sim.Start());
+        TTestPort port(sim.PortPath());
+        ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
+        ASSERT_TRUE(port.Write(TSeeedPacketFrame(Probe())));
+        ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeNormal)));
+        ASSERT_TRUE(sim.WaitSettingsReceived(2, 2000));
+        std::vector<uint8_t> got;
+        EXPECT_EQ(port.ReadSome(got, 300), 0) << "a silent adapter answered";
+        // It still heard everything.
+        EXPECT_EQ(sim.ReceivedFrames().size(), 1u);
+        EXPECT_EQ(sim.ReceivedSettings().size(), 2u);
+        EXPECT_EQ(sim.Counters().FramesGenerated, 0u);
+        EXPECT_EQ(sim.Counters().FramesEchoed, 0u);
+    }
+}
+
+TEST(SeeedSimulator, SettingsAreDecodedAndRecordedInOrder)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TTestPort port(sim.PortPath());
+    const uint32_t before = tcm::TickCount();
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart({250000, true}, kSeeedModeLoopback)));
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart({1000000, false}, kSeeedModeNormal)));
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart({40000, true}, kSeeedModeNormal)));
+    ASSERT_TRUE(sim.WaitSettingsReceived(3, 2000));
+    const uint32_t after = tcm::TickCount();
+    const auto s = sim.ReceivedSettings();
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0].Rate, 250000);
+    EXPECT_TRUE(s[0].Extended);
+    EXPECT_TRUE(s[0].Loopback());
+    EXPECT_EQ(s[1].Rate, 1000000);
+    EXPECT_FALSE(s[1].Extended);
+    EXPECT_TRUE(s[1].Normal());
+    EXPECT_EQ(s[2].Rate, 0); // 40000 is not an adapter rate: speed code 0
+    EXPECT_EQ(s[2].SpeedCode, 0);
+    for (const auto& one : s) {
+        EXPECT_LE(one.Time - before, after - before);
+    }
+    EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Normal);
+    EXPECT_EQ(sim.ReceivedBytes().size(), 60u);
+
+    sim.ClearHistory();
+    EXPECT_TRUE(sim.ReceivedSettings().empty());
+    EXPECT_FALSE(sim.WaitSettingsReceived(1, 50));
+}
+
+TEST(SeeedSimulator, NormalModeReportsNumberedTrafficAtItsRate)
+{
+    TSeeedSimOptions o;
+    o.FramesPerSecond = 1000;
+    o.IdCount = 5;
+    o.IdKind = TSimIdKind::Mixed;
+    TSeeedSimulator sim(o);
+    ASSERT_TRUE(sim.Start());
+    TTestPort port(sim.PortPath());
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart({500000, true}, kSeeedModeNormal)));
+    const auto started = TClock::now();
+    TReceivedStream in;
+    in.ReadFrames(port, 1000, 20000);
+    const double seconds = std::chrono::duration<double>(TClock::now() - started).count();
+    ASSERT_GE(in.Frames.size(), 1000u);
+    // The schedule never runs ahead: the 1000th frame falls due one second after
+    // the settings packet.
+    EXPECT_GE(seconds, 0.95);
+    ExpectContiguous(in.Frames, TTrafficGenerator(o), 0);
+    EXPECT_EQ(in.Bytes.size(), 20u * in.Frames.size()); // no garbage asked for
+
+    // Back to loopback: the traffic stops and the echo comes, whole, after the
+    // last generated packet.
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
+    ASSERT_TRUE(port.Write(TSeeedPacketFrame(Probe())));
+    const auto deadline = TClock::now() + std::chrono::seconds(10);
+    while (in.Frames.back().Id != 0x7A5 && TClock::now() < deadline)
+        in.ReadFor(port, 50);
+    ASSERT_EQ(in.Frames.back().Id, 0x7A5u);
+    const size_t total = in.Frames.size();
+    const std::vector<TCanFrame> generated(in.Frames.begin(), in.Frames.end() - 1);
+    ExpectContiguous(generated, TTrafficGenerator(o), 0);
+    in.ReadFor(port, 200);
+    EXPECT_EQ(in.Frames.size(), total) << "traffic after the switch to loopback";
+    EXPECT_EQ(in.Bytes.size(), 20u * total);
+    EXPECT_EQ(sim.Counters().FramesSent, generated.size());
+    EXPECT_EQ(sim.Counters().FramesOverrun, 0u);
+}
+
+TEST(SeeedSimulator, GarbageBetweenPacketsDoesNotHideAnyFrame)
+{
+    TSeeedSimOptions o;
+    o.FramesPerSecond = 5000;
+    o.GarbageShare = 0.5;
+    o.RemoteShare = 0.2;
+    o.Ids = {0x7FF, 0x000, 0x123};
+    TSeeedSimulator sim(o);
+    ASSERT_TRUE(sim.Start());
+    TTestPort port(sim.PortPath());
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeNormal)));
+    TReceivedStream in;
+    in.ReadFrames(port, 2000, 20000);
+    ASSERT_GE(in.Frames.size(), 2000u);
+    ExpectContiguous(in.Frames, TTrafficGenerator(o), 0);
+    size_t remote = 0;
+    for (const auto& f : in.Frames)
+        remote += f.Request ? 1 : 0;
+    const size_t n = in.Frames.size();
+    EXPECT_GT(remote, n / 10);
+    EXPECT_LT(remote, n * 3 / 10);
+    // About half the packets carry 4.5 bytes of garbage on average.
+    const size_t extra = in.Bytes.size() - 20u * n;
+    EXPECT_GT(extra, n);
+    EXPECT_LT(extra, n * 7 / 2);
+    sim.Stop();
+    EXPECT_GE(sim.Counters().GarbageBytes, extra);
+}
+
+TEST(SeeedSimulator, InjectedFramesAndBytesArriveAsGiven)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TTestPort port(sim.PortPath());
+    TCanFrame remote;
+    remote.Id = 0x321;
+    remote.Standard = true;
+    remote.Request = true;
+    remote.Length = 2;
+    sim.SendFrame(remote);
+    const std::vector<uint8_t> garbage = {0xAA, 0x55, 0x01, 0x00, 0xFF};
+    sim.SendRaw(garbage);
+    sim.SendFrame(Probe());
+    std::vector<uint8_t> expected = WireBytes(TSeeedPacketFrame(remote));
+    expected.insert(expected.end(), garbage.begin(), garbage.end());
+    const auto probe = WireBytes(TSeeedPacketFrame(Probe()));
+    expected.insert(expected.end(), probe.begin(), probe.end());
+    EXPECT_EQ(port.ReadExactly(expected.size(), 2000), expected);
+    EXPECT_EQ(sim.Counters().FramesInjected, 2u);
+    EXPECT_EQ(sim.Counters().BytesWritten, expected.size());
+}
+
+TEST(SeeedSimulator, SurvivesThePortClosedAndReopened)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    for (int round = 0; round < 5; ++round) {
+        TTestPort port(sim.PortPath());
+        ASSERT_TRUE(port.IsOpen()) << "round " << round;
+        ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
+        TCanFrame f = Probe();
+        f.Data[0] = static_cast<uint8_t>(round);
+        const auto wire = WireBytes(TSeeedPacketFrame(f));
+        ASSERT_TRUE(port.Write(wire));
+        EXPECT_EQ(port.ReadExactly(20, 2000), wire) << "round " << round;
+        port.Close();
+        // With no slave open the master reports a hang-up; the simulator must
+        // keep going (and not spin) until the next open.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_EQ(sim.Counters().FramesEchoed, 5u);
+}
+
+TEST(SeeedSimulator, UnplugHangsUpTheOpenPort)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    const std::string path = sim.PortPath();
+    TTestPort port(path);
+    ASSERT_TRUE(port.IsOpen());
+    ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
+    ASSERT_TRUE(sim.WaitSettingsReceived(1, 2000));
+    sim.Unplug();
+    EXPECT_FALSE(sim.IsRunning());
+    pollfd p{port.Handle(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+    EXPECT_NE(p.revents & POLLHUP, 0);
+    uint8_t byte = 0;
+    EXPECT_LE(::read(port.Handle(), &byte, 1), 0);
+    // The port cannot be opened again, and history outlives the stop.
+    TTestPort again(path);
+    EXPECT_FALSE(again.IsOpen());
+    EXPECT_EQ(sim.ReceivedSettings().size(), 1u);
+
+    // A new start is a new adapter on a new terminal, idle again.
+    ASSERT_TRUE(sim.Start());
+    EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Idle);
+    TTestPort fresh(sim.PortPath());
+    EXPECT_TRUE(fresh.IsOpen());
+    EXPECT_FALSE(sim.Start()) << "a second start while running";
+}
+
+} // namespace
