@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
 
     // Reason of the last failed Open; a successful Open leaves it unchanged.
     std::string LastError;
+    // Receives the text of a file the adapter could not write while it was
+    // being destroyed (its transmit list), where no error can be raised.
+    std::function<void(const std::string&)> OnFileError;
 
     virtual int32_t GetChannelCount() const = 0;
     virtual TCanSendList* GetSendList(int32_t channel);
@@ -45,6 +49,10 @@ public:
     virtual void GetSupportedRates(std::vector<int32_t>& rates) const;
     // The kind of this instance (its name and factory function).
     virtual const TAdapterKind& GetKind() const = 0;
+
+    // The text of a file failure met while the adapter was created (its
+    // transmit list could not be read), once; empty when there was none.
+    virtual std::string TakeLoadError() { return {}; }
 
     std::string GetName() const { return GetKind().Name; }
     bool IsMultiChannel() const { return GetChannelCount() > 1; }

@@ -1,0 +1,55 @@
+#include "adapter/AdapterSeeed.h"
+
+const TAdapterKind CAdapterSeeed::Kind = {"Seeed", &CAdapterSeeed::CreateInstance};
+
+CAdapterSeeed::CAdapterSeeed() : CAdapterSeeed(TSeeedManagerOptions{}) {}
+
+CAdapterSeeed::CAdapterSeeed(const TSeeedManagerOptions& options)
+    : CAdapterSerial(SilentCreate{}), Manager(std::make_unique<TSeeedManager>(options))
+{
+    Manager->OnSaveError = [this](const std::string& text) {
+        if (OnFileError)
+            OnFileError(text);
+    };
+}
+
+CAdapterSeeed::~CAdapterSeeed()
+{
+    Manager->Stop();
+    Manager->ClosePort();
+    Manager.reset();
+}
+
+TCanSendList* CAdapterSeeed::GetSendList(int32_t) { return Manager->GetSendList(); }
+TLogger* CAdapterSeeed::GetLogger(int32_t) { return Manager->GetLogger(); }
+TCanSettings* CAdapterSeeed::GetSettings(int32_t) { return Manager->GetSettings(); }
+TTarvenixTraceList* CAdapterSeeed::GetTrace(int32_t) { return Manager->GetTrace(); }
+TTarvenixTable* CAdapterSeeed::GetTable(int32_t) { return Manager->GetTable(); }
+TTarvenixTable* CAdapterSeeed::GetReceiveTable(int32_t) { return Manager->GetTable(); }
+bool CAdapterSeeed::IsOpen(int32_t) const { return Manager->IsPortOpen(); }
+
+bool CAdapterSeeed::Open(int32_t)
+{
+    if (!Manager->OpenPort(Port)) {
+        LastError = Manager->GetLastError();
+        return false;
+    }
+    if (!Manager->Start()) {
+        LastError = "Adapter initialization failed";
+        Manager->Stop();
+        Manager->ClosePort();
+        return false;
+    }
+    return true;
+}
+
+void CAdapterSeeed::Close(int32_t)
+{
+    Manager->Stop();
+    Manager->ClosePort();
+}
+
+void CAdapterSeeed::GetSupportedRates(std::vector<int32_t>& rates) const
+{
+    Manager->GetSupportedRates(rates);
+}

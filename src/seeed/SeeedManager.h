@@ -1,0 +1,90 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/CanGeneral.h"
+
+namespace tcm {
+class TSerialPort;
+}
+class TLogger;
+struct TCanSettings;
+class TTarvenixTraceList;
+class TTarvenixTable;
+class TCanSendList;
+class TSendQueue;
+class TSeeedPacketParser;
+class TSeeedThreadRead;
+class TSeeedThreadTask;
+
+struct TSeeedManagerOptions {
+    // Where the transmit list lives: unset for the usual file beside the
+    // program, an empty text for no file at all (nothing loaded or saved).
+    std::optional<std::string> SendListFile;
+};
+
+// The engine behind one Seeed USB-CAN adapter: the serial port, the worker
+// threads and the channel's objects (log, settings, trace, receive table,
+// transmit list).
+class TSeeedManager {
+public:
+    explicit TSeeedManager(const TSeeedManagerOptions& options = {});
+    // The owner calls Stop and ClosePort first.
+    ~TSeeedManager();
+    TSeeedManager(const TSeeedManager&) = delete;
+    TSeeedManager& operator=(const TSeeedManager&) = delete;
+
+    bool OpenPort(const std::string& portName);
+    void ClosePort();
+    bool Start();
+    void Stop();
+    void GetSupportedRates(std::vector<int32_t>& rates) const;
+    // The transmit list's send handler: queues a copy of the frame.
+    void QueueFrame(const TCanFrame& frame);
+    // The parser's handler in normal operation, on the reading thread.
+    void FrameReceived(const TCanFrame& frame);
+
+    bool IsPortOpen() const { return PortOpen; }
+    bool IsRunning() const { return Running.load(); }
+    // Set when reads of the open port fail (the device went away); cleared by OpenPort.
+    bool IsPortLost() const { return PortLost.load(); }
+    const std::string& GetLastError() const { return LastError; }
+
+    TLogger* GetLogger() const { return Logger.get(); }
+    TCanSettings* GetSettings() const { return Settings.get(); }
+    TTarvenixTraceList* GetTrace() const { return Trace.get(); }
+    TTarvenixTable* GetTable() const { return Table.get(); }
+    TCanSendList* GetSendList() const { return SendList.get(); }
+    int32_t QueuedFrames() const;
+    // Why the transmit list could not be read at creation (once); empty when it could.
+    std::string TakeLoadError() { return std::exchange(LoadError, std::string()); }
+
+    // Receives the text of a transmit-list save that failed while the manager
+    // was being destroyed, where no error can be raised.
+    std::function<void(const std::string&)> OnSaveError;
+
+private:
+    void StopThreads();
+
+    bool PortOpen = false;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> PortLost{false};
+    std::unique_ptr<tcm::TSerialPort> Port;
+    std::string LastError;
+    std::string LoadError;
+    std::unique_ptr<TSendQueue> SendQueue;
+    std::unique_ptr<TSeeedThreadRead> ReadThread;
+    std::unique_ptr<TSeeedThreadTask> TaskThread;
+    std::unique_ptr<TSeeedPacketParser> Parser;
+    std::unique_ptr<TLogger> Logger;
+    std::unique_ptr<TCanSettings> Settings;
+    std::unique_ptr<TTarvenixTraceList> Trace;
+    std::unique_ptr<TTarvenixTable> Table;
+    std::unique_ptr<TCanSendList> SendList;
+};

@@ -1,0 +1,143 @@
+#include "seeed/SeeedThreads.h"
+
+#include <cstdio>
+#include <string>
+
+#include "core/Logger.h"
+#include "platform/Event.h"
+#include "platform/SerialPort.h"
+#include "platform/Tick.h"
+#include "seeed/SeeedPacketParser.h"
+#include "seeed/SendQueue.h"
+#include "views/TarvenixTable.h"
+#include "views/TarvenixTrace.h"
+
+void TSeeedThreadRead::Execute()
+{
+    Logger->Add("** TSeeedThreadRead start");
+    RaiseCurrentThreadPriority();
+    // Everything already waiting is taken in one call and fed byte by byte:
+    // one call per byte cannot keep up with a full link.
+    uint8_t buffer[4096];
+    bool failing = false;
+    while (!StopRequested.load()) {
+        const int n = Port->Read(buffer, sizeof(buffer), 2);
+        if (n > 0) {
+            failing = false;
+            for (int i = 0; i < n; ++i)
+                Parser->PutByte(buffer[i]);
+        } else if (n < 0) {
+            // A vanished device fails every read at once: report it once and
+            // rest between retries instead of spinning a core.
+            if (!failing) {
+                failing = true;
+                Logger->Add("ReadFile is failed. Error = " + std::to_string(-n));
+                if (OnReadFailed)
+                    OnReadFailed(-n);
+            }
+            tcm::SleepMs(kFailedReadPauseMs);
+        }
+        Table->ProcessRequests();
+    }
+    Logger->Add("** TSeeedThreadRead finish");
+}
+
+TSeeedThreadTask::~TSeeedThreadTask()
+{
+    WaitForEndInDestructor();
+}
+
+void TSeeedThreadTask::Execute()
+{
+    RaiseCurrentThreadPriority();
+    while (!StopRequested.load()) {
+        // Waiting on the queue instead of sleeping a whole millisecond lets a
+        // frame start its write as soon as it is queued; the stop flag is
+        // still seen within a millisecond.
+        std::unique_ptr<TCanFrame> frame = SendQueue->WaitPop(1);
+        if (!frame)
+            continue;
+        SendFrame(*frame);
+        Trace->AddFrame(*frame, true);
+    }
+}
+
+void TSeeedThreadTask::WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho)
+{
+    if (EchoEvent)
+        EchoEvent->Reset();
+    if (awaitEcho)
+        AwaitedId.store(static_cast<int32_t>(packet.PacketId()));
+    const int error = Port->Write(packet.Wire(), packet.Size(), 100);
+    if (error != 0)
+        Logger->Add("WriteFile is failed. Error = " + std::to_string(error));
+}
+
+bool TSeeedThreadTask::SendFrame(TCanFrame& frame)
+{
+    frame.Time = tcm::TickCount();
+    WritePacket(TSeeedPacketFrame(frame), true);
+    return true;
+}
+
+void TSeeedThreadTask::ServiceFrame(const TCanFrame& frame)
+{
+    char id[16];
+    std::snprintf(id, sizeof(id), "%08X", frame.Id);
+    Logger->Add(std::string("++ gotServiceFrame id 0x") + id);
+    const int32_t awaited = AwaitedId.load();
+    if (awaited >= 0 && frame.Id == static_cast<uint32_t>(awaited))
+        EchoEvent->Set();
+}
+
+bool TSeeedThreadTask::WaitEcho(uint32_t timeoutMs)
+{
+    const uint32_t t1 = tcm::TickCount();
+    const uint32_t result = EchoEvent->Wait(timeoutMs);
+    if (result == tcm::kWaitSignalled)
+        return true;
+    const uint32_t t2 = tcm::TickCount();
+    Logger->Add("Wait event frame got failed! Res = " + std::to_string(result) + ", t = " + std::to_string(t2 - t1));
+    Logger->Add("t1 = " + std::to_string(t1) + ", t2 = " + std::to_string(t2));
+    return false;
+}
+
+void TSeeedThreadTask::HookParser()
+{
+    EchoEvent = std::make_unique<tcm::TAutoResetEvent>();
+    Parser->SetOnFrame([this](const TCanFrame& frame) { ServiceFrame(frame); });
+}
+
+void TSeeedThreadTask::ReleaseEvent()
+{
+    // Clearing the handler waits for a call in progress, so the event is no
+    // longer used once it is freed.
+    Parser->ClearOnFrame();
+    EchoEvent.reset();
+}
+
+void TSeeedThreadTaskInit::Execute()
+{
+    HookParser();
+    Result.store(RunInit());
+    ReleaseEvent();
+}
+
+bool TSeeedThreadTaskInit::RunInit()
+{
+    WritePacket(TSeeedPacketSetAndStart(*Settings, kSeeedModeLoopback), false);
+    tcm::SleepMs(kSettleMs);
+
+    TCanFrame probe;
+    probe.Id = kProbeId;
+    probe.Request = false;
+    probe.Standard = !Settings->Extended;
+    probe.Length = 8;
+    WritePacket(TSeeedPacketFrame(probe), true);
+    if (!WaitEcho(kEchoTimeoutMs))
+        return false; // the adapter stays in loopback; nothing more is written
+
+    WritePacket(TSeeedPacketSetAndStart(*Settings, kSeeedModeNormal), false);
+    tcm::SleepMs(kSettleMs);
+    return true;
+}

@@ -1,0 +1,92 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/Event.h"
+#include "seeed/ChannelThread.h"
+#include "seeed/SeeedPacket.h"
+
+namespace tcm {
+class TSerialPort;
+} // namespace tcm
+class TSeeedPacketParser;
+class TSendQueue;
+class TTarvenixTable;
+struct TCanSettings;
+
+// Base of the Seeed worker threads: the open port and the adapter's parser (not owned).
+class TSeeedThreadCustom : public TChannelCustomThread {
+public:
+    TSeeedThreadCustom(tcm::TSerialPort* port, bool createSuspended)
+        : TChannelCustomThread(createSuspended), Port(port)
+    {
+    }
+
+    tcm::TSerialPort* Port;
+    TSeeedPacketParser* Parser = nullptr;
+};
+
+// Reads the port, feeds the parser and carries out the receive table's
+// pending requests after every read.
+class TSeeedThreadRead : public TSeeedThreadCustom {
+public:
+    using TSeeedThreadCustom::TSeeedThreadCustom;
+    ~TSeeedThreadRead() override { WaitForEndInDestructor(); }
+
+    TTarvenixTable* Table = nullptr;
+    // Called once when reads start failing (the device is gone), with the error number.
+    std::function<void(int error)> OnReadFailed;
+
+    // How long the loop rests between reads of a failed port.
+    static constexpr uint32_t kFailedReadPauseMs = 5;
+
+protected:
+    void Execute() override;
+};
+
+// Takes frames from the send queue, writes them and records them in the trace.
+class TSeeedThreadTask : public TSeeedThreadCustom {
+public:
+    using TSeeedThreadCustom::TSeeedThreadCustom;
+    ~TSeeedThreadTask() override;
+
+    TSendQueue* SendQueue = nullptr;
+    TCanSettings* Settings = nullptr;
+
+    void WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho);
+    bool SendFrame(TCanFrame& frame);
+    // The parser's handler while the adapter is being initialised.
+    void ServiceFrame(const TCanFrame& frame);
+    bool WaitEcho(uint32_t timeoutMs);
+    void HookParser();
+    void ReleaseEvent();
+
+protected:
+    void Execute() override;
+
+    std::atomic<int32_t> AwaitedId{-1};
+    std::unique_ptr<tcm::TAutoResetEvent> EchoEvent;
+};
+
+// The initialisation sequence of one start: loopback settings, probe frame,
+// wait for its echo, normal settings.
+class TSeeedThreadTaskInit : public TSeeedThreadTask {
+public:
+    using TSeeedThreadTask::TSeeedThreadTask;
+    ~TSeeedThreadTaskInit() override { WaitForEndInDestructor(); }
+
+    bool RunInit();
+    bool Succeeded() const { return Result.load(); }
+
+    static constexpr uint32_t kProbeId = 0x7A5;
+    static constexpr uint32_t kSettleMs = 200;
+    static constexpr uint32_t kEchoTimeoutMs = 200;
+
+protected:
+    void Execute() override;
+
+private:
+    std::atomic<bool> Result{false};
+};

@@ -1,0 +1,28 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "core/CanGeneral.h"
+
+// Unbounded first-in, first-out queue of owned frames between every sender and
+// the task thread. Any number of producers, one consumer; each operation holds
+// the lock only for its own length.
+class TSendQueue {
+public:
+    void Push(std::unique_ptr<TCanFrame> frame);
+    // The oldest frame, or none when the queue is empty.
+    std::unique_ptr<TCanFrame> Pop();
+    // Like Pop, but waits up to `timeoutMs` for a frame to arrive.
+    std::unique_ptr<TCanFrame> WaitPop(uint32_t timeoutMs);
+    int32_t Count() const;
+    // Frees every frame still waiting.
+    void Clear();
+
+private:
+    mutable std::mutex Lock;
+    std::condition_variable Arrived;
+    std::deque<std::unique_ptr<TCanFrame>> Frames;
+};

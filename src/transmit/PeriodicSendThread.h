@@ -1,0 +1,46 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class TCanSendList;
+
+// Keeps the Periodic items of one channel's transmit list going: each pass
+// reads the clock, lets the list send what is due, then sleeps 1 ms. Pausing
+// takes effect only between passes, never while the list's lock is held.
+class TPeriodicSendThread {
+public:
+    // The thread starts paused and without a list.
+    explicit TPeriodicSendThread(TCanSendList* list = nullptr);
+    // Stops for good: no pass runs once this returns.
+    ~TPeriodicSendThread();
+    TPeriodicSendThread(const TPeriodicSendThread&) = delete;
+    TPeriodicSendThread& operator=(const TPeriodicSendThread&) = delete;
+
+    // Changed only while paused.
+    void SetList(TCanSendList* list);
+    TCanSendList* GetList() const;
+
+    void Resume();
+    // Returns once no pass is running; the next pass waits for Resume.
+    void Pause();
+    // Ends the thread for good (also done by the destructor).
+    void Terminate();
+
+    bool IsPaused() const;
+    // Passes run so far, for tests and measurements.
+    uint64_t Passes() const;
+
+private:
+    void Execute();
+
+    mutable std::mutex Lock;
+    std::condition_variable Changed;
+    TCanSendList* List;
+    bool Paused = true;
+    bool InPass = false;
+    bool Terminated = false;
+    uint64_t PassCount = 0;
+    std::thread Thread;
+};
