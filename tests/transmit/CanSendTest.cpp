@@ -48,57 +48,37 @@ TEST(TransmitItem, TypeNamesAndPeriod)
     EXPECT_EQ(item.Period, 250);
 }
 
-TEST(TransmitItem, SendWithoutHandlerDoesNothing)
+TEST(TransmitItem, SendingAndCounting)
 {
     TCanSendItem item;
-    int notified = 0;
-    item.OnCountChanged = [&](int32_t, uint32_t) { ++notified; };
-    item.Send();
-    EXPECT_EQ(item.Count, 0);
-    EXPECT_EQ(item.LastSendTime, 0u);
-    EXPECT_EQ(notified, 0);
-}
-
-TEST(TransmitItem, SendHandsFrameThenStampsAndCounts)
-{
-    TCanSendItem item;
-    item.Frame.Id = 0x321;
-    item.Frame.Length = 3;
-    item.Frame.Data[2] = 0xAB;
     item.Tag = 0x00020005;
-    item.Count = 4;
-
     std::vector<std::string> events;
-    item.OnSend = [&](const TCanFrame& frame) {
-        // The frame is the item's own, and the count is not yet raised.
-        EXPECT_EQ(&frame, &item.Frame);
-        events.push_back("send " + std::to_string(item.Count));
-    };
     item.OnCountChanged = [&](int32_t count, uint32_t tag) {
         events.push_back("count " + std::to_string(count) + " tag " + std::to_string(tag));
     };
 
+    // Without a send handler nothing happens.
+    item.Send();
+    EXPECT_EQ(item.Count, 0);
+    EXPECT_EQ(item.LastSendTime, 0u);
+    EXPECT_TRUE(events.empty());
+
+    item.Count = 4;
+    item.OnSend = [&](const TCanFrame& frame) {
+        // The item's own frame, handed over before the count is raised.
+        EXPECT_EQ(&frame, &item.Frame);
+        events.push_back("send " + std::to_string(item.Count));
+    };
     const uint32_t before = tcm::TickCount();
     item.Send();
     const uint32_t after = tcm::TickCount();
-
-    EXPECT_EQ(events, (std::vector<std::string>{"send 4", "count 5 tag 131077"}));
     EXPECT_EQ(item.Count, 5);
     EXPECT_LE(item.LastSendTime - before, after - before);
-}
 
-TEST(TransmitItem, CounterResetNotifiesAndIncrementWraps)
-{
-    TCanSendItem item;
-    item.Tag = 9;
-    std::vector<std::pair<int32_t, uint32_t>> seen;
-    item.OnCountChanged = [&](int32_t count, uint32_t tag) { seen.emplace_back(count, tag); };
-
-    item.ResetCount(); // already 0: still tells
-    item.IncCount();
-    item.IncCount();
     item.ResetCount();
-    EXPECT_EQ(seen, (std::vector<std::pair<int32_t, uint32_t>>{{0, 9}, {1, 9}, {2, 9}, {0, 9}}));
+    item.ResetCount(); // already 0: still tells
+    EXPECT_EQ(events, (std::vector<std::string>{"send 4", "count 5 tag 131077", "count 0 tag 131077",
+                                                "count 0 tag 131077"}));
 
     item.Count = INT32_MAX;
     item.IncCount();
@@ -122,23 +102,17 @@ TEST(TransmitItem, ExampleRecordsRoundTrip)
     single.Frame.Id = 0x7FF;
     EXPECT_EQ(single.SaveToString(), "0;0;0;7FF;0;0;;;");
 
+    // Reading a line and writing it again gives the same line, and the data
+    // bytes beyond Length are cleared.
     TCanSendItem read = Scribbled();
     ASSERT_TRUE(read.LoadFromString("1;64;1;123;0;2;0102;Test;"));
-    EXPECT_EQ(read.SendType, cstPeriodic);
-    EXPECT_EQ(read.Period, 100);
-    EXPECT_TRUE(read.Active);
-    EXPECT_EQ(read.Frame.Id, 0x123u);
-    EXPECT_FALSE(read.Frame.Request);
-    EXPECT_EQ(read.Frame.Length, 2);
+    EXPECT_EQ(read.SaveToString(), "1;64;1;123;0;2;0102;Test;");
     const uint8_t data[8] = {1, 2, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(read.Frame.Data, data, 8), 0);
-    EXPECT_EQ(read.Caption, "Test");
-    EXPECT_EQ(read.SaveToString(), "1;64;1;123;0;2;0102;Test;");
 
     read = Scribbled();
     ASSERT_TRUE(read.LoadFromString("0;0;0;7FF;0;0;;;"));
     EXPECT_EQ(read.SaveToString(), "0;0;0;7FF;0;0;;;");
-    EXPECT_EQ(read.Caption, "");
 }
 
 TEST(TransmitItem, RecordWritesUpperCaseAndFullWidthValues)
