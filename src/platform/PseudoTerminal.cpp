@@ -1,0 +1,127 @@
+#include "platform/PseudoTerminal.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/FdIo.h"
+
+namespace tcm {
+
+TPseudoTerminal::TPseudoTerminal() = default;
+
+TPseudoTerminal::~TPseudoTerminal()
+{
+    Close();
+}
+
+bool TPseudoTerminal::Fail(const char* step, int error)
+{
+    Close();
+    ErrorCode = error != 0 ? error : EIO;
+    ErrorText = std::string(step) + ": " + std::strerror(ErrorCode) + " (errno " + std::to_string(ErrorCode) + ")";
+    return false;
+}
+
+bool TPseudoTerminal::Open()
+{
+    Close();
+    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (Master < 0)
+        return Fail("posix_openpt", errno);
+    if (grantpt(Master) != 0)
+        return Fail("grantpt", errno);
+    if (unlockpt(Master) != 0)
+        return Fail("unlockpt", errno);
+
+    char name[128];
+    const int nameError = ptsname_r(Master, name, sizeof name);
+    if (nameError != 0)
+        return Fail("ptsname_r", nameError);
+
+    // The master's own settings govern the bytes coming from the slave.
+    if (const int error = fdio::MakeRaw(Master))
+        return Fail("raw mode of the master", error);
+    if (const int error = fdio::SetNonBlocking(Master))
+        return Fail("non-blocking master", error);
+
+    // Held for the object's life: without it the master reports a hang-up
+    // (EIO, POLLHUP) whenever no client has the slave open.
+    HeldSlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (HeldSlave < 0)
+        return Fail("opening the slave", errno);
+    Slave = name;
+    if (const int error = fdio::MakeRaw(HeldSlave))
+        return Fail("raw mode of the slave", error);
+    return true;
+}
+
+bool TPseudoTerminal::IsOpen() const
+{
+    return Master >= 0;
+}
+
+void TPseudoTerminal::Close()
+{
+    if (HeldSlave >= 0) {
+        ::close(HeldSlave);
+        HeldSlave = -1;
+    }
+    if (Master >= 0) {
+        ::close(Master);
+        Master = -1;
+    }
+    Slave.clear();
+}
+
+const std::string& TPseudoTerminal::SlavePath() const
+{
+    return Slave;
+}
+
+int TPseudoTerminal::MasterFd() const
+{
+    return Master;
+}
+
+int TPseudoTerminal::Read(uint8_t* buffer, int size, int timeoutMs)
+{
+    return fdio::ReadWaiting(Master, buffer, size, timeoutMs);
+}
+
+int TPseudoTerminal::Write(const uint8_t* data, int size, int timeoutMs)
+{
+    return fdio::WriteAll(Master, data, size, timeoutMs);
+}
+
+int TPseudoTerminal::SetSlaveRaw()
+{
+    if (HeldSlave < 0)
+        return EBADF;
+    return fdio::MakeRaw(HeldSlave);
+}
+
+void TPseudoTerminal::DiscardPending()
+{
+    if (HeldSlave < 0)
+        return;
+    // Flushing on the slave drops what waits for the client (its input) and
+    // what the client wrote that the master has not read (its output).
+    (void)tcflush(HeldSlave, TCIOFLUSH);
+    (void)tcflush(Master, TCIOFLUSH);
+}
+
+const std::string& TPseudoTerminal::LastError() const
+{
+    return ErrorText;
+}
+
+int TPseudoTerminal::LastErrorCode() const
+{
+    return ErrorCode;
+}
+
+} // namespace tcm

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/Event.h"
+
+using tcm::TAutoResetEvent;
+
+namespace {
+
+// The numbers the log reports for a wait.
+constexpr uint32_t kSignalled = 0;
+constexpr uint32_t kTimedOut = 258;
+
+TEST(AutoResetEvent, StartsNotSignalledAndTimesOutWith258)
+{
+    TAutoResetEvent event;
+    EXPECT_EQ(event.Wait(0), kTimedOut);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(event.Wait(30), kTimedOut);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_EQ(tcm::kWaitFailed, 4294967295u);
+}
+
+TEST(AutoResetEvent, SetBeforeTheWaitSatisfiesItAndIsConsumed)
+{
+    TAutoResetEvent event;
+    event.Set();
+    EXPECT_EQ(event.Wait(0), kSignalled);
+    EXPECT_EQ(event.Wait(0), kTimedOut);
+    EXPECT_EQ(event.Wait(10), kTimedOut);
+}
+
+TEST(AutoResetEvent, SeveralSetsLeaveOneSignal)
+{
+    TAutoResetEvent event;
+    event.Set();
+    event.Set();
+    event.Set();
+    EXPECT_EQ(event.Wait(5000), kSignalled);
+    EXPECT_EQ(event.Wait(10), kTimedOut);
+}
+
+TEST(AutoResetEvent, ResetDropsAPendingSignal)
+{
+    TAutoResetEvent event;
+    event.Set();
+    event.Reset();
+    EXPECT_EQ(event.Wait(10), kTimedOut);
+    event.Set();
+    EXPECT_EQ(event.Wait(0), kSignalled);
+}
+
+TEST(AutoResetEvent, SetFromAnotherThreadWakesAWaiter)
+{
+    TAutoResetEvent event;
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        event.Set();
+    });
+    EXPECT_EQ(event.Wait(tcm::kWaitInfinite), kSignalled);
+    setter.join();
+
+    std::thread again([&] { event.Set(); });
+    EXPECT_EQ(event.Wait(10000), kSignalled);
+    again.join();
+}
+
+TEST(AutoResetEvent, OneSetReleasesOnlyOneOfTwoWaiters)
+{
+    TAutoResetEvent event;
+    std::atomic<int> signalled{0};
+    std::atomic<int> timedOut{0};
+    auto waiter = [&] {
+        const uint32_t result = event.Wait(400);
+        if (result == kSignalled)
+            ++signalled;
+        else if (result == kTimedOut)
+            ++timedOut;
+    };
+    std::thread a(waiter);
+    std::thread b(waiter);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    event.Set();
+    a.join();
+    b.join();
+    EXPECT_EQ(signalled.load(), 1);
+    EXPECT_EQ(timedOut.load(), 1);
+}
+
+} // namespace
