@@ -20,6 +20,9 @@ constexpr uint32_t kRetryAfterErrorMs = 3;  // no faster retries on a hung-up or
 constexpr size_t kMaxBatch = 32 * 1024;     // bytes per write call
 constexpr size_t kMaxPendingOut = 1 << 20;  // echoes and injections waiting for the link
 constexpr auto kBurstPeriod = std::chrono::milliseconds(1);
+// A reader that takes nothing for this long makes the write fail; what it did not
+// take is lost (a real adapter's buffers would overflow as well).
+constexpr int kWriteTimeoutMs = 250;
 
 } // namespace
 
@@ -197,12 +200,12 @@ void TSeeedSimulator::ReadLoop()
 {
     uint8_t buffer[kReadChunk];
     while (!Stopping.load()) {
-        const int got = Pty->Read(buffer, sizeof buffer, kReadWaitMs);
+        const int got = Pty->Read(buffer, kReadChunk, kReadWaitMs);
         if (got > 0) {
             HandleBytes(buffer, static_cast<size_t>(got));
         } else if (got < 0) {
-            // No slave open (the computer closed the port) reports a hang-up at
-            // once and for ever: wait a little instead of spinning.
+            // A failing master may fail at once and for ever: wait a little
+            // instead of spinning.
             tcm::SleepMs(kRetryAfterErrorMs);
         }
     }
@@ -337,7 +340,7 @@ void TSeeedSimulator::WriteLoop()
         bool failed = false;
         if (!batch.empty()) {
             lock.unlock();
-            const int error = Pty->Write(batch.data(), batch.size());
+            const int error = Pty->Write(batch.data(), static_cast<int>(batch.size()), kWriteTimeoutMs);
             lock.lock();
             if (error == 0) {
                 Count.BytesWritten += batch.size();

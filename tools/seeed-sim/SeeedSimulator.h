@@ -23,6 +23,10 @@ class TPseudoTerminal;
 // as the adapter does: before any settings-and-start packet it is idle; in loopback
 // mode (0x03) it sends every frame packet back unchanged; in normal mode (0x00) it
 // reports generated bus traffic at the configured rate. It answers nothing else.
+// The terminal keeps its slave side open itself, so the simulator cannot tell a
+// closed port from a slow reader: while nobody reads, output queues up in the
+// terminal (and reaches the next opener) until its buffer is full; then writes
+// time out, and frames falling due meanwhile are lost as overrun.
 //
 // Two threads run while started: a reader of what the computer writes and a writer
 // that paces all output to the link's byte rate in bursts about every millisecond.

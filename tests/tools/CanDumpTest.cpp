@@ -1,0 +1,159 @@
+// tarvenix-can-dump run as a child process against the in-process simulator.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "FrameText.h"
+#include "SeeedSimulator.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::unique_ptr<TSeeedSimulator> StartSim(TSeeedSimOptions options = {})
+{
+    auto sim = std::make_unique<TSeeedSimulator>(options);
+    EXPECT_TRUE(sim->Start()) << sim->LastError();
+    return sim;
+}
+
+TChild Dump(std::vector<std::string> args)
+{
+    args.insert(args.begin(), TCM_CAN_DUMP_EXE);
+    return TChild(args);
+}
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    int n = 0;
+    for (const auto& line : lines)
+        n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+TEST(CanDump, PrintsTraceLinesAndStopsAfterTheFrameCount)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 1000;
+    traffic.Ids = {0x123};
+    traffic.Length = 2;
+    auto sim = StartSim(traffic);
+    TChild dump = Dump({"--port", sim->PortPath(), "--frames", "50", "--send", "7FF#0102", "--send", "12#R"});
+    ASSERT_TRUE(dump.Started());
+    EXPECT_EQ(dump.WaitExit(15000), 0) << dump.ErrText;
+    const auto lines = Lines(dump.OutText);
+    EXPECT_EQ(CountPrefix(lines, "IN  ts: "), 50);
+    for (const auto& line : lines) {
+        if (line.rfind("IN ", 0) == 0) {
+            EXPECT_NE(line.find("  id: 123  l: 2  data: "), std::string::npos) << line;
+        }
+    }
+    // The two frames of --send went out once each, in order.
+    ASSERT_TRUE(sim->WaitFramesReceived(3, 3000)); // the probe and the two frames
+    const auto sent = sim->ReceivedFrames();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[1].Id, 0x7FFu);
+    EXPECT_EQ(sent[1].Length, 2);
+    EXPECT_TRUE(sent[1].Standard);
+    EXPECT_TRUE(sent[2].Request);
+    EXPECT_EQ(dump.ErrText.find("frames in: 50"), 0u) << dump.ErrText;
+}
+
+TEST(CanDump, ExitCodesForBadArgumentsAndAPortThatCannotOpen)
+{
+    TChild noPort = Dump({});
+    EXPECT_EQ(noPort.WaitExit(5000), 2);
+    EXPECT_NE(noPort.ErrText.find("usage:"), std::string::npos);
+
+    TChild badSend = Dump({"--port", "ttyS99", "--send", "800#00"}); // 800 is no standard identifier
+    EXPECT_EQ(badSend.WaitExit(5000), 2);
+
+    TChild unknown = Dump({"--port", "ttyS99", "--colour"});
+    EXPECT_EQ(unknown.WaitExit(5000), 2);
+
+    TChild missing = Dump({"--port", "/dev/tcm-missing-port", "--duration", "1"});
+    EXPECT_EQ(missing.WaitExit(5000), 1);
+    EXPECT_NE(missing.ErrText.find("Opening port is failed!"), std::string::npos) << missing.ErrText;
+    EXPECT_NE(missing.ErrText.find("Port: /dev/tcm-missing-port, ErrorCode: 2"), std::string::npos);
+
+    TSeeedSimOptions silent;
+    silent.Silent = true;
+    auto sim = StartSim(silent);
+    TChild dead = Dump({"--port", sim->PortPath(), "--log"});
+    EXPECT_EQ(dead.WaitExit(5000), 1);
+    EXPECT_NE(dead.ErrText.find("Adapter initialization failed"), std::string::npos) << dead.ErrText;
+    EXPECT_NE(dead.ErrText.find("Wait event frame got failed! Res = 258"), std::string::npos);
+}
+
+TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
+{
+    TempDir dir;
+    // An active OnRequest item 0x321 and an active Periodic item 0x100 every 50 ms.
+    const std::string list = dir.File("list.dat");
+    ASSERT_TRUE(WriteWholeFile(list, "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n"));
+    auto sim = StartSim();
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "1.5"});
+    ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the probe, then the first periodic frame
+    TCanFrame remote;
+    remote.Id = 0x42;
+    remote.Request = true;
+    remote.Standard = true;
+    sim->SendFrame(remote);
+    EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
+    int answers = 0;
+    int ticks = 0;
+    for (const auto& f : sim->ReceivedFrames()) {
+        answers += f.Id == 0x321 ? 1 : 0;
+        ticks += f.Id == 0x100 ? 1 : 0;
+    }
+    EXPECT_EQ(answers, 1);
+    EXPECT_GE(ticks, 10);
+    EXPECT_LE(ticks, 31);
+    const auto lines = Lines(dump.OutText);
+    EXPECT_EQ(CountPrefix(lines, "IN  ts: "), 1);
+    EXPECT_GE(CountPrefix(lines, "OUT ts: "), 11);
+    // The list file is only read, never written.
+    EXPECT_EQ(ReadWholeFile(list), "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n");
+}
+
+TEST(CanDump, EndsOnSigtermAndOnALostPort)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 200;
+    auto sim = StartSim(traffic);
+    TChild dump = Dump({"--port", sim->PortPath()});
+    ASSERT_TRUE(sim->WaitFramesReceived(1, 3000)); // the probe: the channel is starting
+    std::string first;
+    for (int i = 0; i < 50 && first.empty(); ++i)
+        first = dump.ReadLine(100);
+    EXPECT_EQ(first.rfind("IN  ts: ", 0), 0u) << first;
+    ::kill(dump.Id(), SIGTERM);
+    EXPECT_EQ(dump.WaitExit(5000), 0) << dump.ErrText;
+    EXPECT_NE(dump.ErrText.find("frames in: "), std::string::npos);
+
+    TChild lost = Dump({"--port", sim->PortPath()});
+    ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the second run's probe
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    sim->Unplug();
+    EXPECT_EQ(lost.WaitExit(5000), 1);
+    EXPECT_NE(lost.ErrText.find("was lost"), std::string::npos) << lost.ErrText;
+}
+
+TEST(FrameText, ReadsIdentifiersDataAndRemoteFrames)
+{
+    auto f = ParseFrameText("123#DEADBEEF", true);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->Id, 0x123u);
+    EXPECT_EQ(f->Length, 4);
+    EXPECT_EQ(f->Data[3], 0xEF);
+    EXPECT_TRUE(f->Standard);
+    auto r = ParseFrameText("1FFFFFFF#r", false);
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->Request);
+    EXPECT_FALSE(r->Standard);
+    EXPECT_TRUE(ParseFrameText("5#", true));
+    for (const char* bad : {"800#00", "123", "#00", "123#0", "123#GG", "123#001122334455667788", "20000000#00"})
+        EXPECT_FALSE(ParseFrameText(bad, std::string(bad) == "20000000#00" ? false : true)) << bad;
+}
