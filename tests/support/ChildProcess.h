@@ -1,0 +1,139 @@
+#pragma once
+// A program run as a child process in tests, with its stdout and stderr piped back.
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+using TChildClock = std::chrono::steady_clock;
+
+class TChild {
+public:
+    // Starts `args[0]` with the other arguments; stdout and stderr are piped back.
+    explicit TChild(std::vector<std::string> args)
+    {
+        int out[2];
+        int err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        Out = out[0];
+        Err = err[0];
+    }
+    ~TChild()
+    {
+        if (Pid > 0 && !Exited) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+        }
+        if (Out >= 0)
+            ::close(Out);
+        if (Err >= 0)
+            ::close(Err);
+    }
+
+    bool Started() const { return Pid > 0; }
+    pid_t Id() const { return Pid; }
+
+    // The next line of stdout without its newline; empty after the time-out or at the end.
+    std::string ReadLine(int timeoutMs)
+    {
+        const auto end = TChildClock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const size_t nl = OutText.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = OutText.substr(0, nl);
+                OutText.erase(0, nl + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TChildClock::now()).count();
+            if (left <= 0 || !ReadInto(Out, OutText, static_cast<int>(left)))
+                return {};
+        }
+    }
+    // Waits for the exit, collecting the rest of both outputs; the exit status, or
+    // -1 when it did not end in time (it is then killed).
+    int WaitExit(int timeoutMs)
+    {
+        const auto end = TChildClock::now() + std::chrono::milliseconds(timeoutMs);
+        bool outOpen = true;
+        bool errOpen = true;
+        while (outOpen || errOpen) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TChildClock::now()).count();
+            if (left <= 0)
+                return -1;
+            if (outOpen)
+                outOpen = ReadInto(Out, OutText, static_cast<int>(std::min<long long>(left, 20)), true);
+            if (errOpen)
+                errOpen = ReadInto(Err, ErrText, static_cast<int>(std::min<long long>(left, 20)), true);
+        }
+        int status = 0;
+        if (::waitpid(Pid, &status, 0) != Pid)
+            return -1;
+        Exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string OutText; // stdout not yet taken by ReadLine
+    std::string ErrText;
+
+private:
+    // Reads what is there; false at the end of the stream (or, unless
+    // `timeoutIsOpen`, on a time-out).
+    static bool ReadInto(int fd, std::string& text, int timeoutMs, bool timeoutIsOpen = false)
+    {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, timeoutMs);
+        if (r == 0)
+            return timeoutIsOpen;
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        text.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t Pid = -1;
+    int Out = -1;
+    int Err = -1;
+    bool Exited = false;
+};
+
+
+// The lines of a text, without their newlines.
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos)
+            nl = text.size();
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return lines;
+}

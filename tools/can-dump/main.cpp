@@ -1,0 +1,233 @@
+// tarvenix-can-dump: the headless monitor. Opens one Seeed adapter through the
+// same engine as the window and prints every trace entry as its trace line.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "FrameText.h"
+#include "adapter/AdapterSeeed.h"
+#include "core/CanSettings.h"
+#include "core/Logger.h"
+#include "platform/Tick.h"
+#include "transmit/CanSendList.h"
+#include "views/TarvenixTrace.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int)
+{
+    g_stop.store(true);
+}
+
+const char kUsage[] =
+    "usage: tarvenix-can-dump --port NAME [options]\n"
+    "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
+    "  --rate BPS       CAN bit rate (default 250000)\n"
+    "  --extended       29-bit identifiers (default: 11-bit)\n"
+    "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
+    "  --list FILE      transmit list in the record format: active Periodic items run on\n"
+    "                   their periods, active OnRequest items answer remote frames\n"
+    "  --duration S     stop after S seconds\n"
+    "  --frames N       stop after N received frames\n"
+    "  --log            engine log lines to stderr\n"
+    "Prints every trace entry on stdout; a summary on stderr at the end.\n"
+    "Exit: 0 normal end, 1 channel cannot be opened or port lost, 2 bad arguments.\n";
+
+struct TOptions {
+    std::string Port;
+    int32_t Rate = 250000;
+    bool Extended = false;
+    std::vector<std::string> Sends;
+    std::string ListFile;
+    double Duration = -1;
+    long Frames = -1;
+    bool Log = false;
+};
+
+bool ParseNumber(const char* text, double& out)
+{
+    char* end = nullptr;
+    out = std::strtod(text, &end);
+    return end != text && *end == '\0' && out >= 0;
+}
+
+bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char*& v) {
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            v = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        double n = 0;
+        if (a == "--port") {
+            if (!value(v))
+                return false;
+            o.Port = v;
+        } else if (a == "--rate") {
+            if (!value(v) || !ParseNumber(v, n) || n < 1 || n > 2147483647.0 || n != static_cast<int32_t>(n)) {
+                error = "bad --rate";
+                return false;
+            }
+            o.Rate = static_cast<int32_t>(n);
+        } else if (a == "--extended") {
+            o.Extended = true;
+        } else if (a == "--send") {
+            if (!value(v))
+                return false;
+            o.Sends.emplace_back(v);
+        } else if (a == "--list") {
+            if (!value(v))
+                return false;
+            o.ListFile = v;
+        } else if (a == "--duration") {
+            if (!value(v) || !ParseNumber(v, n)) {
+                error = "bad --duration";
+                return false;
+            }
+            o.Duration = n;
+        } else if (a == "--frames") {
+            if (!value(v) || !ParseNumber(v, n) || n != static_cast<long>(n)) {
+                error = "bad --frames";
+                return false;
+            }
+            o.Frames = static_cast<long>(n);
+        } else if (a == "--log") {
+            o.Log = true;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else {
+            error = "unknown argument " + a;
+            return false;
+        }
+    }
+    if (o.Port.empty()) {
+        error = "--port is required";
+        return false;
+    }
+    return true;
+}
+
+void DrainLog(TLogger& log, bool show)
+{
+    while (!log.IsEmpty()) {
+        const std::string line = log.TakeFirst();
+        if (show)
+            std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
+
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r')
+            c = '\n';
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TOptions o;
+    std::string error;
+    if (!ParseArgs(argc, argv, o, error)) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    std::vector<TCanFrame> sends;
+    for (const auto& text : o.Sends) {
+        auto frame = ParseFrameText(text, !o.Extended);
+        if (!frame) {
+            std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n%s", text.c_str(), kUsage);
+            return 2;
+        }
+        sends.push_back(*frame);
+    }
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+
+    // No transmit-list file of the window is read or written; --list is only read.
+    CAdapterSeeed adapter(TSeeedManagerOptions{std::string()});
+    TCanSendList& list = *adapter.GetSendList(0);
+    if (!o.ListFile.empty()) {
+        try {
+            list.LoadFromFileName(o.ListFile);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tarvenix-can-dump: cannot read %s: %s\n", o.ListFile.c_str(), e.what());
+            return 2;
+        }
+    }
+    TCanSettings& settings = *adapter.GetSettings(0);
+    settings.Rate = o.Rate;
+    settings.Extended = o.Extended;
+    list.SetStandard(!o.Extended);
+    adapter.Port = o.Port;
+    TLogger& log = *adapter.GetLogger(0);
+    TTarvenixTraceList& trace = *adapter.GetTrace(0);
+
+    if (!adapter.Open(0)) {
+        DrainLog(log, o.Log);
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", OneLine(adapter.LastError).c_str());
+        return 1;
+    }
+    for (const auto& frame : sends)
+        adapter.GetManager().QueueFrame(frame);
+
+    const uint32_t started = tcm::TickCount();
+    uint32_t lastFlush = started;
+    int32_t shown = 0;
+    long framesIn = 0;
+    long framesOut = 0;
+    int exitCode = 0;
+    for (;;) {
+        const uint32_t now = tcm::TickCount();
+        list.SendPeriodic(now);
+
+        const int32_t total = trace.Count();
+        bool reachedFrames = false;
+        for (; shown < total && !reachedFrames; ++shown) {
+            const TTarvenixTraceItem* item = trace.Item(shown);
+            std::fputs(item->FormatLine().c_str(), stdout);
+            std::fputc('\n', stdout);
+            if (item->Outgoing) {
+                ++framesOut;
+            } else if (++framesIn == o.Frames) {
+                reachedFrames = true;
+            }
+        }
+        if (now - lastFlush >= 50 || reachedFrames) {
+            std::fflush(stdout);
+            DrainLog(log, o.Log);
+            lastFlush = now;
+        }
+        if (reachedFrames || g_stop.load())
+            break;
+        if (o.Duration >= 0 && (now - started) >= static_cast<uint32_t>(o.Duration * 1000.0))
+            break;
+        if (adapter.GetManager().IsPortLost()) {
+            std::fprintf(stderr, "tarvenix-can-dump: the port %s was lost (device removed or closed)\n",
+                         o.Port.c_str());
+            exitCode = 1;
+            break;
+        }
+        tcm::SleepMs(1);
+    }
+    std::fflush(stdout);
+    adapter.Close(0);
+    DrainLog(log, o.Log);
+    std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", framesIn, framesOut);
+    return exitCode;
+}
