@@ -1,0 +1,126 @@
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include <QString>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+class TTarvenixTable;
+class TTarvenixTableItem;
+
+// One line of the receive table view; ViewKey names the table row it shows.
+class TListItemFrameTable : public QTreeWidgetItem {
+public:
+    static constexpr int kItemType = QTreeWidgetItem::UserType + 1;
+    TListItemFrameTable() : QTreeWidgetItem(kItemType) {}
+
+    uint32_t ViewKey = 0;
+};
+
+// What the view shows of one table row; a plain copy, so that a row can be
+// handed from the reading thread to the window thread without waiting.
+struct TFrameRowView {
+    uint32_t Id = 0;
+    int32_t Length = 0;
+    uint8_t Data[8] = {};
+    int32_t Count = 0;
+    int32_t Period = 0;
+    bool Request = false;
+    bool Standard = false;
+
+    static TFrameRowView From(const TTarvenixTableItem& row);
+    // Row identity: Id, bit 31 for an extended identifier, bit 30 for a
+    // remote-request row.
+    uint32_t ViewKey() const;
+    QString IdText() const;     // "012", "00000012"
+    QString LengthText() const;
+    QString DataText() const;   // "0A 0B 0C", "Request", or empty
+    QString CountText() const;
+    QString PeriodText() const;
+};
+
+// The list view of a receive table: one line per table row in the table's
+// order, following the table through its three notification hooks.
+//
+// The hooks run on the channel's reading thread while the channel runs. There
+// the view copies what the notification names into a queue and posts one
+// drain to the window thread when the queue becomes non-empty; it never waits
+// for the window thread, so it cannot deadlock with the stop sequence or with
+// SetTable. On the window thread a notification is applied at once, after
+// what is still queued, so lines always change in notification order.
+//
+// The attached table must outlive the attachment: call SetTable(nullptr)
+// (or attach another table) before the table is destroyed. The destructor
+// detaches as well.
+class TListViewFrameTable : public QTreeWidget {
+    Q_OBJECT
+public:
+    enum TColumn { kColId, kColDlc, kColData, kColCount, kColPeriod, kColumnCount };
+
+    explicit TListViewFrameTable(QWidget* parent = nullptr);
+    ~TListViewFrameTable() override;
+
+    // Detaches from the followed table (its hooks are emptied; handed-over
+    // work of it is dropped), then attaches to `table` when there is one.
+    // The lines are left as they are: ask the table for a rebuild afterwards.
+    void SetTable(TTarvenixTable* table);
+    TTarvenixTable* Table() const { return AttachedTable; }
+
+    // The notification handlers, as the window thread applies them.
+    void RowChanged(const TTarvenixTableItem& row, int32_t index, bool isNew);
+    void Cleared();
+    void RowsRebuild();
+
+    // Applies everything handed over from another thread so far (window
+    // thread only). Runs by itself from the event loop.
+    void ProcessPending();
+
+    TListItemFrameTable* Line(int32_t index) const;
+    int32_t LineCount() const { return topLevelItemCount(); }
+
+    // Counters of the hand-over, for measurements.
+    struct TStatistics {
+        uint64_t Queued = 0;     // notifications copied on another thread
+        uint64_t Drains = 0;     // drains run on the window thread
+        uint64_t Applied = 0;    // line changes made (inserts, updates, rebuilt lines)
+        uint64_t Skipped = 0;    // queued notifications made redundant by a later one
+        uint64_t BusyNs = 0;     // time the window thread spent applying queued work
+    };
+    TStatistics Statistics() const;
+
+private:
+    enum class TKind : uint8_t { Row, Cleared, Rebuild };
+    struct TPending {
+        TKind Kind = TKind::Row;
+        bool IsNew = false;
+        int32_t Index = 0;
+        TFrameRowView Row;
+        std::vector<TFrameRowView> Rows; // Rebuild only
+    };
+
+    void Detach();
+    void Attach(TTarvenixTable* table, uint64_t generation);
+    bool OnWindowThread() const;
+    void Enqueue(uint64_t generation, TPending&& pending);
+    void ApplyBatch(std::vector<TPending>& batch);
+    void ApplyRow(const TFrameRowView& row, int32_t index, bool isNew);
+    void ApplyRows(const std::vector<TFrameRowView>& rows);
+
+    TTarvenixTable* AttachedTable = nullptr;
+
+    // Shared with the reading thread.
+    mutable std::mutex QueueLock;
+    std::vector<TPending> Queue;
+    uint64_t Generation = 0; // bumped by SetTable; stale notifications are dropped
+    bool DrainPosted = false;
+    uint64_t QueuedCount = 0;
+
+    // Window thread only.
+    std::vector<TPending> Work;
+    uint64_t DrainCount = 0;
+    uint64_t AppliedCount = 0;
+    uint64_t SkippedCount = 0;
+    uint64_t BusyNs = 0;
+};
