@@ -6,6 +6,7 @@
 
 #include "SeeedSimulator.h"
 #include "TestPort.h"
+#include "platform/SerialPort.h"
 #include "platform/Tick.h"
 
 namespace {
@@ -308,6 +309,29 @@ TEST(SeeedSimulator, UnplugHangsUpTheOpenPort)
     TTestPort fresh(sim.PortPath());
     EXPECT_TRUE(fresh.IsOpen());
     EXPECT_FALSE(sim.Start()) << "a second start while running";
+}
+
+TEST(SeeedSimulator, TheEnginesSerialPortTalksToItUntilUnplugged)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    tcm::TSerialPort port;
+    ASSERT_EQ(port.Open(sim.PortPath()), tcm::TSerialPort::TOpenResult::Ok) << port.LastError();
+    std::vector<uint8_t> out = WireBytes(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback));
+    const auto probe = WireBytes(TSeeedPacketFrame(Probe()));
+    out.insert(out.end(), probe.begin(), probe.end());
+    ASSERT_EQ(port.Write(out.data(), static_cast<int>(out.size())), 0);
+    std::vector<uint8_t> echo;
+    uint8_t buffer[64];
+    const auto deadline = TClock::now() + std::chrono::seconds(5);
+    while (echo.size() < 20 && TClock::now() < deadline) {
+        const int n = port.Read(buffer, sizeof buffer, 50);
+        ASSERT_GE(n, 0);
+        echo.insert(echo.end(), buffer, buffer + n);
+    }
+    EXPECT_EQ(echo, probe);
+    sim.Unplug();
+    EXPECT_LT(port.Read(buffer, sizeof buffer, 1000), 0);
 }
 
 } // namespace
