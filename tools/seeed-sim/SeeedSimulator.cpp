@@ -186,8 +186,8 @@ void TSeeedSimulator::SendRaw(const uint8_t* bytes, size_t size)
 
 void TSeeedSimulator::QueueOutput(const uint8_t* bytes, size_t size)
 {
-    // Nobody reading for a long time: keep the newest part of the queue bounded
-    // by dropping what does not fit.
+    // Nobody reading for a long time: the queue stays bounded, and what does not
+    // fit is dropped.
     const size_t room = kMaxPendingOut > PendingOut.size() ? kMaxPendingOut - PendingOut.size() : 0;
     const size_t take = std::min(room, size);
     PendingOut.insert(PendingOut.end(), bytes, bytes + take);

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -135,7 +136,7 @@ private:
     TState Mode = TState::Idle;
     uint64_t ModeEpoch = 0;  // counts settings packets, so the writer sees every restart
     bool OutputKick = false; // output queued since the writer last looked
-    std::vector<uint8_t> PendingOut;
+    std::deque<uint8_t> PendingOut;  // echoes and injected bytes, oldest first
     std::vector<TSeeedSimSettings> SettingsHistory;
     std::vector<TCanFrame> FrameHistory;
     std::vector<uint8_t> ByteHistory;
