@@ -76,6 +76,8 @@ TfrChannelMan::TfrChannelMan(QWidget* parent) : QWidget(parent)
         box->view()->installEventFilter(this);
     }
 
+    // Stacked in a column, a panel keeps its height and takes the column's width.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     resize(kDesignWidth, kDesignHeight);
     SetChannelIndex(0);
     PlaceControls();
