@@ -1,0 +1,336 @@
+// The main window, headless, against the in-process simulated adapter.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include "../adapter/GuiTestSupport.h"
+#include "SeeedSimulator.h"
+#include "adapter/AdapterCustom.h"
+#include "adapter/frmChannelMan.h"
+#include "app/Main.h"
+#include "core/CanSettings.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "transmit/CanSendList.h"
+#include "transmit/PeriodicSendThread.h"
+#include "views/ListViewFrameTable.h"
+#include "views/TarvenixTable.h"
+#include "views/TarvenixTrace.h"
+#include "views/TraceView.h"
+
+namespace {
+
+class TFakePorts : public TComPortSource {
+public:
+    explicit TFakePorts(std::vector<std::string>* names) : Names(names) {}
+    std::vector<TDevice> PresentDevices() override
+    {
+        std::vector<TDevice> devices;
+        for (const auto& name : *Names) {
+            TDevice d;
+            d.FriendlyName = "Port " + name;
+            d.PortName = name;
+            devices.push_back(d);
+        }
+        return devices;
+    }
+    std::vector<std::string>* Names;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
+    void TearDown() override
+    {
+        Window.reset();
+        tcm::SetProgramDirOverride("");
+    }
+
+    // A new window; its message boxes are recorded and the exit question
+    // answered with `Answer`.
+    TfmMain& Open()
+    {
+        Window = std::make_unique<TfmMain>(std::make_unique<TFakePorts>(&Ports));
+        Window->ErrorBox = [this](const QString& t) { Errors.push_back(t.toStdString()); };
+        Window->InfoBox = [this](const QString& t) { Infos.push_back(t.toStdString()); };
+        Window->QuestionBox = [this](const QString& t) {
+            Questions.push_back(t.toStdString());
+            return Answer;
+        };
+        Window->show();
+        QCoreApplication::processEvents();
+        return *Window;
+    }
+
+    template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
+    QPushButton* PortButton() { return Window->ChannelPanel(0)->findChild<QPushButton*>("btPort"); }
+    QComboBox* RateBox() { return Window->ChannelPanel(0)->findChild<QComboBox*>("cbCanRate"); }
+    QComboBox* ModeBox() { return Window->ChannelPanel(0)->findChild<QComboBox*>("cbCanMode"); }
+    std::string Ini() const { return Dir.File("TarvenixCanMonitor.ini"); }
+
+    TempDir Dir;
+    std::vector<std::string> Ports = {"COM10", "ttyUSB0", "COM2"};
+    std::unique_ptr<TfmMain> Window;
+    std::vector<std::string> Errors;
+    std::vector<std::string> Infos;
+    std::vector<std::string> Questions;
+    bool Answer = true;
+};
+
+} // namespace
+
+TEST_F(MainWindow, StartsWithTheSeeedAdapterSelected)
+{
+    TfmMain& w = Open();
+    EXPECT_EQ(w.windowTitle().toStdString(), "TarvenixCanMonitor for Seeed adapter");
+    EXPECT_EQ(w.IniFileName(), Ini());
+    struct stat st {};
+    EXPECT_EQ(stat(Ini().c_str(), &st), 0); // a missing settings file is created
+
+    auto* adapterBox = Find<QComboBox>("cbSelectAdapter");
+    EXPECT_EQ(adapterBox->currentText().toStdString(), "Seeed");
+    EXPECT_FALSE(adapterBox->isEnabled());
+    EXPECT_EQ(Find<QTabBar>("tbChannels")->count(), 0);
+    EXPECT_TRUE(w.ChannelPanel(0)->isVisible());
+    for (int i = 1; i < 4; ++i)
+        EXPECT_FALSE(w.ChannelPanel(i)->isVisible());
+    EXPECT_EQ(w.ChannelPanel(0)->findChild<QGroupBox*>("gbMain")->title().toStdString(), "");
+    EXPECT_EQ(PortButton()->text().toStdString(), "OPEN");
+    EXPECT_TRUE(Find<QGroupBox>("gbComport")->isVisible());
+
+    // Twelve rates of the adapter, the default 250000 selected, Standard mode.
+    EXPECT_EQ(RateBox()->count(), 12);
+    EXPECT_EQ(RateBox()->currentText().toStdString(), "250 Kbit/sec");
+    EXPECT_EQ(ModeBox()->currentText().toStdString(), "Standard");
+
+    // Ports in number order; with no stored port the first entry is chosen.
+    auto* portBox = Find<QComboBox>("cbComPort");
+    ASSERT_EQ(portBox->count(), 3);
+    EXPECT_EQ(portBox->itemText(0).toStdString(), "COM2");
+    EXPECT_EQ(portBox->itemText(1).toStdString(), "COM10");
+    EXPECT_EQ(portBox->currentText().toStdString(), "COM2");
+
+    auto* pages = Find<QTabWidget>("pcData");
+    EXPECT_EQ(pages->tabText(pages->currentIndex()).toStdString(), "Table");
+    EXPECT_FALSE(pages->isTabVisible(pages->indexOf(Find<QWidget>("tsLog"))));
+    EXPECT_TRUE(Find<QCheckBox>("cbTraceAutoscroll")->isChecked());
+    EXPECT_FALSE(Find<QTimer>("tmUpdate")->isActive());
+    EXPECT_TRUE(Errors.empty());
+
+    QTest::mouseClick(Find<QPushButton>("btTest"), Qt::LeftButton);
+    EXPECT_EQ(Infos, std::vector<std::string>{"Seeed"});
+}
+
+TEST_F(MainWindow, StoredSettingsFillTheBoxesAndTheBoxesChangeThem)
+{
+    ASSERT_TRUE(WriteWholeFile(Ini(), "[Seeed]\nCanRate=40000\nCanMode=1\nPort=COM7\n"));
+    TfmMain& w = Open();
+    TCanSettings* settings = w.Adapter()->GetSettings(0);
+    EXPECT_EQ(RateBox()->currentIndex(), -1); // 40000 is not offered
+    EXPECT_EQ(settings->Rate, 40000);
+    EXPECT_EQ(ModeBox()->currentText().toStdString(), "Extended");
+    EXPECT_FALSE(w.CurrentList()->Standard);
+    EXPECT_EQ(Find<QComboBox>("cbComPort")->currentText().toStdString(), "COM7");
+
+    // Typing into the boxes changes nothing.
+    RateBox()->setFocus();
+    QTest::keyClicks(RateBox(), "1K");
+    ModeBox()->setFocus();
+    QTest::keyClicks(ModeBox(), "S");
+    EXPECT_EQ(ModeBox()->currentText().toStdString(), "Extended");
+    EXPECT_EQ(RateBox()->currentIndex(), -1);
+    EXPECT_EQ(settings->Rate, 40000);
+
+    // Picking entries changes the settings and the transmit list's mode.
+    RateBox()->setCurrentIndex(11);
+    emit RateBox()->activated(11);
+    EXPECT_EQ(settings->Rate, 1000000);
+    ModeBox()->setCurrentIndex(0);
+    emit ModeBox()->activated(0);
+    EXPECT_FALSE(settings->Extended);
+    EXPECT_TRUE(w.CurrentList()->Standard);
+}
+
+TEST_F(MainWindow, OpenChannelChecksThePortName)
+{
+    Ports.clear();
+    TfmMain& w = Open();
+    auto* portBox = Find<QComboBox>("cbComPort");
+    const std::pair<const char*, const char*> cases[] = {{"", "Communication port is not selected"},
+                                                         {"   \t ", "Communication port is not selected"},
+                                                         {"com3", "Incorrect name of COM port"},
+                                                         {"LPT1", "Incorrect name of COM port"}};
+    for (auto [text, message] : cases) {
+        Errors.clear();
+        portBox->setEditText(text);
+        QTest::mouseClick(PortButton(), Qt::LeftButton);
+        EXPECT_EQ(Errors, std::vector<std::string>{message}) << "'" << text << "'";
+    }
+    // A name between blanks is trimmed, stored, and the adapter's failure shown.
+    Errors.clear();
+    portBox->setEditText("  ttyTcmMissing \t");
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "Opening port is failed!\rPort: ttyTcmMissing, ErrorCode: 2");
+    EXPECT_EQ(static_cast<CAdapterSerial*>(w.Adapter())->Port, "ttyTcmMissing");
+    EXPECT_EQ(PortButton()->text().toStdString(), "OPEN");
+
+    // The refresh button empties the box's text; a device change keeps it.
+    Ports = {"COM4"};
+    portBox->setEditText("COM9");
+    w.DeviceChanged();
+    EXPECT_EQ(portBox->count(), 1);
+    EXPECT_EQ(portBox->currentText().toStdString(), "COM9");
+    QTest::mouseClick(Find<QPushButton>("btUpdatePortList"), Qt::LeftButton);
+    EXPECT_EQ(portBox->currentText().toStdString(), "");
+}
+
+TEST_F(MainWindow, OpensAgainstTheSimulatorShowsTrafficAndCloses)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 400;
+    traffic.IdCount = 6;
+    traffic.IdKind = TSimIdKind::Mixed;
+    TSeeedSimulator sim(traffic);
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = Open();
+    // Something left over from before the opening is cleared by it.
+    TCanFrame old;
+    old.Id = 0x1;
+    w.CurrentTrace()->AddFrame(old, false);
+    w.CurrentTable()->AddFrame(old);
+
+    Find<QComboBox>("cbComPort")->setEditText(sim.PortPath().c_str());
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    ASSERT_TRUE(Errors.empty()) << Errors[0];
+    EXPECT_EQ(PortButton()->text().toStdString(), "CLOSE");
+    EXPECT_FALSE(RateBox()->isEnabled());
+    EXPECT_FALSE(Find<QComboBox>("cbComPort")->isEnabled());
+    EXPECT_TRUE(Find<QTimer>("tmUpdate")->isActive());
+    EXPECT_FALSE(w.PeriodicThread(0)->IsPaused());
+
+    // The table view fills from the reading thread with one line per identifier.
+    auto* view = Find<TListViewFrameTable>("TableView");
+    ASSERT_TRUE(WaitFor([&] { return view->topLevelItemCount() == 6; }));
+    ASSERT_TRUE(WaitFor([&] { return w.CurrentTrace()->Count() >= 100; }));
+    for (int i = 0; i < view->topLevelItemCount(); ++i)
+        EXPECT_NE(view->topLevelItem(i)->text(0).toStdString(), "001");
+
+    // The trace view shows the entries once the page is active.
+    auto* pages = Find<QTabWidget>("pcData");
+    auto* trace = Find<TTraceView>("mTrace");
+    EXPECT_EQ(trace->Lines().LineCount(), 0);
+    pages->setCurrentIndex(1);
+    ASSERT_TRUE(WaitFor([&] { return trace->Lines().LineCount() >= 100; }));
+    EXPECT_EQ(trace->Lines().LineText(0).toStdString(), w.CurrentTrace()->Item(0)->FormatLine());
+    EXPECT_EQ(trace->verticalScrollBar()->value(), trace->verticalScrollBar()->maximum());
+    tcmtest::SaveScreenshot(w, "main-trace");
+    pages->setCurrentIndex(0);
+    QTest::qWait(300);
+    tcmtest::SaveScreenshot(w, "main-table");
+
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    EXPECT_EQ(PortButton()->text().toStdString(), "OPEN");
+    EXPECT_TRUE(RateBox()->isEnabled());
+    EXPECT_FALSE(Find<QTimer>("tmUpdate")->isActive());
+    EXPECT_TRUE(w.PeriodicThread(0)->IsPaused());
+    // Views and data stay after closing; the log page got the run's lines.
+    EXPECT_EQ(view->topLevelItemCount(), 6);
+    const QString log = Find<QPlainTextEdit>("mLog")->toPlainText();
+    EXPECT_TRUE(log.contains("** Start"));
+    EXPECT_TRUE(log.contains("** Stop"));
+
+    // With autoscroll off, new lines are added but the view is not scrolled.
+    QTest::mouseClick(Find<QCheckBox>("cbTraceAutoscroll"), Qt::LeftButton);
+    EXPECT_FALSE(w.TraceAutoscroll());
+    trace->scrollToTop();
+    for (int i = 0; i < 200; ++i)
+        w.CurrentTrace()->AddFrame(old, true);
+    pages->setCurrentIndex(0);
+    pages->setCurrentIndex(1); // switching to the page while closed renders at once
+    EXPECT_EQ(trace->Lines().LineCount(), w.CurrentTrace()->Count());
+    EXPECT_EQ(trace->verticalScrollBar()->value(), 0);
+
+    QTest::mouseClick(Find<QPushButton>("btClearTrace"), Qt::LeftButton);
+    EXPECT_EQ(trace->Lines().LineCount(), 0);
+    EXPECT_EQ(w.CurrentTrace()->Count(), 0);
+    QTest::mouseClick(Find<QPushButton>("btClearTable"), Qt::LeftButton);
+    EXPECT_EQ(view->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindow, ExitQuestionAndSettingsWrittenAtExit)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = Open();
+    RateBox()->setCurrentIndex(9);
+    emit RateBox()->activated(9); // 500 Kbit/sec
+    ModeBox()->setCurrentIndex(1);
+    emit ModeBox()->activated(1);
+    Find<QComboBox>("cbComPort")->setEditText(sim.PortPath().c_str());
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.IsChannelOpen(0));
+
+    Answer = false;
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(Questions, std::vector<std::string>{"Are you sure you want to exit the application?"});
+    EXPECT_TRUE(w.IsChannelOpen(0));
+
+    Answer = true;
+    EXPECT_TRUE(w.close());
+    Window.reset();
+    TIniFile ini(Ini());
+    EXPECT_EQ(ini.ReadInteger("Seeed", "CanRate", 0), 500000);
+    EXPECT_EQ(ini.ReadInteger("Seeed", "CanMode", 0), 1);
+    EXPECT_EQ(ini.ReadString("Seeed", "Port", ""), sim.PortPath());
+    // The channel was closed: the port opens again.
+    TSeeedSimulator::TCounters c = sim.Counters();
+    EXPECT_GE(c.SettingsReceived, 2u);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindow, FilesThatCannotBeWrittenAtExitAreShownAndShutdownGoesOn)
+{
+    TfmMain& w = Open();
+    // The settings file and the transmit list's file become folders: neither can be replaced.
+    ASSERT_EQ(::remove(Ini().c_str()), 0);
+    ASSERT_EQ(::mkdir(Ini().c_str(), 0755), 0);
+    const std::string list = w.CurrentList()->GetFileName();
+    ASSERT_EQ(::mkdir(list.c_str(), 0755), 0);
+    auto* item = new TCanSendItem;
+    w.CurrentList()->Add(item);
+    EXPECT_TRUE(w.close());
+    ASSERT_EQ(Errors.size(), 2u);
+    EXPECT_EQ(Errors[0], "Unable to write to " + Ini());
+    EXPECT_NE(Errors[1].find(list), std::string::npos) << Errors[1];
+    EXPECT_EQ(w.Adapter(), nullptr); // the factory was freed all the same
+}
