@@ -106,6 +106,7 @@ TEST(PeriodicSendThread, ListChangesDuringSendingAreSafe)
         counting.AddPeriodic(1);
         counting.List.MoveDown(0);
         counting.List.Delete(0);
+        std::this_thread::sleep_for(200us); // lets the sender take the lock between edits
         if (round % 10 == 9) {
             while (counting.List.Count() > 0)
                 counting.List.Delete(0);
