@@ -127,6 +127,15 @@ TEST_F(IniFileTest, NamesCompareWithoutCase)
     EXPECT_EQ(ReadWholeFile(Path()), "[SEEED]\ncanrate=50000\n");
 }
 
+TEST_F(IniFileTest, ByteOrderMarkDoesNotHideTheFirstSection)
+{
+    ASSERT_TRUE(WriteWholeFile(Path(), "\xEF\xBB\xBF[Seeed]\nPort=COM1\n"));
+    TIniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("Seeed", "Port", ""), "COM1");
+    ini.WriteString("Seeed", "Port", "COM2");
+    EXPECT_EQ(ReadWholeFile(Path()), "\xEF\xBB\xBF[Seeed]\nPort=COM2\n");
+}
+
 TEST_F(IniFileTest, IntegersAreReadByTheRulesAndAnythingElseGivesTheDefault)
 {
     struct TCase {

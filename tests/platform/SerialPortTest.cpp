@@ -87,24 +87,17 @@ TEST_F(SerialPortOnPty, SecondOpeningOfTheSameDeviceFailsUntilTheFirstCloses)
     ASSERT_EQ(Port.Write(probe, 3), 0);
     EXPECT_EQ(FromPort(3), std::vector<uint8_t>(probe, probe + 3));
 
+    // Close and destruction release it; a second Close does nothing.
+    Port.Close();
     Port.Close();
     EXPECT_FALSE(Port.IsOpen());
+    {
+        TSerialPort scoped;
+        ASSERT_EQ(scoped.Open(Pty.SlavePath()), TOpen::Ok) << "errno " << scoped.LastError();
+    }
     EXPECT_EQ(second.Open(shortName), TOpen::Ok) << "errno " << second.LastError();
     ASSERT_EQ(second.Write(probe, 3), 0);
     EXPECT_EQ(FromPort(3), std::vector<uint8_t>(probe, probe + 3));
-}
-
-TEST_F(SerialPortOnPty, DestructionAndCloseReleaseTheDevice)
-{
-    Port.Close();
-    Port.Close(); // a second Close does nothing
-    {
-        TSerialPort scoped;
-        ASSERT_EQ(scoped.Open(Pty.SlavePath()), TOpen::Ok);
-    }
-    // Reopening the object itself, twice in a row.
-    EXPECT_EQ(Port.Open(Pty.SlavePath()), TOpen::Ok) << "errno " << Port.LastError();
-    EXPECT_EQ(Port.Open(Pty.SlavePath()), TOpen::Ok) << "errno " << Port.LastError();
 }
 
 TEST_F(SerialPortOnPty, QuietReadWaitsBrieflyAndReturnsZero)
