@@ -232,6 +232,10 @@ TEST(SeeedSimulator, InjectedFramesAndBytesArriveAsGiven)
     expected.insert(expected.end(), probe.begin(), probe.end());
     EXPECT_EQ(port.ReadExactly(expected.size(), 2000), expected);
     EXPECT_EQ(sim.Counters().FramesInjected, 2u);
+    // The counter moves once the simulator's write call has returned, which
+    // can be a moment after the reader already has the bytes.
+    for (int i = 0; i < 200 && sim.Counters().BytesWritten < expected.size(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(sim.Counters().BytesWritten, expected.size());
 }
 
