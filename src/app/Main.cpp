@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "adapter/AdapterCustom.h"
 #include "adapter/AdapterFactory.h"
@@ -459,6 +460,7 @@ void TfmMain::SelectChannel(int index)
     SendList = SendLists[static_cast<size_t>(index)];
     TableView->SetTable(Table);
     mTrace->Lines().SetTrace(Trace);
+    mTrace->LinesChanged();
     if (Table) {
         if (IsCurrentChannelOpen())
             Table->RequestRebuild();
@@ -570,13 +572,14 @@ void TfmMain::UpdateTrace()
 {
     if (!Trace)
         return;
-    TTraceLineModel& lines = mTrace->Lines();
+    TTraceLines& lines = mTrace->Lines();
     const int total = Trace->Count();
     if (lines.LineCount() >= total)
         return;
     lines.AppendUpTo(total);
+    mTrace->LinesChanged();
     if (Autoscroll)
-        mTrace->scrollToBottom();
+        mTrace->ScrollToBottom();
 }
 
 void TfmMain::ClearTable()
@@ -593,6 +596,7 @@ void TfmMain::ClearTrace()
 {
     // The view lets go of its lines first: it never points at freed entries.
     mTrace->Lines().ClearLines();
+    mTrace->LinesChanged();
     if (Trace)
         Trace->Clear();
 }
@@ -622,6 +626,7 @@ void TfmMain::tmUpdateTimer()
     if (IsTracePageActive())
         UpdateTrace();
     TickMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    MaxTick = std::max(MaxTick, TickMs);
 }
 
 void TfmMain::pcDataChange(int)

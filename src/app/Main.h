@@ -81,8 +81,10 @@ public:
     TPeriodicSendThread* PeriodicThread(int index) const { return PeriodicThreads[static_cast<size_t>(index)].get(); }
     TfrChannelMan* ChannelPanel(int index) const { return ChannelPanels[static_cast<size_t>(index)]; }
     bool TraceAutoscroll() const { return Autoscroll; }
-    // Milliseconds the last update tick took, for measuring.
+    // Milliseconds the update ticks took, for measuring.
     double LastTickMs() const { return TickMs; }
+    double MaxTickMs() const { return MaxTick; }
+    void ResetTickStats() { MaxTick = 0; }
 
     // Closing: the exit question, then the close and destroy steps.
     void closeEvent(QCloseEvent* event) override;
@@ -129,6 +131,7 @@ private:
     std::array<std::unique_ptr<TPeriodicSendThread>, kMaxChannels> PeriodicThreads;
     std::vector<std::string> FileErrors;
     double TickMs = 0;
+    double MaxTick = 0;
 
     // Controls.
     QComboBox* cbSelectAdapter = nullptr;

@@ -1,46 +1,64 @@
 #pragma once
-#include <QAbstractListModel>
-#include <QListView>
+#include <QAbstractScrollArea>
+#include <QString>
 
 class TTarvenixTraceList;
 
-// Lines of the trace view: one row per trace entry already shown. Texts are
-// formatted only when a row is painted or copied, so a million shown lines
-// cost no more than the entries themselves.
-class TTraceLineModel : public QAbstractListModel {
-    Q_OBJECT
+// The lines of the trace view: the first LineCount() entries of a trace. A
+// line's text is made only when it is painted or copied.
+class TTraceLines {
 public:
-    using QAbstractListModel::QAbstractListModel;
-
     void SetTrace(TTarvenixTraceList* trace);
-    // Shows entries up to `total` - 1 as new lines in one insertion.
+    // Shows the entries up to `total` - 1 as new lines.
     void AppendUpTo(int total);
-    void ClearLines();
+    void ClearLines() { Shown = 0; }
     int LineCount() const { return Shown; }
     QString LineText(int row) const;
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
 
 private:
     TTarvenixTraceList* Trace = nullptr;
     int Shown = 0;
 };
 
-// The read-only trace view: selectable lines, Ctrl+C copies the selected lines.
-class TTraceView : public QListView {
+// The read-only trace view: one text line per entry shown. It paints only the
+// lines in sight, so a million lines cost no more than their entries. Lines
+// are selected with the mouse or the keyboard (Shift extends, Ctrl+A takes
+// all) and Ctrl+C copies the selected lines.
+class TTraceView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit TTraceView(QWidget* parent = nullptr);
 
-    TTraceLineModel& Lines() { return Model; }
-    // The selected lines, in order, one per line.
+    TTraceLines& Lines() { return Model; }
+    // Call after the lines changed: updates the scroll range and repaints.
+    void LinesChanged();
+    void ScrollToBottom();
+    void ScrollToTop();
+    bool IsAtBottom() const;
+    int FirstVisibleLine() const;
+
+    // Selected lines: from SelectionStart() to SelectionEnd(), both included; none when -1.
+    void SelectLines(int from, int to);
+    int SelectionStart() const;
+    int SelectionEnd() const;
     QString SelectedText() const;
     void CopySelection() const;
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TTraceLineModel Model;
+    int LineHeight() const;
+    int VisibleLines() const;
+    int LineAt(int y) const;
+    void UpdateScrollBars();
+    void MoveCursor(int line, bool extend);
+
+    TTraceLines Model;
+    int Anchor = -1;
+    int Cursor = -1;
 };

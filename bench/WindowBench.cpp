@@ -1,0 +1,171 @@
+// The window under full link load and with a large trace, offscreen.
+//
+//   bench_window [--seconds S]
+// Figures: update tick time and event-loop lateness on the "Table" and the
+// "Trace" page with the simulated adapter at 10,000 frames/s, frames lost, and
+// the cost of a tick that appends 1,000 lines to a trace view of 1,000,000.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+#include "TrafficGenerator.h"
+#include "adapter/ComPortList.h"
+#include "adapter/frmChannelMan.h"
+#include "app/Main.h"
+#include "platform/ProgramDir.h"
+#include "views/TarvenixTrace.h"
+#include "views/TraceView.h"
+
+namespace {
+
+class TNoPorts : public TComPortSource {
+public:
+    std::vector<TDevice> PresentDevices() override { return {}; }
+};
+
+long ResidentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6)) / 1024;
+    return -1;
+}
+
+// Runs the event loop for `ms` while a 10 ms timer records how late it fires.
+double RunAndMeasureLateness(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    double worst = 0;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (last != 0)
+            worst = std::max(worst, static_cast<double>(now - last - 10));
+        last = now;
+    });
+    probe.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return worst;
+}
+
+long CountLost(TTarvenixTraceList& trace, long& received)
+{
+    long lost = 0;
+    received = 0;
+    bool have = false;
+    uint32_t previous = 0;
+    for (int32_t i = 0; i < trace.Count(); ++i) {
+        const TTarvenixTraceItem* item = trace.Item(i);
+        TCanFrame f;
+        f.Length = item->Length;
+        std::memcpy(f.Data, item->Data, 8);
+        uint32_t seq = 0;
+        if (!TTrafficGenerator::SequenceOf(f, seq))
+            continue;
+        if (have && seq > previous)
+            lost += static_cast<long>(seq - previous - 1);
+        previous = seq;
+        have = true;
+        ++received;
+    }
+    return lost;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int seconds = 10;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--seconds")
+            seconds = std::atoi(argv[i + 1]);
+
+    TempDir dir;
+    tcm::SetProgramDirOverride(dir.Path());
+    TChild sim({TCM_SEEED_SIM_EXE, "--quiet", "--fps", "20000", "--ids", "200", "--mixed"});
+    const std::string port = sim.ReadLine(3000);
+    auto window = std::make_unique<TfmMain>(std::make_unique<TNoPorts>());
+    TfmMain& w = *window;
+    w.ErrorBox = [](const QString& t) { std::printf("error box: %s\n", t.toStdString().c_str()); };
+    w.show();
+    w.findChild<QComboBox*>("cbComPort")->setEditText(QString::fromStdString(port));
+    w.OpenChannel(0);
+    if (!w.IsChannelOpen(0)) {
+        std::printf("could not open %s\n", port.c_str());
+        return 1;
+    }
+    auto* pages = w.findChild<QTabWidget*>("pcData");
+    std::printf("Conditions: offscreen window, simulator process at the link limit (10,000 frames/s), "
+                "200 identifiers mixed 11/29-bit, %d s per page.\n", seconds);
+
+    pages->setCurrentIndex(0);
+    RunAndMeasureLateness(500);
+    w.ResetTickStats();
+    const double tableLate = RunAndMeasureLateness(seconds * 1000);
+    std::printf("Table page: longest update tick %.2f ms, worst event-loop lateness %.1f ms\n", w.MaxTickMs(),
+                tableLate);
+
+    pages->setCurrentIndex(1);
+    RunAndMeasureLateness(500);
+    w.ResetTickStats();
+    const double traceLate = RunAndMeasureLateness(seconds * 1000);
+    std::printf("Trace page: longest update tick %.2f ms, worst event-loop lateness %.1f ms\n", w.MaxTickMs(),
+                traceLate);
+
+    w.CloseChannel(0, false);
+    long received = 0;
+    const long lost = CountLost(*w.CurrentTrace(), received);
+    std::printf("Frames received %ld, lost %ld\n", received, lost);
+
+    // A trace of a million shown lines, then one tick's worth of 1,000 more.
+    w.ClearTrace();
+    TCanFrame f;
+    f.Length = 8;
+    for (int i = 0; i < 1000000; ++i) {
+        f.Id = static_cast<uint32_t>(i & 0x7FF);
+        f.Time = static_cast<uint32_t>(i);
+        w.CurrentTrace()->AddFrame(f, (i & 1) != 0);
+    }
+    pages->setCurrentIndex(0);
+    pages->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    double worst = 0;
+    double total = 0;
+    constexpr int kTicks = 20;
+    for (int t = 0; t < kTicks; ++t) {
+        for (int i = 0; i < 1000; ++i)
+            w.CurrentTrace()->AddFrame(f, false);
+        QElapsedTimer timer;
+        timer.start();
+        w.UpdateTrace();
+        w.findChild<TTraceView*>("mTrace")->repaint();
+        const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        worst = std::max(worst, ms);
+        total += ms;
+    }
+    std::printf("Trace view with %d lines: a tick appending 1,000 lines and repainting takes %.2f ms on average, "
+                "%.2f ms at most; process resident memory %ld MiB\n",
+                w.findChild<TTraceView*>("mTrace")->Lines().LineCount(), total / kTicks, worst, ResidentMiB());
+    w.QuestionBox = [](const QString&) { return true; };
+    window.reset();
+    tcm::SetProgramDirOverride("");
+    return lost == 0 ? 0 : 1;
+}
