@@ -26,7 +26,12 @@ int32_t LastLength = 8;
 
 QFont DialogFont(int pixels)
 {
+    // The controls are placed for the narrow "MS Sans Serif"; where it is
+    // missing, fonts of similar width come before the style's wide default,
+    // so that "Mnemonic caption:" still ends before its edit box.
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans Condensed")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixels);
     return font;
