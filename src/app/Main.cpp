@@ -29,6 +29,7 @@
 #include "adapter/QtComPortSource.h"
 #include "adapter/frmChannelMan.h"
 #include "app/About.h"
+#include "app/SendGrid.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"
 #include "core/Logger.h"
@@ -101,6 +102,7 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     pcData->setTabVisible(pcData->indexOf(tsLog), false);
     Autoscroll = true;
     cbTraceAutoscroll->setChecked(true);
+    SendGrid->SetupSendGrid();
     Initialising = false;
 
     // Serial devices come and go as nodes in /dev.
@@ -336,6 +338,21 @@ QWidget* TfmMain::BuildDataArea()
 
     GroupBox4 = new QGroupBox("Transmit");
     GroupBox4->setObjectName("GroupBox4");
+    TSendGridHost host;
+    host.CurrentList = [this] { return SendList; };
+    host.CurrentChannel = [this] { return CurrentChannel; };
+    host.CurrentExtended = [this] {
+        const TCanSettings* settings = CurrentAdapter ? CurrentAdapter->GetSettings(CurrentChannel) : nullptr;
+        return settings && settings->Extended;
+    };
+    host.IsCurrentChannelOpen = [this] { return IsCurrentChannelOpen(); };
+    host.IsMultiChannel = [this] { return CurrentAdapter && CurrentAdapter->IsMultiChannel(); };
+    host.ShowInfo = [this](const QString& text) { ShowInfo(text); };
+    host.AskYesNo = [this](const QString& text) { return QuestionBox && QuestionBox(text); };
+    SendGrid = new TSendGridPanel(std::move(host));
+    auto* transmitFill = new QVBoxLayout(GroupBox4);
+    transmitFill->setContentsMargins(4, 4, 4, 4);
+    transmitFill->addWidget(SendGrid);
     Splitter1->addWidget(GroupBox4);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
@@ -470,7 +487,10 @@ void TfmMain::SelectChannel(int index)
     RefreshSendGrid();
 }
 
-void TfmMain::RefreshSendGrid() {}
+void TfmMain::RefreshSendGrid()
+{
+    SendGrid->RefreshSendGrid();
+}
 
 void TfmMain::UpdateState()
 {
@@ -721,6 +741,7 @@ void TfmMain::FormDestroy()
             thread->Terminate();
     TableView->SetTable(nullptr);
     mTrace->Lines().SetTrace(nullptr);
+    SendGrid->hide(); // it draws from the current list, which goes with the factory
     Logger = nullptr;
     Trace = nullptr;
     Table = nullptr;

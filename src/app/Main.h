@@ -33,6 +33,7 @@ class TPeriodicSendThread;
 class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceView;
+class TSendGridPanel;
 struct TCanSettings;
 
 // The program's main window: owns the adapter factory, the port list, the
@@ -80,6 +81,7 @@ public:
     TCanSendList* CurrentList() const { return SendList; }
     TPeriodicSendThread* PeriodicThread(int index) const { return PeriodicThreads[static_cast<size_t>(index)].get(); }
     TfrChannelMan* ChannelPanel(int index) const { return ChannelPanels[static_cast<size_t>(index)]; }
+    TSendGridPanel* TransmitPanel() const { return SendGrid; }
     bool TraceAutoscroll() const { return Autoscroll; }
     // Milliseconds the update ticks took, for measuring.
     double LastTickMs() const { return TickMs; }
@@ -152,6 +154,7 @@ private:
     QPlainTextEdit* mLog = nullptr;
     QSplitter* Splitter1 = nullptr;
     QGroupBox* GroupBox4 = nullptr;
+    TSendGridPanel* SendGrid = nullptr;
     QTimer* tmUpdate = nullptr;
     QFileSystemWatcher* DeviceWatcher = nullptr;
 };

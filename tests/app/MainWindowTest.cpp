@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -22,6 +23,8 @@
 #include "adapter/AdapterCustom.h"
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
+#include "app/SendGrid.h"
+#include "transmit/SendFrameForm.h"
 #include "core/CanSettings.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
@@ -332,4 +335,128 @@ TEST_F(MainWindow, FilesThatCannotBeWrittenAtExitAreShownAndShutdownGoesOn)
     EXPECT_EQ(Errors[0], "Unable to write to " + Ini());
     EXPECT_NE(Errors[1].find(list), std::string::npos) << Errors[1];
     EXPECT_EQ(w.Adapter(), nullptr); // the factory was freed all the same
+}
+
+namespace {
+
+// Fills the item dialog as an operator would and saves it.
+void FillAndSave(TfmSendFrame& dialog, int type, const char* id, const char* period, int length, const char* caption)
+{
+    dialog.FormShow();
+    dialog.cbSendType->setCurrentIndex(type);
+    dialog.UpdateControls();
+    dialog.edPeriod->setText(period);
+    dialog.edId->setText(id);
+    dialog.cbLength->setCurrentIndex(length);
+    dialog.UpdateControls();
+    for (int i = 0; i < length; ++i)
+        dialog.DataEdits[static_cast<size_t>(i)]->setText(QString("%1").arg(0x11 * (i + 1), 2, 16, QChar('0')).toUpper());
+    dialog.edCaption->setText(caption);
+    dialog.StoreItem();
+}
+
+std::vector<TCanFrame> FramesWithId(const TSeeedSimulator& sim, uint32_t id)
+{
+    std::vector<TCanFrame> frames;
+    for (const auto& f : sim.ReceivedFrames())
+        if (f.Id == id)
+            frames.push_back(f);
+    return frames;
+}
+
+} // namespace
+
+TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = Open();
+    TSendGridPanel& grid = *w.TransmitPanel();
+    struct TEntry {
+        int Type;
+        const char* Id;
+        const char* Period;
+        int Length;
+        const char* Caption;
+    };
+    const TEntry entries[] = {{cstSingle, "123", "1000", 2, "single"},
+                              {cstPeriodic, "200", "100", 1, "tick"},
+                              {cstOnRequest, "300", "1000", 0, "answer"}};
+    for (const auto& e : entries) {
+        grid.RunDialog = [&](TfmSendFrame& dialog) {
+            FillAndSave(dialog, e.Type, e.Id, e.Period, e.Length, e.Caption);
+            return dialog.result();
+        };
+        QTest::mouseClick(grid.btAdd, Qt::LeftButton);
+    }
+    ASSERT_EQ(w.CurrentList()->Count(), 3);
+    auto press = [&](int row, int column) {
+        const QRect cell = grid.sgSend->visualRect(grid.sgSend->model()->index(row - 1, column));
+        QTest::mouseClick(grid.sgSend->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    press(2, 1); // Periodic and OnRequest items made active
+    press(3, 1);
+    EXPECT_TRUE(w.CurrentList()->GetItem(1)->Active);
+    EXPECT_TRUE(w.CurrentList()->GetItem(2)->Active);
+
+    Find<QComboBox>("cbComPort")->setEditText(sim.PortPath().c_str());
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.IsChannelOpen(0)) << (Errors.empty() ? "" : Errors[0]);
+    const auto opened = std::chrono::steady_clock::now();
+
+    // The Single item goes out once per press of its "Send" cell.
+    press(1, 1);
+    QTest::qWait(150);
+    press(1, 1);
+    ASSERT_TRUE(WaitFor([&] { return FramesWithId(sim, 0x123).size() == 2; }));
+    const auto single = FramesWithId(sim, 0x123);
+    EXPECT_EQ(single[0].Length, 2);
+    EXPECT_EQ(single[0].Data[1], 0x22);
+    EXPECT_TRUE(single[0].Standard);
+
+    // The OnRequest item answers a remote frame of the bus.
+    TCanFrame remote;
+    remote.Id = 0x7DF;
+    remote.Standard = true;
+    remote.Request = true;
+    sim.SendFrame(remote);
+    ASSERT_TRUE(WaitFor([&] { return FramesWithId(sim, 0x300).size() == 1; }));
+
+    // The Periodic item runs every 100 ms from the opening on.
+    WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(2000); }, 4000);
+    QTest::mouseClick(PortButton(), Qt::LeftButton);
+    const size_t atClose = FramesWithId(sim, 0x200).size();
+    QTest::qWait(300);
+    const auto periodic = FramesWithId(sim, 0x200);
+    EXPECT_EQ(periodic.size(), atClose); // nothing after closing
+    EXPECT_GE(periodic.size(), 15u);
+    EXPECT_LE(periodic.size(), 22u);
+    for (size_t i = 1; i < periodic.size(); ++i)
+        EXPECT_LT(periodic[i].Time - periodic[i - 1].Time, 190u) << "a send was missed before frame " << i;
+
+    // The trace shows the sends as outgoing entries.
+    int outgoing = 0;
+    for (int32_t i = 0; i < w.CurrentTrace()->Count(); ++i)
+        outgoing += w.CurrentTrace()->Item(i)->Outgoing && w.CurrentTrace()->Item(i)->Id == 0x123 ? 1 : 0;
+    EXPECT_EQ(outgoing, 2);
+    EXPECT_EQ(grid.CellText(1, 7).toStdString(), "2");
+
+    // Edits, moves and active ticks reach the file at exit.
+    grid.SelectRow(3);
+    QTest::mouseClick(grid.btUp, Qt::LeftButton); // OnRequest item above the Periodic one
+    press(3, 1);                                   // Periodic item inactive again
+    grid.SelectRow(1);
+    grid.RunDialog = [&](TfmSendFrame& dialog) {
+        dialog.FormShow();
+        dialog.edCaption->setText("renamed");
+        dialog.StoreItem();
+        return dialog.result();
+    };
+    QTest::mouseClick(grid.btEdit, Qt::LeftButton);
+    const std::string listFile = w.CurrentList()->GetFileName();
+    EXPECT_TRUE(w.close());
+    Window.reset();
+    EXPECT_EQ(ReadWholeFile(listFile), "0;0;0;123;0;2;1122;renamed;\r\n"
+                                       "2;0;1;300;0;0;;answer;\r\n"
+                                       "1;64;0;200;0;1;11;tick;\r\n");
 }
