@@ -9,10 +9,13 @@ namespace {
 constexpr int32_t kDefaultRate = 250000;
 constexpr int32_t kDefaultMode = 0;
 
-// Key suffix of a channel: none for a one-channel adapter.
-std::string ChannelSuffix(const CAdapterCustom& adapter, int32_t channel)
+// Calls `use(settings, key suffix)` for every channel that has settings, in
+// channel order; a one-channel adapter's keys have no suffix.
+template <class TUse> void ForEachChannel(CAdapterCustom& adapter, TUse use)
 {
-    return adapter.IsMultiChannel() ? "_channel" + std::to_string(channel) : std::string();
+    for (int32_t c = 0; c < adapter.GetChannelCount(); ++c)
+        if (TCanSettings* settings = adapter.GetSettings(c))
+            use(*settings, adapter.IsMultiChannel() ? "_channel" + std::to_string(c) : std::string());
 }
 
 } // namespace
@@ -51,14 +54,10 @@ void CAdapterCustom::LoadSettings(const std::string& fileName)
     TIniFile::CreateEmptyIfMissing(fileName);
     TIniFile ini(fileName);
     const std::string section = GetName();
-    for (int32_t c = 0; c < GetChannelCount(); ++c) {
-        TCanSettings* settings = GetSettings(c);
-        if (!settings)
-            continue;
-        const std::string suffix = ChannelSuffix(*this, c);
-        settings->Rate = ini.ReadInteger(section, "CanRate" + suffix, kDefaultRate);
-        settings->Extended = (ini.ReadInteger(section, "CanMode" + suffix, kDefaultMode) & 0xFF) != 0;
-    }
+    ForEachChannel(*this, [&](TCanSettings& settings, const std::string& suffix) {
+        settings.Rate = ini.ReadInteger(section, "CanRate" + suffix, kDefaultRate);
+        settings.Extended = (ini.ReadInteger(section, "CanMode" + suffix, kDefaultMode) & 0xFF) != 0;
+    });
     LoadAdapterSettings(ini, section);
 }
 
@@ -67,14 +66,10 @@ void CAdapterCustom::SaveSettings(const std::string& fileName)
     TIniFile::CreateEmptyIfMissing(fileName);
     TIniFile ini(fileName);
     const std::string section = GetName();
-    for (int32_t c = 0; c < GetChannelCount(); ++c) {
-        TCanSettings* settings = GetSettings(c);
-        if (!settings)
-            continue;
-        const std::string suffix = ChannelSuffix(*this, c);
-        ini.WriteInteger(section, "CanRate" + suffix, settings->Rate);
-        ini.WriteInteger(section, "CanMode" + suffix, settings->Extended ? 1 : 0);
-    }
+    ForEachChannel(*this, [&](TCanSettings& settings, const std::string& suffix) {
+        ini.WriteInteger(section, "CanRate" + suffix, settings.Rate);
+        ini.WriteInteger(section, "CanMode" + suffix, settings.Extended ? 1 : 0);
+    });
     SaveAdapterSettings(ini, section);
 }
 

@@ -42,6 +42,8 @@ public:
         Out = out[0];
         Err = err[0];
     }
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
     ~TChild()
     {
         if (Pid > 0 && !Exited) {

@@ -11,133 +11,18 @@
 #include <vector>
 
 #include "TestPort.h"
+#include "support/ChildProcess.h"
 #include "TrafficGenerator.h"
-
-extern char** environ;
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
 
-class TChild {
-public:
-    explicit TChild(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), TCM_SEEED_SIM_EXE);
-        int out[2];
-        int err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        Out = out[0];
-        Err = err[0];
-    }
-    ~TChild()
-    {
-        if (Pid > 0 && !Exited) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        if (Out >= 0)
-            ::close(Out);
-        if (Err >= 0)
-            ::close(Err);
-    }
-
-    bool Started() const { return Pid > 0; }
-    pid_t Id() const { return Pid; }
-
-    // The next line of stdout without its newline; empty after the time-out or at the end.
-    std::string ReadLine(int timeoutMs)
-    {
-        const auto end = TClock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t nl = OutText.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = OutText.substr(0, nl);
-                OutText.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-            if (left <= 0 || !ReadInto(Out, OutText, static_cast<int>(left)))
-                return {};
-        }
-    }
-    // Waits for the exit, collecting the rest of both outputs; the exit status, or
-    // -1 when it did not end in time (it is then killed).
-    int WaitExit(int timeoutMs)
-    {
-        const auto end = TClock::now() + std::chrono::milliseconds(timeoutMs);
-        bool outOpen = true;
-        bool errOpen = true;
-        while (outOpen || errOpen) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-            if (left <= 0)
-                return -1;
-            if (outOpen)
-                outOpen = ReadInto(Out, OutText, static_cast<int>(std::min<long long>(left, 20)), true);
-            if (errOpen)
-                errOpen = ReadInto(Err, ErrText, static_cast<int>(std::min<long long>(left, 20)), true);
-        }
-        int status = 0;
-        if (::waitpid(Pid, &status, 0) != Pid)
-            return -1;
-        Exited = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string OutText; // stdout not yet taken by ReadLine
-    std::string ErrText;
-
-private:
-    // Reads what is there; false at the end of the stream (or, unless
-    // `timeoutIsOpen`, on a time-out).
-    static bool ReadInto(int fd, std::string& text, int timeoutMs, bool timeoutIsOpen = false)
-    {
-        pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, timeoutMs);
-        if (r == 0)
-            return timeoutIsOpen;
-        char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        text.append(buffer, static_cast<size_t>(n));
-        return true;
-    }
-
-    pid_t Pid = -1;
-    int Out = -1;
-    int Err = -1;
-    bool Exited = false;
-};
-
-std::vector<std::string> Lines(const std::string& text)
+// The simulator program with the given arguments.
+TChild Sim(std::vector<std::string> args)
 {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos)
-            nl = text.size();
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    return lines;
+    args.insert(args.begin(), TCM_SEEED_SIM_EXE);
+    return TChild(std::move(args));
 }
 
 TCanFrame Probe()
@@ -151,7 +36,7 @@ TCanFrame Probe()
 
 TEST(SeeedSimProgram, PrintsItsPortFirstThenWhatTheComputerSent)
 {
-    TChild sim({});
+    TChild sim = Sim({});
     ASSERT_TRUE(sim.Started());
     const std::string path = sim.ReadLine(10000);
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
@@ -179,7 +64,7 @@ TEST(SeeedSimProgram, PrintsItsPortFirstThenWhatTheComputerSent)
 
 TEST(SeeedSimProgram, EndsAfterItsDurationAndGeneratesQuietly)
 {
-    TChild sim({"--duration", "1", "--fps", "500", "--quiet", "--stats", "--extended", "--ids", "3"});
+    TChild sim = Sim({"--duration", "1", "--fps", "500", "--quiet", "--stats", "--extended", "--ids", "3"});
     ASSERT_TRUE(sim.Started());
     const auto started = TClock::now();
     const std::string path = sim.ReadLine(10000);
@@ -215,17 +100,17 @@ TEST(SeeedSimProgram, BadArgumentsExitTwoWithUsage)
         {"--id-list", "1,,2"}, {"--extended", "--mixed"}, {"--baud", "5"},   {"--duration", "1s"},
     };
     for (const auto& args : bad) {
-        TChild sim(args);
+        TChild sim = Sim(args);
         ASSERT_TRUE(sim.Started());
         EXPECT_EQ(sim.WaitExit(10000), 2) << args[0];
         EXPECT_NE(sim.ErrText.find("Usage: tarvenix-seeed-sim"), std::string::npos) << args[0];
         EXPECT_EQ(sim.OutText, "") << args[0];
     }
-    TChild help({"--help"});
+    TChild help = Sim({"--help"});
     EXPECT_EQ(help.WaitExit(10000), 0);
     EXPECT_EQ(help.OutText.rfind("Usage: tarvenix-seeed-sim", 0), 0u);
     // Identifiers above 11 bits are fine once extended.
-    TChild ok({"--id-list", "800,1FFFFFFF", "--extended", "--duration", "0"});
+    TChild ok = Sim({"--id-list", "800,1FFFFFFF", "--extended", "--duration", "0"});
     EXPECT_EQ(ok.WaitExit(10000), 0) << ok.ErrText;
 }
 
