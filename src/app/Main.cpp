@@ -41,19 +41,12 @@
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
+#include "views/UiFonts.h"
 
 namespace {
 
 const char kAppTitle[] = "TarvenixCanMonitor";
 const char kErrorCaption[] = "TarvenixCanMonitor - Error!";
-
-QFont PixelFont(const char* family, int pixels, QFont::StyleHint hint)
-{
-    QFont font(family);
-    font.setStyleHint(hint);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // The port box's text without blanks and control characters at either end.
 QString TrimmedPortName(const QString& text)
@@ -120,7 +113,7 @@ TfmMain::~TfmMain()
 
 void TfmMain::BuildControls()
 {
-    setFont(PixelFont("MS Sans Serif", 11, QFont::SansSerif));
+    setFont(SansSerifPixelFont(11));
     resize(850, 542);
 
     QAction* about = menuBar()->addAction("About");
@@ -264,7 +257,7 @@ QWidget* TfmMain::BuildDataArea()
     lvTable = new QTreeWidget(pTable);
     lvTable->setObjectName("lvTable");
     lvTable->setHeaderLabels({"ID", "DLC"});
-    lvTable->setFont(PixelFont("Lucida Console", 13, QFont::Monospace));
+    lvTable->setFont(FixedPixelFont("Lucida Console", 13));
     lvTable->setVisible(false);
     TableView = new TListViewFrameTable(pTable);
     TableView->setObjectName("TableView");
@@ -294,7 +287,7 @@ QWidget* TfmMain::BuildDataArea()
     traceFill->setContentsMargins(2, 2, 2, 2);
     mTrace = new TTraceView;
     mTrace->setObjectName("mTrace");
-    mTrace->setFont(PixelFont("Lucida Console", 11, QFont::Monospace));
+    mTrace->setFont(FixedPixelFont("Lucida Console", 11));
     traceFill->addWidget(mTrace);
     traceRow->addWidget(groupBox3, 1);
     auto* panel5 = new QWidget;
@@ -320,7 +313,7 @@ QWidget* TfmMain::BuildDataArea()
     mLog = new QPlainTextEdit;
     mLog->setObjectName("mLog");
     mLog->setReadOnly(true);
-    mLog->setFont(PixelFont("Lucida Console", 11, QFont::Monospace));
+    mLog->setFont(FixedPixelFont("Lucida Console", 11));
     logRow->addWidget(mLog, 1);
     auto* panel4 = new QWidget;
     panel4->setObjectName("Panel4");

@@ -18,6 +18,7 @@
 
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
+#include "views/UiFonts.h"
 
 namespace {
 
@@ -26,15 +27,7 @@ int32_t LastLength = 8;
 
 QFont DialogFont(int pixels)
 {
-    // The controls are placed for the narrow "MS Sans Serif"; where it is
-    // missing, fonts of similar width come before the style's wide default,
-    // so that "Mnemonic caption:" still ends before its edit box.
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans Condensed")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
+    return SansSerifPixelFont(pixels);
 }
 
 QLabel* NewLabel(const QString& text, QWidget* parent, const char* name, int left, int top)

@@ -109,11 +109,15 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
         ticks += f.Id == 0x100 ? 1 : 0;
     }
     EXPECT_EQ(answers, 1);
-    EXPECT_GE(ticks, 10);
+    EXPECT_GE(ticks, 2); // about 25 in 1.2 s; the bounds only catch a missing or unpaced sender
     EXPECT_LE(ticks, 31);
     const auto lines = Lines(dump.OutText);
     EXPECT_EQ(CountPrefix(lines, "IN  ts: "), 1);
-    EXPECT_GE(CountPrefix(lines, "OUT ts: "), 11);
+    // Every frame the adapter got was printed, but for the last ones written
+    // as the monitor was ending.
+    const int printed = CountPrefix(lines, "OUT ts: ");
+    EXPECT_LE(printed, answers + ticks);
+    EXPECT_GE(printed, answers + ticks - 2);
     // The list file is only read, never written.
     EXPECT_EQ(ReadWholeFile(list), "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n");
 }

@@ -60,8 +60,9 @@ TEST(PeriodicSendThread, SendsDueItemsAndStopsAtOnceWhenPaused)
     std::this_thread::sleep_for(300ms);
     thread.Pause();
     const int sent = counting.Sent.load();
-    // About 300 / (20 + lateness); generous bounds against a loaded machine.
-    EXPECT_GE(sent, 5);
+    // About 300 / (20 + lateness); the bounds only catch a sender that never
+    // runs or ignores the period, whatever the machine's load.
+    EXPECT_GE(sent, 1);
     EXPECT_LE(sent, 16);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(counting.Sent.load(), sent); // nothing after the pause
