@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite; exits non-zero on any failure.
+# Builds everything and runs the whole test suite, then the multi-threaded
+# engine tests once more under ThreadSanitizer; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
-cd build
-ctest --output-on-failure -j2 --timeout 600
+(cd build && ctest --output-on-failure -j2 --timeout 600)
+scripts/test-threads.sh

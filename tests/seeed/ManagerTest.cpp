@@ -262,8 +262,12 @@ TEST_F(SeeedEngine, RemoteFramesTriggerEveryActiveOnRequestItem)
     for (const auto& f : sim->ReceivedFrames())
         ids.push_back(f.Id);
     EXPECT_EQ(ids, (std::vector<uint32_t>{0x111, 0x444, 0x111, 0x444}));
-    EXPECT_EQ(list.GetItem(0)->Count, 2);
-    EXPECT_EQ(list.GetItem(1)->Count, 0);
+    {
+        // The reading thread counts the sends; reading them here takes the list's lock.
+        std::lock_guard<std::mutex> guard(list.Lock());
+        EXPECT_EQ(list.GetItem(0)->Count, 2);
+        EXPECT_EQ(list.GetItem(1)->Count, 0);
+    }
 
     // The answers are traced as outgoing with the time just before their write.
     ASSERT_TRUE(WaitUntil([&] { return manager.GetTrace()->Count() >= 6; }));
