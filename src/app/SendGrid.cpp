@@ -505,6 +505,13 @@ int TSendGridPanel::SelectedIndex() const
     return SelectedRow() - 1;
 }
 
+TCanSendList* TSendGridPanel::ListOfSelectedItem(int& index) const
+{
+    TCanSendList* list = CurrentList();
+    index = SelectedIndex();
+    return list != nullptr && index >= 0 && index < list->Count() ? list : nullptr;
+}
+
 void TSendGridPanel::sgSendDrawCell(QPainter* painter, const QRect& rect, int column, int row, bool selected)
 {
     const int left = rect.left();
@@ -632,21 +639,16 @@ void TSendGridPanel::btAddClick()
 
 void TSendGridPanel::btEditClick()
 {
-    TCanSendList* list = CurrentList();
-    if (list == nullptr)
-        return;
-    const int index = SelectedIndex();
-    if (index >= 0 && index < list->Count())
+    int index = -1;
+    if (TCanSendList* list = ListOfSelectedItem(index))
         RunItemDialog(1, list->GetItem(index));
 }
 
 void TSendGridPanel::btDeleteClick()
 {
-    TCanSendList* list = CurrentList();
+    int index = -1;
+    TCanSendList* list = ListOfSelectedItem(index);
     if (list == nullptr)
-        return;
-    const int index = SelectedIndex();
-    if (index < 0 || index >= list->Count())
         return;
     if (!Host.AskYesNo || !Host.AskYesNo(QStringLiteral("Are you sure you want to remove this item?")))
         return;
@@ -656,11 +658,9 @@ void TSendGridPanel::btDeleteClick()
 
 void TSendGridPanel::btCopyClick()
 {
-    TCanSendList* list = CurrentList();
+    int index = -1;
+    TCanSendList* list = ListOfSelectedItem(index);
     if (list == nullptr)
-        return;
-    const int index = SelectedIndex();
-    if (index < 0 || index >= list->Count())
         return;
     const TCanSendItem* source = list->GetItem(index);
     auto copy = std::make_unique<TCanSendItem>();
@@ -678,28 +678,25 @@ void TSendGridPanel::btCopyClick()
     SelectRow(index + 2);
 }
 
-void TSendGridPanel::btUpClick()
+void TSendGridPanel::MoveSelected(bool up)
 {
-    TCanSendList* list = CurrentList();
-    if (list == nullptr)
-        return;
-    const int index = SelectedIndex();
-    if (index >= 0 && index < list->Count() && list->MoveUp(index)) {
-        SelectRow(SelectedRow() - 1);
+    // The selection follows the item.
+    int index = -1;
+    TCanSendList* list = ListOfSelectedItem(index);
+    if (list != nullptr && (up ? list->MoveUp(index) : list->MoveDown(index))) {
+        SelectRow(SelectedRow() + (up ? -1 : 1));
         RefreshSendGrid();
     }
 }
 
+void TSendGridPanel::btUpClick()
+{
+    MoveSelected(true);
+}
+
 void TSendGridPanel::Button2Click()
 {
-    TCanSendList* list = CurrentList();
-    if (list == nullptr)
-        return;
-    const int index = SelectedIndex();
-    if (index >= 0 && index < list->Count() && list->MoveDown(index)) {
-        SelectRow(SelectedRow() + 1);
-        RefreshSendGrid();
-    }
+    MoveSelected(false);
 }
 
 void TSendGridPanel::Resetcounters1Click()

@@ -163,6 +163,10 @@ private:
     void DrainCountChanges();
     void RunItemDialog(int editMode, TCanSendItem* item);
     int SelectedIndex() const;
+    // The current list when the selection names one of its items (its position
+    // goes to `index`); none otherwise, and the command then does nothing.
+    TCanSendList* ListOfSelectedItem(int& index) const;
+    void MoveSelected(bool up);
 
     TSendGridHost Host;
     std::shared_ptr<TCountQueue> Counts;

@@ -25,15 +25,6 @@ TChild Sim(std::vector<std::string> args)
     return TChild(std::move(args));
 }
 
-TCanFrame Probe()
-{
-    TCanFrame f;
-    f.Id = 0x7A5;
-    f.Standard = true;
-    f.Length = 8;
-    return f;
-}
-
 TEST(SeeedSimProgram, PrintsItsPortFirstThenWhatTheComputerSent)
 {
     TChild sim = Sim({});

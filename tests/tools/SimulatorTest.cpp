@@ -15,15 +15,6 @@ using TClock = std::chrono::steady_clock;
 
 const TCanSettings kStd250{250000, false};
 
-TCanFrame Probe()
-{
-    TCanFrame f;
-    f.Id = 0x7A5;
-    f.Standard = true;
-    f.Length = 8;
-    return f;
-}
-
 // Checks that the frames are generated ones numbered first, first + 1, ...
 void ExpectContiguous(const std::vector<TCanFrame>& frames, const TTrafficGenerator& slots, uint32_t first)
 {

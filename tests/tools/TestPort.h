@@ -135,3 +135,13 @@ inline std::vector<uint8_t> WireBytes(const TSeeedPacketCustom& packet)
 {
     return std::vector<uint8_t>(packet.Wire(), packet.Wire() + packet.Size());
 }
+
+// The probe frame the computer sends while starting a channel: standard 0x7A5, eight zero bytes.
+inline TCanFrame Probe()
+{
+    TCanFrame f;
+    f.Id = 0x7A5;
+    f.Standard = true;
+    f.Length = 8;
+    return f;
+}
