@@ -3,9 +3,13 @@
 # they are all present; uses sudo when not run as root.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev libgl-dev)
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev libgl-dev zlib1g-dev)
 if [ "${TCM_GUI_TOOLS:-0}" = 1 ]; then
   packages+=(xvfb xauth)
+fi
+# The real readers and clients that the tests check the program against.
+if [ "${TCM_TEST_TOOLS:-0}" = 1 ]; then
+  packages+=(can-utils tshark python3-can python3-canmatrix)
 fi
 
 missing=()

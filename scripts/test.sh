@@ -3,6 +3,7 @@
 # engine tests once more under ThreadSanitizer; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export TCM_TEST_TOOLS=1
 scripts/build.sh
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 scripts/test-threads.sh
