@@ -122,6 +122,24 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
     EXPECT_EQ(ReadWholeFile(list), "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n");
 }
 
+TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
+{
+    // A Periodic item every millisecond keeps a frame in flight when --duration ends.
+    TempDir dir;
+    const std::string list = dir.File("fast.dat");
+    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
+    auto sim = StartSim();
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.6"});
+    EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
+    const int printed = CountPrefix(Lines(dump.OutText), "OUT ts: ");
+    EXPECT_GT(printed, 10);
+    // The probe and the printed frames are there; one more comes only if a written frame was left out.
+    sim->WaitFramesReceived(static_cast<uint64_t>(printed) + 2, 1000);
+    EXPECT_EQ(sim->ReceivedFrames().size(), static_cast<size_t>(printed) + 1);
+    EXPECT_NE(dump.ErrText.find("frames in: 0, frames out: " + std::to_string(printed)), std::string::npos)
+        << dump.ErrText;
+}
+
 TEST(CanDump, EndsOnSigtermAndOnALostPort)
 {
     TSeeedSimOptions traffic;

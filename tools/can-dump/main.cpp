@@ -192,22 +192,25 @@ int main(int argc, char** argv)
     long framesIn = 0;
     long framesOut = 0;
     int exitCode = 0;
-    for (;;) {
-        const uint32_t now = tcm::TickCount();
-        list.SendPeriodic(now);
-
-        const int32_t total = trace.Count();
-        bool reachedFrames = false;
-        for (; shown < total && !reachedFrames; ++shown) {
-            const TTarvenixTraceItem* item = trace.Item(shown);
+    // Prints the entries not shown yet; true once --frames received frames are out.
+    auto printNew = [&] {
+        for (const int32_t total = trace.Count(); shown < total;) {
+            const TTarvenixTraceItem* item = trace.Item(shown++);
             std::fputs(item->FormatLine().c_str(), stdout);
             std::fputc('\n', stdout);
             if (item->Outgoing) {
                 ++framesOut;
             } else if (++framesIn == o.Frames) {
-                reachedFrames = true;
+                return true;
             }
         }
+        return false;
+    };
+    for (;;) {
+        const uint32_t now = tcm::TickCount();
+        list.SendPeriodic(now);
+
+        const bool reachedFrames = printNew();
         if (now - lastFlush >= 50 || reachedFrames) {
             std::fflush(stdout);
             DrainLog(log, o.Log);
@@ -225,8 +228,12 @@ int main(int argc, char** argv)
         }
         tcm::SleepMs(1);
     }
-    std::fflush(stdout);
     adapter.Close(0);
+    // Entries added after the last pass (frames written or received while the
+    // channel was closing) are printed too, unless the frame count was reached.
+    if (framesIn != o.Frames)
+        printNew();
+    std::fflush(stdout);
     DrainLog(log, o.Log);
     std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", framesIn, framesOut);
     return exitCode;
