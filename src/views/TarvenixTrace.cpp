@@ -1,6 +1,5 @@
 #include "views/TarvenixTrace.h"
 
-#include <cstdio>
 #include <cstring>
 
 TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
@@ -10,32 +9,31 @@ TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
     std::memcpy(Data, frame.Data, 8);
 }
 
-std::string FormatCanId(uint32_t id, bool standard)
-{
-    char buf[12];
-    std::snprintf(buf, sizeof(buf), standard ? "%03X" : "%08X", id);
-    return buf;
-}
-
 std::string TTarvenixTraceItem::FormatLine() const
 {
-    static const char kHex[] = "0123456789ABCDEF";
-    char buf[96];
-    int n = std::snprintf(buf, sizeof(buf), "%s ts: %u  id: %s  l: %d  ", Outgoing ? "OUT" : "IN ", Time,
-                          FormatCanId(Id, Standard).c_str(), Length);
+    std::string line;
+    line.reserve(64);
+    AppendLine(line);
+    return line;
+}
+
+void TTarvenixTraceItem::AppendLine(std::string& out) const
+{
+    out += Outgoing ? "OUT ts: " : "IN  ts: ";
+    AppendDecimal(out, Time);
+    out += "  id: ";
+    AppendCanId(out, Id, Standard);
+    out += "  l: ";
+    AppendDecimal(out, Length);
     if (Request) {
-        std::memcpy(buf + n, "Request", 7);
-        n += 7;
+        out += "  Request";
     } else {
-        std::memcpy(buf + n, "data: ", 6);
-        n += 6;
-        for (int i = 0; i < CanDataBytes(Length); ++i) {
-            buf[n++] = kHex[Data[i] >> 4];
-            buf[n++] = kHex[Data[i] & 0x0F];
-            buf[n++] = ' ';
-        }
+        out += "  data: ";
+        const int bytes = CanDataBytes(Length);
+        AppendDataBytes(out, Data, bytes, ' ');
+        if (bytes > 0)
+            out += ' ';
     }
-    return std::string(buf, static_cast<size_t>(n));
 }
 
 void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/CanGeneral.h"
+#include "core/FrameText.h"
 
 // One trace entry: a received or sent frame, never changed after creation.
 class TTarvenixTraceItem {
@@ -15,6 +16,8 @@ public:
 
     // The entry's text line, e.g. "IN  ts: 5000  id: 123  l: 2  data: 01 AB ".
     std::string FormatLine() const;
+    // Appends the same line to `out`, for writers that reuse one buffer.
+    void AppendLine(std::string& out) const;
 
     uint32_t Id = 0;
     uint32_t Time = 0;
@@ -24,10 +27,6 @@ public:
     bool Standard = false;
     bool Outgoing = false;
 };
-
-// Identifier text shared by the views: upper-case hex, at least 3 digits for a
-// standard identifier and 8 for an extended one.
-std::string FormatCanId(uint32_t id, bool standard);
 
 // The running record of a channel's traffic. Entries are stored in fixed-size
 // blocks, so adding never moves an entry: a pointer from Item() stays valid

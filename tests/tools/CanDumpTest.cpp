@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "FrameText.h"
+#include "core/FrameText.h"
 #include "SeeedSimulator.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -165,17 +165,17 @@ TEST(CanDump, EndsOnSigtermAndOnALostPort)
 
 TEST(FrameText, ReadsIdentifiersDataAndRemoteFrames)
 {
-    auto f = ParseFrameText("123#DEADBEEF", true);
+    auto f = ParseCompactFrameAs("123#DEADBEEF", true);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->Id, 0x123u);
     EXPECT_EQ(f->Length, 4);
     EXPECT_EQ(f->Data[3], 0xEF);
     EXPECT_TRUE(f->Standard);
-    auto r = ParseFrameText("1FFFFFFF#r", false);
+    auto r = ParseCompactFrameAs("1FFFFFFF#r", false);
     ASSERT_TRUE(r);
     EXPECT_TRUE(r->Request);
     EXPECT_FALSE(r->Standard);
-    EXPECT_TRUE(ParseFrameText("5#", true));
+    EXPECT_TRUE(ParseCompactFrameAs("5#", true));
     for (const char* bad : {"800#00", "123", "#00", "123#0", "123#GG", "123#001122334455667788", "20000000#00"})
-        EXPECT_FALSE(ParseFrameText(bad, std::string(bad) == "20000000#00" ? false : true)) << bad;
+        EXPECT_FALSE(ParseCompactFrameAs(bad, std::string(bad) == "20000000#00" ? false : true)) << bad;
 }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "FrameText.h"
 #include "adapter/AdapterSeeed.h"
 #include "core/CanSettings.h"
+#include "core/FrameText.h"
 #include "core/Logger.h"
 #include "platform/Tick.h"
 #include "transmit/CanSendList.h"
@@ -148,7 +148,7 @@ int main(int argc, char** argv)
     }
     std::vector<TCanFrame> sends;
     for (const auto& text : o.Sends) {
-        auto frame = ParseFrameText(text, !o.Extended);
+        auto frame = ParseCompactFrameAs(text, !o.Extended);
         if (!frame) {
             std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n%s", text.c_str(), kUsage);
             return 2;
