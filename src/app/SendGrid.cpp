@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "core/CanGeneral.h"
+#include "core/FrameText.h"
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
 #include "transmit/SendFrameForm.h"
@@ -52,7 +53,7 @@ const QColor kPressed(255, 255, 0);
 
 using TRowTexts = std::array<QString, TSendGridPanel::kColumnCount>;
 
-TRowTexts RowTexts(const TCanSendItem& item, int idDigits)
+TRowTexts RowTexts(const TCanSendItem& item, bool standardIds)
 {
     TRowTexts row;
     row[0] = QString::fromStdString(item.Caption);
@@ -60,16 +61,17 @@ TRowTexts RowTexts(const TCanSendItem& item, int idDigits)
     row[2] = QString::fromStdString(item.GetTypeName());
     if (item.SendType == cstPeriodic)
         row[3] = QString::number(item.Period);
-    row[4] = QString::number(item.Frame.Id, 16).toUpper().rightJustified(idDigits, QLatin1Char('0'));
+    row[4] = QString::fromStdString(FormatCanId(item.Frame.Id, standardIds));
     row[5] = QString::number(item.Frame.Length);
     if (item.Frame.Request) {
         row[6] = QStringLiteral("Request");
     } else {
-        const int bytes = CanDataBytes(item.Frame.Length);
-        for (int i = 0; i < bytes; ++i) {
-            row[6] += QString::number(item.Frame.Data[i], 16).toUpper().rightJustified(2, QLatin1Char('0'));
-            row[6] += QLatin1Char(' ');
-        }
+        // Each byte followed by a space, the last one too.
+        std::string data;
+        AppendDataBytes(data, item.Frame.Data, CanDataBytes(item.Frame.Length), ' ');
+        if (!data.empty())
+            data += ' ';
+        row[6] = QString::fromStdString(data);
     }
     row[7] = QString::number(item.Count);
     return row;
@@ -392,7 +394,7 @@ void TSendGridPanel::RefreshSendGrid()
     TCanSendList* list = CurrentList();
     if (list == nullptr)
         return;
-    const int idDigits = CurrentExtended() ? 8 : 3;
+    const bool standardIds = !CurrentExtended();
     const uint32_t channel = static_cast<uint32_t>(CurrentChannel());
     const auto handler = [counts = Counts](int32_t count, uint32_t tag) { counts->Push(count, tag); };
 
@@ -410,7 +412,7 @@ void TSendGridPanel::RefreshSendGrid()
         rows.reserve(static_cast<size_t>(count));
         for (int32_t p = 0; p < count; ++p) {
             TCanSendItem* item = list->GetItem(p);
-            rows.push_back(RowTexts(*item, idDigits));
+            rows.push_back(RowTexts(*item, standardIds));
             item->Tag = channel * 65536u + static_cast<uint32_t>(p);
             item->OnCountChanged = handler;
         }

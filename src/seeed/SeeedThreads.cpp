@@ -1,8 +1,8 @@
 #include "seeed/SeeedThreads.h"
 
-#include <cstdio>
 #include <string>
 
+#include "core/FrameText.h"
 #include "core/Logger.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
@@ -82,9 +82,9 @@ bool TSeeedThreadTask::SendFrame(TCanFrame& frame)
 
 void TSeeedThreadTask::ServiceFrame(const TCanFrame& frame)
 {
-    char id[16];
-    std::snprintf(id, sizeof(id), "%08X", frame.Id);
-    Logger->Add(std::string("++ gotServiceFrame id 0x") + id);
+    std::string line = "++ gotServiceFrame id 0x";
+    AppendHex(line, frame.Id, 8);
+    Logger->Add(line);
     const int32_t awaited = AwaitedId.load();
     if (awaited >= 0 && frame.Id == static_cast<uint32_t>(awaited))
         EchoEvent->Set();

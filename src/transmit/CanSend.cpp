@@ -2,51 +2,18 @@
 
 #include <string_view>
 
+#include "core/FrameText.h"
 #include "platform/Tick.h"
 
 namespace {
-
-void AppendHex(std::string& out, uint32_t value)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    char buf[8];
-    int n = 0;
-    do {
-        buf[n++] = kDigits[value & 0xF];
-        value >>= 4;
-    } while (value != 0);
-    while (n > 0)
-        out += buf[--n];
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // A hexadecimal number of at most 32 bits: digits only, either case, leading
 // zeros allowed. Empty, malformed or too large gives -1; a value with the top
 // bit set comes out negative.
 int32_t ReadHex(std::string_view text)
 {
-    if (text.empty())
-        return -1;
-    uint64_t value = 0;
-    for (const char c : text) {
-        const int digit = HexDigit(c);
-        if (digit < 0)
-            return -1;
-        value = value * 16 + static_cast<uint64_t>(digit);
-        if (value > 0xFFFFFFFFull)
-            return -1;
-    }
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
+    uint32_t value = 0;
+    return ParseHexValue(text, value) ? static_cast<int32_t>(value) : -1;
 }
 
 // Takes the text before the next ';' off the front of `rest` (the ';' too);
@@ -117,24 +84,19 @@ std::string TCanSendItem::SaveToString() const
 {
     std::string out;
     out.reserve(40 + Caption.size());
-    AppendHex(out, static_cast<uint32_t>(SendType));
+    AppendHex(out, static_cast<uint32_t>(SendType), 0);
     out += ';';
-    AppendHex(out, static_cast<uint32_t>(Period));
+    AppendHex(out, static_cast<uint32_t>(Period), 0);
     out += ';';
     out += Active ? '1' : '0';
     out += ';';
-    AppendHex(out, Frame.Id);
+    AppendHex(out, Frame.Id, 0);
     out += ';';
     out += Frame.Request ? '1' : '0';
     out += ';';
-    AppendHex(out, static_cast<uint32_t>(Frame.Length));
+    AppendHex(out, static_cast<uint32_t>(Frame.Length), 0);
     out += ';';
-    static const char kDigits[] = "0123456789ABCDEF";
-    const int bytes = CanDataBytes(Frame.Length);
-    for (int i = 0; i < bytes; ++i) {
-        out += kDigits[Frame.Data[i] >> 4];
-        out += kDigits[Frame.Data[i] & 0xF];
-    }
+    AppendDataBytes(out, Frame.Data, CanDataBytes(Frame.Length), '\0');
     out += ';';
     out += Caption;
     out += ';';

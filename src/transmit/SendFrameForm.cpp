@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "core/FrameText.h"
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
 #include "views/UiFonts.h"
@@ -68,30 +69,16 @@ int64_t ReadDecimal(const QString& text)
 // malformed or too large text.
 int64_t ReadHex(const QString& text)
 {
-    if (text.isEmpty())
-        return -1;
-    int64_t value = 0;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        int digit = -1;
-        if (u >= '0' && u <= '9')
-            digit = u - '0';
-        else if (u >= 'A' && u <= 'F')
-            digit = u - 'A' + 10;
-        else if (u >= 'a' && u <= 'f')
-            digit = u - 'a' + 10;
-        if (digit < 0)
-            return -1;
-        value = value * 16 + digit;
-        if (value > 0xFFFFFFFFll)
-            return -1;
-    }
-    return value;
+    uint32_t value = 0;
+    return ParseHexValue(text.toStdString(), value) ? int64_t{value} : -1;
 }
 
+// Upper-case hex, zero-padded to `digits`.
 QString HexText(uint32_t value, int digits)
 {
-    return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
+    std::string text;
+    AppendHex(text, value, digits);
+    return QString::fromStdString(text);
 }
 
 } // namespace

@@ -9,26 +9,15 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "core/FrameText.h"
 #include "views/TarvenixTable.h"
 
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
-QString HexText(uint32_t value, int minDigits)
+// Latin-1 text of a short string built by the frame-text module.
+QString Latin1(const std::string& text)
 {
-    char buffer[8];
-    int n = 0;
-    do {
-        buffer[7 - n] = kHex[value & 0xF];
-        value >>= 4;
-        ++n;
-    } while (value != 0 && n < 8);
-    while (n < minDigits && n < 8) {
-        buffer[7 - n] = '0';
-        ++n;
-    }
-    return QString::fromLatin1(buffer + 8 - n, n);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 struct TColumnInfo {
@@ -62,7 +51,7 @@ uint32_t TFrameRowView::ViewKey() const
 
 QString TFrameRowView::IdText() const
 {
-    return HexText(Id, Standard ? 3 : 8);
+    return Latin1(FormatCanId(Id, Standard));
 }
 
 QString TFrameRowView::LengthText() const
@@ -74,16 +63,9 @@ QString TFrameRowView::DataText() const
 {
     if (Request)
         return QStringLiteral("Request");
-    const int bytes = CanDataBytes(Length);
-    char buffer[3 * 8];
-    int n = 0;
-    for (int i = 0; i < bytes; ++i) {
-        if (i > 0)
-            buffer[n++] = ' ';
-        buffer[n++] = kHex[Data[i] >> 4];
-        buffer[n++] = kHex[Data[i] & 0xF];
-    }
-    return QString::fromLatin1(buffer, n);
+    std::string text;
+    AppendDataBytes(text, Data, CanDataBytes(Length), ' ');
+    return Latin1(text);
 }
 
 QString TFrameRowView::CountText() const

@@ -2,15 +2,17 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <string_view>
+
+#include "core/FrameText.h"
 
 namespace {
 
 std::string Hex2(uint8_t value)
 {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value);
+    std::string text;
+    AppendHexByte(text, value);
     return text;
 }
 
@@ -42,28 +44,26 @@ std::string SettingsLine(const TSeeedSimSettings& s)
 
 std::string FrameLine(const TCanFrame& f)
 {
-    char id[16];
-    std::snprintf(id, sizeof id, f.Standard ? "%03X" : "%08X", f.Id);
     std::string line = "frame: id ";
-    line += id;
+    AppendCanId(line, f.Id, f.Standard);
     line += f.Standard ? " std" : " ext";
     line += f.Request ? " remote" : " data";
-    line += " len " + std::to_string(f.Length);
+    line += " len ";
+    AppendDecimal(line, f.Length);
     if (!f.Request) {
         const int bytes = CanDataBytes(f.Length);
-        if (bytes > 0)
-            line += " data";
-        for (int i = 0; i < bytes; ++i)
-            line += " " + Hex2(f.Data[i]);
+        if (bytes > 0) {
+            line += " data ";
+            AppendDataBytes(line, f.Data, bytes, ' ');
+        }
     }
     return line;
 }
 
 std::string OtherPacketLine(const uint8_t* packet)
 {
-    std::string line = "packet: type " + Hex2(packet[2]) + " bytes";
-    for (int i = 0; i < kSeeedPacketSize; ++i)
-        line += " " + Hex2(packet[i]);
+    std::string line = "packet: type " + Hex2(packet[2]) + " bytes ";
+    AppendDataBytes(line, packet, kSeeedPacketSize, ' ');
     return line;
 }
 
@@ -115,14 +115,13 @@ bool ParseIdList(const std::string& text, std::vector<uint32_t>& out)
         size_t comma = text.find(',', start);
         if (comma == std::string::npos)
             comma = text.size();
-        std::string item = text.substr(start, comma - start);
+        std::string_view item = std::string_view(text).substr(start, comma - start);
         if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X'))
-            item = item.substr(2);
-        uint64_t id = 0;
-        // strtoull would take its own 0x prefix: a second one is not an identifier.
-        if (item.find_first_of("xX") != std::string::npos || !ParseUnsigned(item, 16, 0, 0x1FFFFFFF, id))
+            item.remove_prefix(2);
+        uint32_t id = 0;
+        if (!ParseHexValue(item, id) || id > 0x1FFFFFFF)
             return false;
-        ids.push_back(static_cast<uint32_t>(id));
+        ids.push_back(id);
         start = comma + 1;
     }
     out = std::move(ids);
