@@ -13,6 +13,31 @@ uint32_t TickCount()
     return static_cast<uint32_t>(ms);
 }
 
+namespace {
+
+int64_t Nanoseconds(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+} // namespace
+
+TTickWallClock TickAndWallClock()
+{
+    // The wall clock is read between two monotonic readings and paired with
+    // their midpoint, so the pair is off by at most half the time it took.
+    const int64_t before = Nanoseconds(CLOCK_MONOTONIC);
+    const int64_t wall = Nanoseconds(CLOCK_REALTIME);
+    const int64_t after = Nanoseconds(CLOCK_MONOTONIC);
+    const int64_t monoUs = (before + (after - before) / 2) / 1000;
+    TTickWallClock pair;
+    pair.Tick = static_cast<uint32_t>(static_cast<uint64_t>(monoUs / 1000));
+    pair.WallUs = wall / 1000 - monoUs % 1000;
+    return pair;
+}
+
 void SleepMs(uint32_t ms)
 {
     timespec req{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Tick.h"
+
 TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
     : Id(frame.Id), Time(frame.Time), Length(frame.Length), Request(frame.Request), Standard(frame.Standard),
       Outgoing(outgoing)
@@ -47,6 +49,8 @@ void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
         if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size())
             Blocks.push_back(std::move(block));
     }
+    if (!HasReference)
+        TakeReference(frame.Time);
     Blocks[static_cast<size_t>(Total / kBlockSize)][Total % kBlockSize] = TTarvenixTraceItem(frame, outgoing);
     ++Total;
 }
@@ -72,7 +76,27 @@ void TTarvenixTraceList::Clear()
         std::lock_guard<std::mutex> guard(Lock);
         old.swap(Blocks);
         Total = 0;
+        HasReference = false;
     }
+}
+
+void TTarvenixTraceList::TakeReference(uint32_t firstTime)
+{
+    // The reference tick lies a little before the first entry's, so that an
+    // entry stamped just before it (a sent frame added after a received one)
+    // still maps to its own moment rather than 49.7 days on.
+    const tcm::TTickWallClock now = tcm::TickAndWallClock();
+    ReferenceTick = firstTime - kReferenceLeadMs;
+    ReferenceWallUs = now.WallUs - static_cast<int64_t>(static_cast<uint32_t>(now.Tick - ReferenceTick)) * 1000;
+    HasReference = true;
+}
+
+int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    if (!HasReference)
+        return 0;
+    return ReferenceWallUs + static_cast<int64_t>(static_cast<uint32_t>(item.Time - ReferenceTick)) * 1000;
 }
 
 size_t TTarvenixTraceList::MemoryUsed() const

@@ -42,13 +42,26 @@ public:
     const TTarvenixTraceItem* Item(int32_t index) const;
     void Clear();
 
+    // UTC microseconds since the Unix epoch of an entry: the reference wall-clock
+    // time taken when the first entry after Clear() arrived, plus (item.Time -
+    // reference tick) modulo 2^32 milliseconds. 0 while the trace has no entry.
+    int64_t WallTimeUs(const TTarvenixTraceItem& item) const;
+
     // Bytes held by the entries and the block table, for measuring.
     size_t MemoryUsed() const;
 
     static constexpr int32_t kBlockSize = 16384;
 
 private:
+    // Sets the wall-clock reference from the first entry's tick; under Lock.
+    void TakeReference(uint32_t firstTime);
+    static constexpr uint32_t kReferenceLeadMs = 10000;
+
     mutable std::mutex Lock;
     std::vector<std::unique_ptr<TTarvenixTraceItem[]>> Blocks;
     int32_t Total = 0;
+    // Wall-clock reference of this trace, set with its first entry.
+    bool HasReference = false;
+    uint32_t ReferenceTick = 0;
+    int64_t ReferenceWallUs = 0;
 };

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "platform/Tick.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
@@ -103,4 +105,35 @@ TEST(Trace, ConcurrentWritersWhileOneThreadReads)
     EXPECT_EQ(trace.Count(), kThreads * kFrames);
     for (uint32_t n : next)
         EXPECT_EQ(n, static_cast<uint32_t>(kFrames));
+}
+
+// Entries' wall-clock times follow their ticks from a reference taken with the
+// first entry after Clear, across the 32-bit wrap, and leave the lines alone.
+TEST(Trace, WallClockTimeOfEntries)
+{
+    const auto wallNowUs = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    TTarvenixTraceList trace;
+    const uint32_t tick = tcm::TickCount();
+    const int64_t before = wallNowUs();
+    trace.AddFrame(Frame(1, true, false, tick, 0), false);
+    trace.AddFrame(Frame(2, true, false, tick + 1500, 0), false);
+    trace.AddFrame(Frame(3, true, false, tick - 5, 0), true); // stamped before the first one
+    const int64_t first = trace.WallTimeUs(*trace.Item(0));
+    // The first entry's millisecond started at most 1 ms before it was added.
+    EXPECT_GE(first, before - 1000 - 20000) << "20 ms for a clock step or a descheduled thread";
+    EXPECT_LE(first, wallNowUs());
+    EXPECT_EQ(trace.WallTimeUs(*trace.Item(1)) - first, 1500000);
+    EXPECT_EQ(trace.WallTimeUs(*trace.Item(2)) - first, -5000);
+    EXPECT_EQ(trace.Item(0)->FormatLine(), "IN  ts: " + std::to_string(tick) + "  id: 001  l: 0  data: ");
+
+    // After Clear the next first entry sets a new reference; ticks wrap modulo 2^32.
+    trace.Clear();
+    EXPECT_EQ(trace.WallTimeUs(TTarvenixTraceItem(Frame(1, true, false, tick, 0), false)), 0);
+    trace.AddFrame(Frame(1, true, false, 0xFFFFFF00u, 0), false);
+    trace.AddFrame(Frame(2, true, false, 0x00000010u, 0), false);
+    EXPECT_EQ(trace.WallTimeUs(*trace.Item(1)) - trace.WallTimeUs(*trace.Item(0)), 0x110 * 1000);
 }
