@@ -1,0 +1,86 @@
+// Cost of decoding signals with a DBC database, per signal: the raw bits,
+// the physical value and the value-table lookup, and separately the text of
+// a signal line as the headless monitor prints it.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "dbc/DbcDecoder.h"
+#include "dbc/DbcReader.h"
+
+namespace {
+
+const TDbcDatabase& Database()
+{
+    static const TDbcDatabase db = [] {
+        TDbcDatabase d;
+        std::string error;
+        if (!LoadDbcFile(TCM_DBC_FIXTURE, d, error))
+            std::fprintf(stderr, "%s\n", error.c_str());
+        return d;
+    }();
+    return db;
+}
+
+// Decodes one message's frames with changing data; counts signals decoded.
+void DecodeMessage(benchmark::State& state, uint32_t id, bool extended)
+{
+    const TDbcMessage* m = Database().Find(id, extended);
+    if (!m) {
+        state.SkipWithError("fixture message missing");
+        return;
+    }
+    uint8_t data[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    std::vector<TDbcDecoded> out;
+    out.reserve(16);
+    size_t signals = 0;
+    for (auto _ : state) {
+        out.clear();
+        data[0] = static_cast<uint8_t>(data[0] + 1) & 3; // walks the multiplexor's pages too
+        data[5] = static_cast<uint8_t>(data[5] + 7);
+        signals += DecodeDbcFrame(*m, data, 8, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["ns_per_signal"] =
+        benchmark::Counter(static_cast<double>(signals), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["signals_per_frame"] = static_cast<double>(signals) / static_cast<double>(state.iterations());
+}
+
+void BM_DecodeIntelAndValueTables(benchmark::State& state) { DecodeMessage(state, 100, false); }
+void BM_DecodeMotorola(benchmark::State& state) { DecodeMessage(state, 0x200, false); }
+void BM_DecodeMultiplexed(benchmark::State& state) { DecodeMessage(state, 0x300, false); }
+void BM_Decode64BitExtended(benchmark::State& state) { DecodeMessage(state, 0x18FEF1FE, true); }
+
+// Decoding plus the printed line of every signal.
+void BM_DecodeAndFormatLines(benchmark::State& state)
+{
+    const TDbcMessage* m = Database().Find(100, false);
+    if (!m) {
+        state.SkipWithError("fixture message missing");
+        return;
+    }
+    uint8_t data[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    std::vector<TDbcDecoded> out;
+    size_t signals = 0;
+    for (auto _ : state) {
+        out.clear();
+        data[1] = static_cast<uint8_t>(data[1] + 3);
+        signals += DecodeDbcFrame(*m, data, 8, out);
+        for (const auto& d : out) {
+            std::string line = FormatDbcSignal(d);
+            benchmark::DoNotOptimize(line.data());
+        }
+    }
+    state.counters["ns_per_signal"] =
+        benchmark::Counter(static_cast<double>(signals), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+} // namespace
+
+BENCHMARK(BM_DecodeIntelAndValueTables);
+BENCHMARK(BM_DecodeMotorola);
+BENCHMARK(BM_DecodeMultiplexed);
+BENCHMARK(BM_Decode64BitExtended);
+BENCHMARK(BM_DecodeAndFormatLines);
+BENCHMARK_MAIN();

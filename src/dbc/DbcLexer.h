@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Splits DBC text into tokens. Strings may span lines; every token knows the
+// line it starts on and whether it is the first token of that line, which is
+// how the reader finds statement starts again after a line it cannot read.
+enum class TDbcTokenKind : uint8_t { End, Identifier, Number, String, Punct, Bad };
+
+struct TDbcToken {
+    TDbcTokenKind Kind = TDbcTokenKind::End;
+    std::string_view Text;   // a string's text without quotes and still escaped
+    int Line = 0;
+    bool FirstOnLine = false;
+
+    bool Is(char punct) const { return Kind == TDbcTokenKind::Punct && Text.size() == 1 && Text[0] == punct; }
+    bool IsWord(std::string_view word) const { return Kind == TDbcTokenKind::Identifier && Text == word; }
+};
+
+class TDbcLexer {
+public:
+    explicit TDbcLexer(std::string_view text);
+
+    const TDbcToken& Peek() const { return Current; }
+    TDbcToken Next();
+    // The text of line `line` (1-based), without its line end.
+    std::string_view LineText(int line) const;
+
+private:
+    void Advance();
+
+    std::string_view Text;
+    size_t Pos = 0;
+    int Line = 1;
+    int LastTokenLine = 0;
+    TDbcToken Current;
+};
+
+// A string token's text with \" and \\ resolved.
+std::string DbcUnescape(std::string_view text);
