@@ -97,6 +97,18 @@ int TPseudoTerminal::Write(const uint8_t* data, int size, int timeoutMs)
     return fdio::WriteAll(Master, data, size, timeoutMs);
 }
 
+int TPseudoTerminal::WriteSome(const uint8_t* data, int size)
+{
+    for (;;) {
+        const ssize_t n = ::write(Master, data, static_cast<size_t>(size));
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN ? 0 : -errno;
+    }
+}
+
 int TPseudoTerminal::SetSlaveRaw()
 {
     if (HeldSlave < 0)

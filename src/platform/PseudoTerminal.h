@@ -46,6 +46,9 @@ public:
     // when the client does not take the bytes in time).
     int Read(uint8_t* buffer, int size, int timeoutMs = 2);
     int Write(const uint8_t* data, int size, int timeoutMs = 100);
+    // Writes what the terminal takes now without waiting: the byte count
+    // (0 when it is full) or -errno.
+    int WriteSome(const uint8_t* data, int size);
 
     // Sets the slave side raw again (8 bits, no processing, no echo), for
     // example after a client changed its settings. Returns 0 or errno.

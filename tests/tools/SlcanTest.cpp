@@ -1,0 +1,204 @@
+// tarvenix-slcan between the in-process simulator and real clients: python-can's
+// slcan interface, and a raw terminal client that sends bad input.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <thread>
+
+#include "SeeedSimulator.h"
+#include "TestPort.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const char kPython[] = "/usr/bin/python3";
+
+std::unique_ptr<TSeeedSimulator> StartSim()
+{
+    auto sim = std::make_unique<TSeeedSimulator>();
+    EXPECT_TRUE(sim->Start()) << sim->LastError();
+    return sim;
+}
+
+TChild Bridge(std::vector<std::string> args)
+{
+    args.insert(args.begin(), TCM_SLCAN_EXE);
+    return TChild(args);
+}
+
+TCanFrame Frame(uint32_t id, bool standard, bool remote, int length)
+{
+    TCanFrame f;
+    f.Id = id;
+    f.Standard = standard;
+    f.Request = remote;
+    f.Length = length;
+    for (int i = 0; i < 8; ++i)
+        f.Data[i] = static_cast<uint8_t>(0xA0 + i * 3 + length);
+    return f;
+}
+
+// The line slcan_client.py prints for a frame.
+std::string ClientLine(const TCanFrame& f)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "%X %d %d %d ", f.Id, f.Standard ? 0 : 1, f.Request ? 1 : 0, f.Length);
+    std::string data;
+    for (int i = 0; i < f.Length && !f.Request; ++i) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02X", f.Data[i]);
+        data += b;
+    }
+    return head + (data.empty() ? std::string("-") : data);
+}
+
+// Sends one command and returns the answer: up to and including the first CR,
+// or a lone BEL.
+std::string Ask(const TTestPort& port, const std::string& command, int timeoutMs = 3000)
+{
+    EXPECT_TRUE(port.Write(std::vector<uint8_t>(command.begin(), command.end())));
+    std::vector<uint8_t> got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        if (!got.empty() && (got.back() == '\r' || got.back() == '\a'))
+            break;
+        port.ReadSome(got, 50, 1);
+    }
+    return std::string(got.begin(), got.end());
+}
+
+} // namespace
+
+TEST(Slcan, PythonCanReceivesSendsAndChangesTheRate)
+{
+    if (::access(kPython, X_OK) != 0)
+        FAIL() << kPython << " is missing: install python3-can (scripts/setup.sh with TCM_TEST_TOOLS=1)";
+    TempDir dir;
+    auto sim = StartSim();
+    const std::string link = dir.File("slcan-link");
+    TChild bridge = Bridge({"--port", sim->PortPath(), "--rate", "125000", "--link", link});
+    const std::string terminal = bridge.ReadLine(5000);
+    ASSERT_EQ(terminal.rfind("/dev/pts/", 0), 0u) << terminal << bridge.ErrText;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(terminal, target);
+
+    const std::vector<TCanFrame> bus = {Frame(0x123, true, false, 8), Frame(0x1FFFFFFF, false, false, 3),
+                                        Frame(0x7FF, true, true, 2),  Frame(0x00000001, false, true, 8),
+                                        Frame(0x000, true, false, 0), Frame(0x18DAF110, false, false, 5)};
+    TChild client({kPython, TCM_SLCAN_CLIENT_PY, link, std::to_string(bus.size())});
+    ASSERT_EQ(client.ReadLine(10000), "open") << client.ErrText;
+    // python-can's O carries the rate of --rate: loopback settings, probe, normal settings.
+    ASSERT_TRUE(sim->WaitSettingsReceived(2, 5000));
+    EXPECT_EQ(sim->ReceivedSettings().back().Rate, 125000);
+    EXPECT_EQ(sim->State(), TSeeedSimulator::TState::Normal);
+    for (const auto& f : bus)
+        sim->SendFrame(f);
+    for (const auto& f : bus)
+        EXPECT_EQ(client.ReadLine(10000), ClientLine(f));
+    EXPECT_EQ(client.ReadLine(10000), "done") << client.ErrText;
+    EXPECT_EQ(client.WaitExit(10000), 0) << client.ErrText;
+
+    // The four frames went on the bus in order, after the first probe; then
+    // the new rate came in the settings of the next opening.
+    ASSERT_TRUE(sim->WaitSettingsReceived(4, 5000));
+    const auto settings = sim->ReceivedSettings();
+    EXPECT_EQ(settings[2].Rate, 1000000);
+    EXPECT_EQ(settings[3].Rate, 1000000);
+    const auto sent = sim->ReceivedFrames();
+    ASSERT_GE(sent.size(), 6u); // probe, four frames, probe of the reopening
+    EXPECT_EQ(sent[1].Id, 0x7FFu);
+    EXPECT_TRUE(sent[1].Standard);
+    EXPECT_EQ(sent[1].Length, 2);
+    EXPECT_EQ(sent[1].Data[1], 0x22);
+    EXPECT_EQ(sent[2].Id, 0x1ABCDEF0u);
+    EXPECT_FALSE(sent[2].Standard);
+    EXPECT_EQ(sent[2].Length, 8);
+    EXPECT_EQ(sent[2].Data[7], 7);
+    EXPECT_TRUE(sent[3].Request && sent[3].Standard && sent[3].Id == 0x10 && sent[3].Length == 3);
+    EXPECT_TRUE(sent[4].Request && !sent[4].Standard && sent[4].Id == 0x42 && sent[4].Length == 0);
+    EXPECT_EQ(sent[5].Id, 0x7A5u); // the probe of the reopening
+
+    ::kill(bridge.Id(), SIGTERM);
+    EXPECT_EQ(bridge.WaitExit(5000), 0) << bridge.ErrText;
+    EXPECT_NE(bridge.ErrText.find("frames in: 6, frames out: 4, frames dropped: 0"), std::string::npos)
+        << bridge.ErrText;
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlived the bridge";
+}
+
+TEST(Slcan, BadInputGetsBelAndTheBridgeCarriesOn)
+{
+    TChild missing = Bridge({"--port", "/dev/tcm-missing-port"});
+    EXPECT_EQ(missing.WaitExit(5000), 1);
+    EXPECT_NE(missing.ErrText.find("Opening port is failed!"), std::string::npos) << missing.ErrText;
+    TChild badRate = Bridge({"--port", "ttyS0", "--rate", "300000"});
+    EXPECT_EQ(badRate.WaitExit(5000), 2);
+
+    auto sim = StartSim();
+    TChild bridge = Bridge({"--port", sim->PortPath()});
+    const std::string terminal = bridge.ReadLine(5000);
+    TTestPort port(terminal);
+    ASSERT_TRUE(port.IsOpen()) << terminal << bridge.ErrText;
+
+    const std::string bel = "\a";
+    // Unknown commands, bytes that are no command, an over-long line.
+    EXPECT_EQ(Ask(port, "garbage\r"), bel);
+    EXPECT_EQ(Ask(port, std::string("\0\xFF\x1B\r", 4)), bel);
+    EXPECT_EQ(Ask(port, std::string(5000, 't') + "\r"), bel);
+    EXPECT_EQ(Ask(port, "sAB12\r"), bel); // no bit-timing registers on this adapter
+    // Commands that need an open channel, and wrong lengths or values.
+    for (const char* command : {"t1232AABB\r", "C\r", "F\r", "P\r", "S9\r", "S\r", "S55\r", "Z2\r", "M0000\r"})
+        EXPECT_EQ(Ask(port, command), bel) << command;
+    EXPECT_EQ(Ask(port, "V\r"), "V1009\r");
+    EXPECT_EQ(Ask(port, "v\r"), "v0098\r");
+    EXPECT_EQ(Ask(port, "N\r"), "NSEED\r");
+    EXPECT_EQ(Ask(port, "M00000000\r"), "\r");
+    EXPECT_EQ(Ask(port, "Z1\r"), "\r");
+    EXPECT_EQ(Ask(port, "S6\r"), "\r");
+    EXPECT_EQ(Ask(port, "O\r"), "\r");
+    ASSERT_TRUE(sim->WaitSettingsReceived(2, 3000));
+    EXPECT_EQ(sim->ReceivedSettings().back().Rate, 500000);
+    // Commands for a closed channel, and frames the protocol cannot carry.
+    for (const char* command : {"O\r", "L\r", "S4\r", "Z0\r", "X0\r", "t8002AABB\r", "t1232AA\r", "t1239\r",
+                                "T200000000\r", "r12\r", "t12G0\r", "R1234567890\r"})
+        EXPECT_EQ(Ask(port, command), bel) << command;
+    EXPECT_EQ(Ask(port, "F\r"), "F00\r");
+    EXPECT_EQ(Ask(port, "T1FFFFFFF0\r"), "Z\r");
+    EXPECT_EQ(Ask(port, "r1238\r"), "z\r");
+    ASSERT_TRUE(sim->WaitFramesReceived(3, 3000));
+    EXPECT_EQ(sim->ReceivedFrames()[1].Id, 0x1FFFFFFFu);
+
+    // A received frame with its time stamp (Z1): four hex digits before the CR.
+    sim->SendFrame(Frame(0x100, true, false, 2));
+    const std::string line = Ask(port, "");
+    ASSERT_EQ(line.size(), 14u) << line;
+    EXPECT_EQ(line.substr(0, 9), "t1002A2A5");
+    EXPECT_LT(std::stoul(line.substr(9, 4), nullptr, 16), 60000u);
+
+    // A flood of random bytes, then the bridge still answers and reports frames.
+    std::mt19937 random(7);
+    std::vector<uint8_t> flood(200000);
+    for (auto& b : flood)
+        b = static_cast<uint8_t>(random());
+    ASSERT_TRUE(port.Write(flood));
+    std::vector<uint8_t> answers;
+    while (port.ReadSome(answers, 500) > 0) {
+    }
+    Ask(port, "\rC\r");
+    while (port.ReadSome(answers, 300) > 0) {
+    }
+    EXPECT_EQ(Ask(port, "V\r"), "V1009\r");
+    EXPECT_EQ(Ask(port, "Z0\r"), "\r");
+    EXPECT_EQ(Ask(port, "O\r"), "\r");
+    sim->SendFrame(Frame(0x1ABCDE, false, false, 1));
+    EXPECT_EQ(Ask(port, ""), "T001ABCDE1A1\r");
+    EXPECT_EQ(Ask(port, "C\r"), "\r");
+
+    ::kill(bridge.Id(), SIGINT);
+    EXPECT_EQ(bridge.WaitExit(5000), 0) << bridge.ErrText;
+}

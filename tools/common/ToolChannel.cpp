@@ -1,0 +1,114 @@
+#include "ToolChannel.h"
+
+#include "core/CanSettings.h"
+#include "core/Logger.h"
+#include "platform/Tick.h"
+#include "views/TarvenixTrace.h"
+
+TToolChannel::TToolChannel(const std::string& port, int32_t rate, bool extended)
+    : Adapter(TSeeedManagerOptions{std::string()}), Settings(Adapter.GetSettings(0))
+{
+    Adapter.Port = port;
+    Settings->Rate = rate;
+    Settings->Extended = extended;
+}
+
+bool TToolChannel::CheckPort(std::string& error)
+{
+    TSeeedManager& manager = Adapter.GetManager();
+    if (!manager.OpenPort(Adapter.Port)) {
+        error = ErrorText(manager.GetLastError());
+        return false;
+    }
+    manager.ClosePort();
+    return true;
+}
+
+bool TToolChannel::Open(std::string& error)
+{
+    Adapter.GetTrace(0)->Clear(); // no worker runs while closed
+    Followed = 0;
+    if (!Adapter.Open(0)) {
+        error = ErrorText(Adapter.LastError);
+        return false;
+    }
+    return true;
+}
+
+int32_t TToolChannel::Close()
+{
+    if (!Adapter.IsOpen(0))
+        return 0;
+    // The engine drops what is still queued when it stops: a frame the client
+    // was told is sent must reach the adapter first. A frame taken from the
+    // queue is written before the sender thread ends.
+    TSeeedManager& manager = Adapter.GetManager();
+    const uint32_t started = tcm::TickCount();
+    while (manager.QueuedFrames() > 0 && !manager.IsPortLost() && tcm::TickCount() - started < kDrainMs)
+        tcm::SleepMs(1);
+    const int32_t unsent = manager.QueuedFrames();
+    Adapter.Close(0);
+    return unsent;
+}
+
+bool TToolChannel::IsOpen() const
+{
+    return Adapter.IsOpen(0);
+}
+
+bool TToolChannel::IsPortLost()
+{
+    return Adapter.IsOpen(0) && Adapter.GetManager().IsPortLost();
+}
+
+void TToolChannel::SetRate(int32_t rate)
+{
+    Settings->Rate = rate;
+}
+
+int32_t TToolChannel::Rate() const
+{
+    return Settings->Rate;
+}
+
+bool TToolChannel::Extended() const
+{
+    return Settings->Extended;
+}
+
+void TToolChannel::Send(const TCanFrame& frame)
+{
+    Adapter.GetManager().QueueFrame(frame);
+}
+
+int32_t TToolChannel::FollowTrace(const TVisit& visit)
+{
+    const TTarvenixTraceList& trace = *Adapter.GetTrace(0);
+    const int32_t total = trace.Count();
+    int32_t visited = 0;
+    while (Followed < total) {
+        if (!visit(trace, *trace.Item(Followed)))
+            break;
+        ++Followed;
+        ++visited;
+    }
+    return visited;
+}
+
+void TToolChannel::DrainLog(std::FILE* out)
+{
+    TLogger& log = *Adapter.GetLogger(0);
+    while (!log.IsEmpty()) {
+        const std::string line = log.TakeFirst();
+        if (out)
+            std::fprintf(out, "%s\n", line.c_str());
+    }
+}
+
+std::string TToolChannel::ErrorText(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r')
+            c = '\n';
+    return text;
+}

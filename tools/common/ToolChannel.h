@@ -1,0 +1,65 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "adapter/AdapterSeeed.h"
+#include "core/CanGeneral.h"
+
+class TTarvenixTraceItem;
+class TTarvenixTraceList;
+struct TCanSettings;
+
+// One Seeed adapter driven by a command-line tool through the same engine as
+// the window: the adapter's Open (port, loopback probe, normal mode) and Close,
+// the send queue, and the trace as the record of every received and sent frame.
+// No transmit-list file is read or written.
+class TToolChannel {
+public:
+    TToolChannel(const std::string& port, int32_t rate, bool extended);
+    TToolChannel(const TToolChannel&) = delete;
+    TToolChannel& operator=(const TToolChannel&) = delete;
+
+    // Opens the port and closes it again, so that a tool can refuse to start
+    // on a port it could not use. False with the reason in `error`.
+    bool CheckPort(std::string& error);
+
+    // Opens the channel at the current rate and mode. The trace starts empty,
+    // so FollowTrace sees only this opening's frames. False with the adapter's
+    // LastError in `error`.
+    bool Open(std::string& error);
+    // Lets the frames already queued go out (waiting at most kDrainMs), then
+    // stops the worker threads (the sender first) and closes the port; nothing
+    // happens when the channel is closed. Returns how many queued frames were
+    // never sent.
+    int32_t Close();
+    static constexpr uint32_t kDrainMs = 2000;
+    bool IsOpen() const;
+    // True once reads of the open port failed (the device went away).
+    bool IsPortLost();
+
+    void SetRate(int32_t rate);
+    int32_t Rate() const;
+    bool Extended() const;
+
+    // Queues a frame for the sender thread.
+    void Send(const TCanFrame& frame);
+
+    // Hands every trace entry added since the last call (or since Open) to
+    // `visit`, in order; returns how many. `visit` returns false to stop early:
+    // the entry it refused is offered again at the next call.
+    using TVisit = std::function<bool(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)>;
+    int32_t FollowTrace(const TVisit& visit);
+
+    // Takes the engine's pending log lines; writes them to `out` unless null.
+    void DrainLog(std::FILE* out);
+
+    // An engine error text for a terminal: its carriage returns become new lines.
+    static std::string ErrorText(std::string text);
+
+private:
+    CAdapterSeeed Adapter;
+    TCanSettings* Settings; // lent by the adapter
+    int32_t Followed = 0;
+};

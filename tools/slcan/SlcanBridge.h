@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "SlcanSession.h"
+#include "ToolChannel.h"
+#include "ToolOptions.h"
+#include "platform/PseudoTerminal.h"
+
+struct TSlcanOptions {
+    TChannelOptions Channel;
+    std::string Link;     // a symbolic link to the terminal, or empty
+    bool Verbose = false; // trace lines and engine log lines on stderr
+};
+
+// The adapter offered as a LAWICEL device on a pseudo-terminal. One thread
+// does everything: it reads the client's commands, passes received frames on
+// and writes without ever waiting for the client. Output the client does not
+// take piles up to kMaxPending bytes; frames beyond that are dropped, counted,
+// reported on stderr and flagged as overrun to the client's next F command.
+class TSlcanBridge {
+public:
+    explicit TSlcanBridge(const TSlcanOptions& options);
+    ~TSlcanBridge();
+    TSlcanBridge(const TSlcanBridge&) = delete;
+    TSlcanBridge& operator=(const TSlcanBridge&) = delete;
+
+    // Checks that the port opens, creates the terminal and the link. False
+    // with the reason in `error`.
+    bool Start(std::string& error);
+    const std::string& TerminalPath() const { return Terminal.SlavePath(); }
+
+    // Serves the client until `stop` says so, then closes the channel, removes
+    // the link and closes the terminal.
+    void Run(const std::function<bool()>& stop);
+
+    struct TCounts {
+        uint64_t FramesIn = 0;  // received frames passed to the client
+        uint64_t FramesOut = 0; // frames sent to the bus
+        uint64_t Dropped = 0;   // received frames the client could not be given
+    };
+    const TCounts& Counts() const { return Count; }
+
+    static constexpr size_t kMaxPending = 4u << 20;
+
+private:
+    bool OpenChannel(int32_t rate);
+    void CloseChannel();
+    void CloseAndReport();
+    void PassFrames();
+    void Flush();
+    void ReportDrops(bool final);
+    void Finish();
+
+    TSlcanOptions Options;
+    TToolChannel Channel;
+    TSlcanSession Session;
+    tcm::TPseudoTerminal Terminal;
+    std::string LinkTarget;
+    std::string Pending;     // bytes for the client
+    size_t PendingStart = 0; // of which these were written already
+    TCounts Count;
+    uint64_t DropsReported = 0;
+    uint32_t LastDropReport = 0;
+};

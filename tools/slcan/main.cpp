@@ -1,0 +1,102 @@
+// tarvenix-slcan: the adapter as a LAWICEL (slcan) device on a pseudo-terminal,
+// for python-can, slcand and other tools that speak that protocol.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "SlcanBridge.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tarvenix-slcan --port NAME [options]\n"
+    "Opens the adapter's port, creates a pseudo-terminal, prints its path on the\n"
+    "first line of standard output and speaks the LAWICEL (slcan) protocol on it\n"
+    "until SIGINT, SIGTERM or SIGHUP.\n"
+    "\n"
+    "Options:\n"
+    "%s"
+    "                   (the rate of O until an S command chooses another; 5000,\n"
+    "                   200000 and 400000 are reachable only here)\n"
+    "  --link PATH      also make PATH a symbolic link to the terminal (replaced\n"
+    "                   at start, removed at the end)\n"
+    "  --verbose        trace lines of every frame and the engine's log on stderr\n"
+    "  --help           this text\n"
+    "\n"
+    "Commands (each ends with CR; the answer ends with CR, or is BEL on error):\n"
+    "  S0..S8           bit rate 10k 20k 50k 100k 125k 250k 500k 800k 1M (closed)\n"
+    "  O                open the channel: settings, loopback probe, normal mode\n"
+    "  L                the same as O: the adapter has no listen-only mode\n"
+    "  C                close the channel\n"
+    "  tiiiLdd..        send a standard frame, answered z; Tiiiiiiiildd.. an\n"
+    "                   extended one, answered Z; riiiL and RiiiiiiiiL remote frames\n"
+    "  Z0 / Z1          received frames without / with a 4-digit hex time stamp in\n"
+    "                   milliseconds, wrapping each minute (closed)\n"
+    "  V, v, N          version Vhhss, vmami; serial number (NSEED)\n"
+    "  F                status flags Fxx: 08 frames were lost because the client did\n"
+    "                   not read, 01 the poll queue is full (open)\n"
+    "  X0 / X1          auto poll off (frames wait for P or A) / on (closed)\n"
+    "  P, A             poll one frame / all frames then A (open, X0)\n"
+    "  W0/W1, Mxxxxxxxx, mxxxxxxxx\n"
+    "                   filter mode, acceptance code and mask: checked and answered,\n"
+    "                   but the adapter has no acceptance filter: every frame passes\n"
+    "Received frames come in the same forms as the send commands.\n"
+    "\n"
+    "Exit: 0 normal end, 1 the port or the terminal cannot be opened, 2 bad arguments.\n";
+
+void PrintUsage(std::FILE* out)
+{
+    std::fprintf(out, kUsage, kChannelOptionsHelp);
+}
+
+int BadArguments(const std::string& problem)
+{
+    std::fprintf(stderr, "tarvenix-slcan: %s\n", problem.c_str());
+    PrintUsage(stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TSlcanOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string error;
+        const TOptionResult result = TakeChannelOption(argc, argv, i, options.Channel, error);
+        if (result == TOptionResult::Bad)
+            return BadArguments(error);
+        if (result == TOptionResult::Taken)
+            continue;
+        const std::string arg = argv[i];
+        if (arg == "--link" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.Link = argv[++i];
+        } else if (arg == "--verbose") {
+            options.Verbose = true;
+        } else if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return 0;
+        } else {
+            return BadArguments(arg == "--link" ? "--link needs a path" : "unknown argument " + arg);
+        }
+    }
+    if (options.Channel.Port.empty())
+        return BadArguments("--port is required");
+
+    InstallStopSignals();
+    TSlcanBridge bridge(options);
+    std::string error;
+    if (!bridge.Start(error)) {
+        std::fprintf(stderr, "tarvenix-slcan: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", bridge.TerminalPath().c_str());
+    std::fflush(stdout);
+
+    bridge.Run(StopRequested);
+    const auto& counts = bridge.Counts();
+    std::fprintf(stderr, "frames in: %llu, frames out: %llu, frames dropped: %llu\n",
+                 static_cast<unsigned long long>(counts.FramesIn), static_cast<unsigned long long>(counts.FramesOut),
+                 static_cast<unsigned long long>(counts.Dropped));
+    return 0;
+}
