@@ -1,43 +1,17 @@
 #include "SlcanSession.h"
 
 #include "Version.h"
+#include "core/FrameText.h"
 
 namespace {
 
 constexpr char kOk = '\r';
 constexpr char kError = '\a';
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Exactly `count` hex digits from `pos`.
 bool ParseHex(const std::string& text, size_t pos, size_t count, uint32_t& value)
 {
-    if (pos + count > text.size())
-        return false;
-    value = 0;
-    for (size_t i = pos; i < pos + count; ++i) {
-        const int d = HexValue(text[i]);
-        if (d < 0)
-            return false;
-        value = value * 16 + static_cast<uint32_t>(d);
-    }
-    return true;
-}
-
-void AppendHex(std::string& out, uint32_t value, int digits)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        out += kDigits[(value >> shift) & 0xF];
+    return pos + count <= text.size() && ParseHexField(std::string_view(text).substr(pos, count), count, value);
 }
 
 void AppendTwoDigits(std::string& out, int value)
@@ -263,10 +237,8 @@ void TSlcanSession::AppendFrameLine(std::string& out, const TCanFrame& frame, bo
         out += standard ? 't' : 'T';
     AppendHex(out, standard ? frame.Id : (frame.Id & 0x1FFFFFFF), standard ? 3 : 8);
     out += static_cast<char>('0' + length);
-    if (!frame.Request) {
-        for (int i = 0; i < length; ++i)
-            AppendHex(out, frame.Data[i], 2);
-    }
+    if (!frame.Request)
+        AppendDataBytes(out, frame.Data, length, '\0');
     if (timeStamp)
         AppendHex(out, frame.Time % 60000, 4); // milliseconds, wrapping each minute
     out += kOk;
