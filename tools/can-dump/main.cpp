@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DbcSignalLines.h"
 #include "adapter/AdapterSeeed.h"
 #include "core/CanSettings.h"
 #include "core/FrameText.h"
@@ -35,6 +36,8 @@ const char kUsage[] =
     "  --duration S     stop after S seconds\n"
     "  --frames N       stop after N received frames\n"
     "  --log            engine log lines to stderr\n"
+    "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
+    "                   indented line per signal (\"  Name = value unit (text)\")\n"
     "Prints every trace entry on stdout; a summary on stderr at the end.\n"
     "Exit: 0 normal end, 1 channel cannot be opened or port lost, 2 bad arguments.\n";
 
@@ -47,6 +50,7 @@ struct TOptions {
     double Duration = -1;
     long Frames = -1;
     bool Log = false;
+    std::string DbcFile;
 };
 
 bool ParseNumber(const char* text, double& out)
@@ -102,6 +106,10 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
                 return false;
             }
             o.Frames = static_cast<long>(n);
+        } else if (a == "--dbc") {
+            if (!value(v))
+                return false;
+            o.DbcFile = v;
         } else if (a == "--log") {
             o.Log = true;
         } else if (a == "--help" || a == "-h") {
@@ -156,6 +164,12 @@ int main(int argc, char** argv)
         sends.push_back(*frame);
     }
 
+    TDbcSignalLines signalLines;
+    if (!o.DbcFile.empty() && !signalLines.Load(o.DbcFile, error, stderr)) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
+        return 2;
+    }
+
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
@@ -198,6 +212,7 @@ int main(int argc, char** argv)
             const TTarvenixTraceItem* item = trace.Item(shown++);
             std::fputs(item->FormatLine().c_str(), stdout);
             std::fputc('\n', stdout);
+            signalLines.Print(*item, stdout);
             if (item->Outgoing) {
                 ++framesOut;
             } else if (++framesIn == o.Frames) {

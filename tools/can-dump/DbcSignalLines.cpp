@@ -1,0 +1,30 @@
+#include "DbcSignalLines.h"
+
+#include "views/TarvenixTrace.h"
+
+bool TDbcSignalLines::Load(const std::string& path, std::string& error, std::FILE* warnings)
+{
+    if (!LoadDbcFile(path, Database, error))
+        return false;
+    if (!Database.Issues.empty())
+        std::fputs(DbcIssueReport(Database, path).c_str(), warnings);
+    IsLoaded = true;
+    return true;
+}
+
+void TDbcSignalLines::Print(const TTarvenixTraceItem& item, std::FILE* out)
+{
+    if (!IsLoaded || item.Request)
+        return;
+    const TDbcMessage* message = Database.Find(item.Id, !item.Standard);
+    if (!message)
+        return;
+    Decoded.clear();
+    DecodeDbcFrame(*message, item.Data, item.Length, Decoded);
+    for (const auto& d : Decoded) {
+        Line = "  ";
+        Line += FormatDbcSignal(d);
+        Line += '\n';
+        std::fputs(Line.c_str(), out);
+    }
+}
