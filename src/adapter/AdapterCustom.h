@@ -53,6 +53,10 @@ public:
     // The text of a file failure met while the adapter was created (its
     // transmit list could not be read), once; empty when there was none.
     virtual std::string TakeLoadError() { return {}; }
+    // Why the open channel stopped working (its port went away, or the adapter
+    // stopped taking bytes), as the text the user is shown; empty while it
+    // works. The owner then closes the channel, which clears it.
+    virtual std::string ChannelFailure(int32_t) const { return {}; }
 
     std::string GetName() const { return GetKind().Name; }
     bool IsMultiChannel() const { return GetChannelCount() > 1; }

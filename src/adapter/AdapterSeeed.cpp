@@ -49,6 +49,20 @@ void CAdapterSeeed::Close(int32_t)
     Manager->ClosePort();
 }
 
+std::string CAdapterSeeed::ChannelFailure(int32_t) const
+{
+    const std::string error = std::to_string(Manager->GetFaultError());
+    switch (Manager->GetFault()) {
+    case TChannelFault::PortLost:
+        return "Connection to the adapter on " + Port + " was lost (error " + error + "). The channel was closed.";
+    case TChannelFault::NotResponding:
+        return "The adapter on " + Port + " does not respond (error " + error + "). The channel was closed.";
+    case TChannelFault::None:
+        break;
+    }
+    return {};
+}
+
 void CAdapterSeeed::GetSupportedRates(std::vector<int32_t>& rates) const
 {
     Manager->GetSupportedRates(rates);

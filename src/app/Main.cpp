@@ -311,6 +311,18 @@ void TfmMain::CloseChannel(int index, bool quiet)
     }
 }
 
+void TfmMain::CloseFailedChannels()
+{
+    for (int i = 0; CurrentAdapter && i < CurrentAdapter->GetChannelCount() && i < kMaxChannels; ++i) {
+        const std::string text = CurrentAdapter->IsOpen(i) ? CurrentAdapter->ChannelFailure(i) : std::string();
+        if (text.empty())
+            continue;
+        // Closed before the box, so that update ticks during the box find nothing to report.
+        CloseChannel(i, false);
+        ShowError(QString::fromStdString(text));
+    }
+}
+
 void TfmMain::ShowError(const QString& text)
 {
     if (ErrorBox)
@@ -385,6 +397,7 @@ void TfmMain::tmUpdateTimer()
 {
     QElapsedTimer timer;
     timer.start();
+    CloseFailedChannels();
     DrainLog();
     if (IsTracePageActive())
         UpdateTrace();

@@ -61,6 +61,8 @@ public:
     void ShowError(const QString& text);
     void ShowInfo(const QString& text);
     void DrainLog();
+    // Closes every open channel whose adapter failed and says why, once.
+    void CloseFailedChannels();
     void UpdateTrace();
     void ClearTable();
     void ClearTrace();

@@ -40,7 +40,7 @@ TSeeedManager::TSeeedManager(const TSeeedManagerOptions& options)
             Logger->Add(LoadError);
         }
     }
-    SendList->SetOnSend([this](const TCanFrame& frame) { QueueFrame(frame); });
+    SendList->SetOnSend([this](const TCanFrame& frame) { return QueueFrame(frame); });
     SendList->SetOnSaveError([this](const std::string& text) {
         if (OnSaveError)
             OnSaveError(text);
@@ -76,7 +76,7 @@ bool TSeeedManager::OpenPort(const std::string& portName)
         LastError = "Setting of port parameters is failed!\rErrorCode: " + std::to_string(Port->LastError());
         return false;
     }
-    PortLost.store(false);
+    SetFault(TChannelFault::None, 0);
     PortOpen = true;
     return true;
 }
@@ -87,6 +87,7 @@ void TSeeedManager::ClosePort()
         return;
     Port->Close();
     PortOpen = false;
+    SetFault(TChannelFault::None, 0);
 }
 
 bool TSeeedManager::Start()
@@ -100,7 +101,7 @@ bool TSeeedManager::Start()
     ReadThread->Logger = Logger.get();
     ReadThread->Parser = Parser.get();
     ReadThread->Table = Table.get();
-    ReadThread->OnReadFailed = [this](int) { PortLost.store(true); };
+    ReadThread->OnReadFailed = [this](int error) { SetFault(TChannelFault::PortLost, error); };
     ReadThread->Resume();
 
     bool succeeded = false;
@@ -125,6 +126,9 @@ bool TSeeedManager::Start()
     TaskThread->Logger = Logger.get();
     TaskThread->Trace = Trace.get();
     TaskThread->SendQueue = SendQueue.get();
+    TaskThread->OnWriteFailed = [this](int error, bool gone) {
+        SetFault(gone ? TChannelFault::PortLost : TChannelFault::NotResponding, error);
+    };
     TaskThread->Resume();
 
     Running.store(true);
@@ -156,11 +160,25 @@ void TSeeedManager::GetSupportedRates(std::vector<int32_t>& rates) const
     rates.assign(kSeeedRates.begin(), kSeeedRates.end());
 }
 
-void TSeeedManager::QueueFrame(const TCanFrame& frame)
+void TSeeedManager::SetFault(TChannelFault fault, int error)
 {
+    const uint64_t state = (static_cast<uint64_t>(fault) << 32) | static_cast<uint32_t>(error);
+    if (fault == TChannelFault::None) {
+        FaultState.store(0);
+        return;
+    }
+    uint64_t none = 0; // the first fault is the one reported
+    FaultState.compare_exchange_strong(none, state);
+}
+
+bool TSeeedManager::QueueFrame(const TCanFrame& frame)
+{
+    if (GetFault() != TChannelFault::None)
+        return false;
     auto copy = std::make_unique<TCanFrame>();
     copy->Assign(frame);
     SendQueue->Push(std::move(copy));
+    return true;
 }
 
 void TSeeedManager::FrameReceived(const TCanFrame& frame)

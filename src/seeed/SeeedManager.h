@@ -23,6 +23,11 @@ class TSeeedPacketParser;
 class TSeeedThreadRead;
 class TSeeedThreadTask;
 
+// Why an open channel stopped working: the port went away (reads or writes
+// fail with the device gone), or the adapter stopped taking bytes (writes
+// failed or timed out for about a second with nothing else written).
+enum class TChannelFault { None, PortLost, NotResponding };
+
 struct TSeeedManagerOptions {
     // Where the transmit list lives: unset for the usual file beside the
     // program, an empty text for no file at all (nothing loaded or saved).
@@ -45,15 +50,19 @@ public:
     bool Start();
     void Stop();
     void GetSupportedRates(std::vector<int32_t>& rates) const;
-    // The transmit list's send handler: queues a copy of the frame.
-    void QueueFrame(const TCanFrame& frame);
+    // The transmit list's send handler: queues a copy of the frame. False (and
+    // nothing queued) once the open channel has a fault: the frame cannot go out.
+    bool QueueFrame(const TCanFrame& frame);
     // The parser's handler in normal operation, on the reading thread.
     void FrameReceived(const TCanFrame& frame);
 
     bool IsPortOpen() const { return PortOpen; }
     bool IsRunning() const { return Running.load(); }
-    // Set when reads of the open port fail (the device went away); cleared by OpenPort.
-    bool IsPortLost() const { return PortLost.load(); }
+    // The open channel's fault, the first one met, and its error number; both
+    // cleared by OpenPort and ClosePort.
+    TChannelFault GetFault() const { return static_cast<TChannelFault>(FaultState.load() >> 32); }
+    int GetFaultError() const { return static_cast<int>(static_cast<uint32_t>(FaultState.load())); }
+    bool IsPortLost() const { return GetFault() == TChannelFault::PortLost; }
     const std::string& GetLastError() const { return LastError; }
 
     TLogger* GetLogger() const { return Logger.get(); }
@@ -71,10 +80,13 @@ public:
 
 private:
     void StopThreads();
+    void SetFault(TChannelFault fault, int error);
 
     bool PortOpen = false;
     std::atomic<bool> Running{false};
-    std::atomic<bool> PortLost{false};
+    // The fault's kind in the high half, its error number in the low half: one
+    // atomic, so that the first fault wins whole.
+    std::atomic<uint64_t> FaultState{0};
     std::unique_ptr<tcm::TSerialPort> Port;
     std::string LastError;
     std::string LoadError;

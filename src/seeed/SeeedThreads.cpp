@@ -1,5 +1,6 @@
 #include "seeed/SeeedThreads.h"
 
+#include <cerrno>
 #include <string>
 
 #include "core/FrameText.h"
@@ -55,29 +56,50 @@ void TSeeedThreadTask::Execute()
         // frame start its write as soon as it is queued; the stop flag is
         // still seen within a millisecond.
         std::unique_ptr<TCanFrame> frame = SendQueue->WaitPop(1);
-        if (!frame)
-            continue;
-        SendFrame(*frame);
-        Trace->AddFrame(*frame, true);
+        if (!frame || Reported)
+            continue; // after a reported failure the owner closes the channel: nothing more is written
+        const int error = SendFrame(*frame);
+        // Only a frame whose packet went out whole is in the trace as sent.
+        if (error == 0) {
+            Failing = false;
+            Trace->AddFrame(*frame, true);
+        } else {
+            Reported = WriteFailed(error);
+        }
     }
 }
 
-void TSeeedThreadTask::WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho)
+bool TSeeedThreadTask::WriteFailed(int error)
+{
+    const uint32_t now = tcm::TickCount();
+    if (!Failing) {
+        Failing = true;
+        FailingSince = now;
+    }
+    const bool gone = error != ETIMEDOUT;
+    if (!gone && now - FailingSince < kNoResponseMs)
+        return false;
+    if (OnWriteFailed)
+        OnWriteFailed(error, gone);
+    return true;
+}
+
+int TSeeedThreadTask::WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho)
 {
     if (EchoEvent)
         EchoEvent->Reset();
     if (awaitEcho)
         AwaitedId.store(static_cast<int32_t>(packet.PacketId()));
-    const int error = Port->Write(packet.Wire(), packet.Size(), 100);
+    const int error = Port->Write(packet.Wire(), packet.Size(), kWriteTimeoutMs);
     if (error != 0)
         Logger->Add("WriteFile is failed. Error = " + std::to_string(error));
+    return error;
 }
 
-bool TSeeedThreadTask::SendFrame(TCanFrame& frame)
+int TSeeedThreadTask::SendFrame(TCanFrame& frame)
 {
     frame.Time = tcm::TickCount();
-    WritePacket(TSeeedPacketFrame(frame), true);
-    return true;
+    return WritePacket(TSeeedPacketFrame(frame), true);
 }
 
 void TSeeedThreadTask::ServiceFrame(const TCanFrame& frame)

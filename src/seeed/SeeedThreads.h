@@ -54,9 +54,18 @@ public:
 
     TSendQueue* SendQueue = nullptr;
     TCanSettings* Settings = nullptr;
+    // Called once when frames can no longer be written: `gone` when the device
+    // went away, else the adapter stopped taking bytes for kNoResponseMs.
+    std::function<void(int error, bool gone)> OnWriteFailed;
 
-    void WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho);
-    bool SendFrame(TCanFrame& frame);
+    // How long writes may fail or time out, with nothing written, before the
+    // adapter counts as not responding.
+    static constexpr uint32_t kNoResponseMs = 1000;
+    static constexpr int kWriteTimeoutMs = 100;
+
+    // Returns 0 when the whole packet was written, else the error number.
+    int WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho);
+    int SendFrame(TCanFrame& frame);
     // The parser's handler while the adapter is being initialised.
     void ServiceFrame(const TCanFrame& frame);
     bool WaitEcho(uint32_t timeoutMs);
@@ -65,8 +74,13 @@ public:
 
 protected:
     void Execute() override;
+    // Keeps count of failed writes; true once the failure is reported.
+    bool WriteFailed(int error);
 
     std::atomic<int32_t> AwaitedId{-1};
+    bool Failing = false;
+    bool Reported = false;
+    uint32_t FailingSince = 0;
     std::unique_ptr<tcm::TAutoResetEvent> EchoEvent;
 };
 

@@ -56,9 +56,10 @@ void TCanSendItem::Send()
 {
     if (!OnSend)
         return;
-    OnSend(Frame);
+    const bool taken = OnSend(Frame);
     LastSendTime = tcm::TickCount();
-    IncCount();
+    if (taken)
+        IncCount();
 }
 
 void TCanSendItem::IncCount()

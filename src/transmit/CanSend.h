@@ -29,7 +29,8 @@ public:
     bool Active = false;           // Periodic and OnRequest items are sent only while set
     // Set by the owning list. While empty, Send does nothing. Receives the item's
     // own frame and must copy what it keeps; may run with the list's lock held.
-    std::function<void(const TCanFrame&)> OnSend;
+    // Returns false when the frame could not be taken (the channel has failed).
+    std::function<bool(const TCanFrame&)> OnSend;
     // Set by the window's grid; told (Count, Tag) after every change of Count.
     // May run on any sending thread with the list's lock held: it must neither
     // wait for the window's thread nor take the list's lock.
@@ -41,8 +42,9 @@ public:
     std::string GetTypeName() const;
     // Period := value, at least 1.
     void SetPeriod(int32_t value);
-    // OnSend(Frame), then stamps LastSendTime and counts the send. Does nothing
-    // without OnSend. Looks at neither SendType nor Active: callers decide.
+    // OnSend(Frame), then stamps LastSendTime and counts the send if OnSend took
+    // the frame. Does nothing without OnSend. Looks at neither SendType nor
+    // Active: callers decide.
     void Send();
     void IncCount();
     void ResetCount();

@@ -125,7 +125,7 @@ void TCanSendList::SetStandard(bool flag)
         item->Frame.Standard = flag;
 }
 
-void TCanSendList::SetOnSend(std::function<void(const TCanFrame&)> handler)
+void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
 {
     std::lock_guard<std::mutex> guard(Mutex);
     OnSend = std::move(handler);

@@ -63,7 +63,7 @@ public:
     // Standard := flag and Frame.Standard of every item := flag.
     void SetStandard(bool flag);
     // The channel's send handler; every item in the list gets it, now and on Add.
-    void SetOnSend(std::function<void(const TCanFrame&)> handler);
+    void SetOnSend(std::function<bool(const TCanFrame&)> handler);
 
     // Answers one received remote frame: every active OnRequest item, in order.
     void SendOnRequest();
@@ -108,7 +108,7 @@ private:
     void LoadFrom(const std::string& path, bool missingIsError);
 
     std::vector<std::unique_ptr<TCanSendItem>> Items;
-    std::function<void(const TCanFrame&)> OnSend;
+    std::function<bool(const TCanFrame&)> OnSend;
     mutable std::mutex Mutex;
     std::string FileOverride;
     bool Persistent = true;

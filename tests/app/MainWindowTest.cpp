@@ -462,3 +462,65 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
                                        "2;0;1;300;0;0;;answer;\r\n"
                                        "1;64;0;200;0;1;11;tick;\r\n");
 }
+
+TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
+{
+    TfmMain& w = Open();
+    auto owned = std::make_unique<TCanSendItem>();
+    TCanSendItem* item = owned.get();
+    item->SendType = cstPeriodic;
+    item->Period = 2;
+    item->Active = true;
+    item->Frame.Id = 0x200;
+    item->Frame.Length = 1;
+    w.CurrentList()->Add(std::move(owned));
+    auto count = [&] {
+        std::lock_guard<std::mutex> guard(w.CurrentList()->Lock());
+        return item->Count;
+    };
+    auto openOn = [&](TSeeedSimulator& sim) {
+        Find<QComboBox>("cbComPort")->setEditText(sim.PortPath().c_str());
+        QTest::mouseClick(PortButton(), Qt::LeftButton);
+        return w.IsChannelOpen(0) && WaitFor([&] { return count() >= 20; });
+    };
+    auto expectClosed = [&] {
+        EXPECT_EQ(PortButton()->text().toStdString(), "OPEN");
+        EXPECT_TRUE(Find<QComboBox>("cbComPort")->isEnabled());
+        EXPECT_TRUE(w.PeriodicThread(0)->IsPaused());
+        // Nothing is sent or counted any more, and the box came once.
+        const int32_t before = count();
+        QTest::qWait(300);
+        EXPECT_EQ(count(), before);
+        EXPECT_EQ(Errors.size(), 1u);
+    };
+
+    // The port disappears while open.
+    TSeeedSimulator unplugged;
+    ASSERT_TRUE(unplugged.Start());
+    ASSERT_TRUE(openOn(unplugged)) << (Errors.empty() ? "" : Errors[0]);
+    unplugged.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
+    EXPECT_EQ(Errors[0], "Connection to the adapter on " + unplugged.PortPath() +
+                             " was lost (error 5). The channel was closed.");
+    expectClosed();
+
+    // The adapter stops reading: once the terminal is full, writes time out.
+    Errors.clear();
+    TSeeedSimulator hung;
+    ASSERT_TRUE(hung.Start());
+    ASSERT_TRUE(openOn(hung)) << (Errors.empty() ? "" : Errors[0]);
+    hung.HoldReading(true);
+    ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }, 20000));
+    EXPECT_EQ(Errors[0], "The adapter on " + hung.PortPath() + " does not respond (error 110). The channel was closed.");
+    expectClosed();
+    EXPECT_NE(Find<QPlainTextEdit>("mLog")->toPlainText().indexOf("WriteFile is failed. Error = 110"), -1);
+
+    // Every frame the trace shows as sent reached the adapter once it read again, and no other.
+    hung.HoldReading(false);
+    int32_t sentLines = 0;
+    for (int32_t i = 0; i < w.CurrentTrace()->Count(); ++i)
+        sentLines += w.CurrentTrace()->Item(i)->Outgoing ? 1 : 0;
+    EXPECT_GT(sentLines, 100);
+    hung.WaitFramesReceived(static_cast<uint64_t>(sentLines) + 2, 2000); // one more only if a frame was left out
+    EXPECT_EQ(hung.ReceivedFrames().size(), static_cast<size_t>(sentLines) + 1); // the probe first
+}

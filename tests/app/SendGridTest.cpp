@@ -77,7 +77,7 @@ struct TFakeWindow {
     TFakeWindow()
     {
         List.SetPersistent(false);
-        List.SetOnSend([this](const TCanFrame& frame) { Sent.push_back(frame); });
+        List.SetOnSend([this](const TCanFrame& frame) { Sent.push_back(frame); return true; });
     }
 
     TSendGridHost Host()

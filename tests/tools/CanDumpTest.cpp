@@ -161,6 +161,20 @@ TEST(CanDump, EndsOnSigtermAndOnALostPort)
     sim->Unplug();
     EXPECT_EQ(lost.WaitExit(5000), 1);
     EXPECT_NE(lost.ErrText.find("was lost"), std::string::npos) << lost.ErrText;
+
+    // An adapter that stops reading while a Periodic item runs every millisecond.
+    TempDir dir;
+    const std::string list = dir.File("fast.dat");
+    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
+    auto hung = StartSim();
+    TChild stuck = Dump({"--port", hung->PortPath(), "--list", list});
+    ASSERT_TRUE(hung->WaitFramesReceived(20, 3000));
+    hung->HoldReading(true);
+    EXPECT_EQ(stuck.WaitExit(20000), 1);
+    EXPECT_NE(stuck.ErrText.find("tarvenix-can-dump: The adapter on " + hung->PortPath() +
+                                 " does not respond (error 110). The channel was closed.\n"),
+              std::string::npos)
+        << stuck.ErrText;
 }
 
 TEST(FrameText, ReadsIdentifiersDataAndRemoteFrames)

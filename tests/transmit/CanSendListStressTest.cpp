@@ -81,6 +81,7 @@ TEST(TransmitListStress, ScansAndEditsInParallel)
         if (!Consistent(f))
             ++seen.TornFrames;
         ++((f.Id & 1) ? seen.PeriodicSends : seen.RequestSends);
+        return true;
     });
 
     std::mt19937 rng(20240611);

@@ -98,7 +98,7 @@ TEST_F(TransmitList, SendHandlerReachesEveryItem)
     list.GetItem(0)->Send(); // no handler yet
     EXPECT_EQ(list.GetItem(0)->Count, 0);
 
-    list.SetOnSend([&](const TCanFrame& f) { first.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { first.push_back(f.Id); return true; });
     list.Add(MakeItem(cstSingle, 2));
     list.GetItem(0)->Send();
     list.GetItem(1)->Send();
@@ -106,9 +106,9 @@ TEST_F(TransmitList, SendHandlerReachesEveryItem)
 
     // A new handler replaces the old one on every item, and Add overrides the
     // handler an item came with.
-    list.SetOnSend([&](const TCanFrame& f) { second.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { second.push_back(f.Id); return true; });
     auto item = MakeItem(cstSingle, 3);
-    item->OnSend = [&](const TCanFrame&) { ADD_FAILURE() << "own handler kept"; };
+    item->OnSend = [&](const TCanFrame&) { ADD_FAILURE() << "own handler kept"; return true; };
     list.Add(std::move(item));
     for (int32_t i = 0; i < list.Count(); ++i)
         list.GetItem(i)->Send();
@@ -149,7 +149,7 @@ TEST_F(TransmitList, PeriodicScanSendsOnlyDueActivePeriodicItems)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
     list.Add(MakeItem(cstSingle, 0x10, true, 1));
     list.Add(MakeItem(cstOnRequest, 0x20, true, 1));
     list.Add(MakeItem(cstPeriodic, 0x30, false, 1)); // inactive
@@ -183,7 +183,7 @@ TEST_F(TransmitList, PeriodicScanAcrossTickWrapAround)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
     list.Add(MakeItem(cstPeriodic, 1, true, 146));
     list.Add(MakeItem(cstPeriodic, 2, true, 147));
     list.Add(MakeItem(cstPeriodic, 3, true, 100)); // never sent: due at once
@@ -207,7 +207,7 @@ TEST_F(TransmitList, OnRequestScanAnswersWithEveryActiveOnRequestItem)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
     list.Add(MakeItem(cstOnRequest, 0xA));
     list.Add(MakeItem(cstPeriodic, 0xB, true, 0));
     list.Add(MakeItem(cstOnRequest, 0xC, false));
@@ -277,7 +277,7 @@ TEST_F(TransmitList, LoadSkipsRejectedAndEmptyLinesAndAppends)
     TCanSendList list;
     list.NameSuffix = "seed";
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); });
+    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
     list.LoadFromFile();
     ASSERT_EQ(Ids(list), (std::vector<uint32_t>{0x123, 0x7FF, 0x55}));
     EXPECT_EQ(list.GetItem(0)->Caption, "Test");

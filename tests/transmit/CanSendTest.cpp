@@ -68,6 +68,7 @@ TEST(TransmitItem, SendingAndCounting)
         // The item's own frame, handed over before the count is raised.
         EXPECT_EQ(&frame, &item.Frame);
         events.push_back("send " + std::to_string(item.Count));
+        return true;
     };
     const uint32_t before = tcm::TickCount();
     item.Send();
@@ -251,7 +252,7 @@ TEST(TransmitItem, LoadingLeavesModeCounterAndHandlersAlone)
     item.LastSendTime = 3456;
     item.Tag = 0x10002;
     int sent = 0;
-    item.OnSend = [&](const TCanFrame&) { ++sent; };
+    item.OnSend = [&](const TCanFrame&) { ++sent; return true; };
     item.OnCountChanged = [](int32_t, uint32_t) {};
 
     ASSERT_TRUE(item.LoadFromString("1;64;1;123;0;2;0102;Test;"));

@@ -23,6 +23,7 @@ struct TCountingList {
             ++Sent;
             if (HandlerDelayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(HandlerDelayMs.load()));
+            return true;
         });
     }
     TCanSendItem* AddPeriodic(int32_t period, bool active = true)

@@ -257,6 +257,7 @@ TEST(SendFrameDialog, EditWhileAScanSendsNeverTearsTheFrame)
             whole = whole && byte == (first ? 0x11 : 0x22);
         torn += whole ? 0 : 1;
         ++sent;
+        return true;
     });
     auto owned = std::make_unique<TCanSendItem>();
     TCanSendItem* item = owned.get();

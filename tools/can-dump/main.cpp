@@ -39,7 +39,8 @@ const char kUsage[] =
     "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
     "                   indented line per signal (\"  Name = value unit (text)\")\n"
     "Prints every trace entry on stdout; a summary on stderr at the end.\n"
-    "Exit: 0 normal end, 1 channel cannot be opened or port lost, 2 bad arguments.\n";
+    "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
+    "      2 bad arguments.\n";
 
 struct TOptions {
     std::string Port;
@@ -238,6 +239,11 @@ int main(int argc, char** argv)
         if (adapter.GetManager().IsPortLost()) {
             std::fprintf(stderr, "tarvenix-can-dump: the port %s was lost (device removed or closed)\n",
                          o.Port.c_str());
+            exitCode = 1;
+            break;
+        }
+        if (adapter.GetManager().GetFault() != TChannelFault::None) {
+            std::fprintf(stderr, "tarvenix-can-dump: %s\n", adapter.ChannelFailure(0).c_str());
             exitCode = 1;
             break;
         }

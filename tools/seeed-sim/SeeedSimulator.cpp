@@ -200,6 +200,10 @@ void TSeeedSimulator::ReadLoop()
 {
     uint8_t buffer[kReadChunk];
     while (!Stopping.load()) {
+        if (ReadingHeld.load()) {
+            tcm::SleepMs(kReadWaitMs);
+            continue;
+        }
         const int got = Pty->Read(buffer, kReadChunk, kReadWaitMs);
         if (got > 0) {
             HandleBytes(buffer, static_cast<size_t>(got));

@@ -74,6 +74,9 @@ public:
     // The adapter disappearing: the same as Stop, named for the tests that use it.
     void Unplug() { Stop(); }
     bool IsRunning() const { return Running.load(); }
+    // A hung adapter: while held, nothing the computer writes is read, so its
+    // writes fill the terminal's buffer and then time out. Releasing reads on.
+    void HoldReading(bool hold) { ReadingHeld.store(hold); }
 
     // The slave side's path, such as /dev/pts/3; empty before Start.
     std::string PortPath() const;
@@ -120,6 +123,7 @@ private:
     std::thread Writer;
     std::atomic<bool> Running{false};
     std::atomic<bool> Stopping{false};
+    std::atomic<bool> ReadingHeld{false};
 
     TSettingsHandler OnSettings;
     TFrameHandler OnFrame;
