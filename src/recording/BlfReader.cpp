@@ -56,7 +56,8 @@ public:
             if (got < sizeof h)
                 got += InnerRead(h + got, sizeof h - got, true);
             if (got < sizeof h) {
-                ReportInner(containerAt, objectAt, "object header cut short at the end of the file");
+                if (!CutReported)
+                    ReportInner(containerAt, objectAt, "object header cut short at the end of the file");
                 break;
             }
             uint64_t skipped = 0;
@@ -80,7 +81,8 @@ public:
             if (r == TParse::Bad)
                 ReportInner(containerAt, objectAt + skipped, what);
             if (r == TParse::Cut) {
-                ReportInner(containerAt, objectAt + skipped, "object cut short at the end of the file");
+                if (!CutReported)
+                    ReportInner(containerAt, objectAt + skipped, "object cut short at the end of the file");
                 break;
             }
         }
@@ -223,8 +225,10 @@ private:
 
     void CloseContainer()
     {
-        if (In.Skip(RawLeft) < RawLeft)
+        if (In.Skip(RawLeft) < RawLeft) {
             ReportOffset(ContainerAt, "log container cut short at the end of the file");
+            CutReported = true;
+        }
         RawLeft = 0;
         InContainer = false;
         WinPos = WinEnd = 0;
@@ -358,6 +362,7 @@ private:
 
     bool Started = false;
     bool Ended = false;
+    bool CutReported = false;  // the end of the file came inside a container, and that was said
     int64_t StartUs = 0;
     bool InContainer = false;
     uint64_t ContainerAt = 0;

@@ -5,6 +5,9 @@
 
 #include "core/CanGeneral.h"
 
+class TTarvenixTraceList;
+class TTarvenixTraceItem;
+
 // The file formats a capture can be written in (and, except Trace, read back from).
 enum class TRecordFormat { Trace, Candump, Asc, Blf, Pcap };
 
@@ -20,3 +23,6 @@ struct TRecordFrame {
     bool Outgoing = false;  // sent by us (ASC "Tx", BLF direction); candump and pcap carry no direction
     int64_t WallUs = 0;     // UTC microseconds since the Unix epoch
 };
+
+// A trace entry as a record frame (its wall-clock time from the trace's reference).
+TRecordFrame MakeRecordFrame(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item);
