@@ -1,5 +1,8 @@
 #include "ToolChannel.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "core/CanSettings.h"
 #include "core/Logger.h"
 #include "platform/Tick.h"
@@ -44,7 +47,7 @@ int32_t TToolChannel::Close()
     // queue is written before the sender thread ends.
     TSeeedManager& manager = Adapter.GetManager();
     const uint32_t started = tcm::TickCount();
-    while (manager.QueuedFrames() > 0 && !manager.IsPortLost() && tcm::TickCount() - started < kDrainMs)
+    while (manager.QueuedFrames() > 0 && manager.GetFault() == TChannelFault::None && tcm::TickCount() - started < kDrainMs)
         tcm::SleepMs(1);
     const int32_t unsent = manager.QueuedFrames();
     Adapter.Close(0);
@@ -56,9 +59,9 @@ bool TToolChannel::IsOpen() const
     return Adapter.IsOpen(0);
 }
 
-bool TToolChannel::IsPortLost()
+std::string TToolChannel::Failure() const
 {
-    return Adapter.IsOpen(0) && Adapter.GetManager().IsPortLost();
+    return Adapter.IsOpen(0) ? Adapter.ChannelFailure(0) : std::string();
 }
 
 void TToolChannel::SetRate(int32_t rate)
@@ -76,9 +79,9 @@ bool TToolChannel::Extended() const
     return Settings->Extended;
 }
 
-void TToolChannel::Send(const TCanFrame& frame)
+bool TToolChannel::Send(const TCanFrame& frame)
 {
-    Adapter.GetManager().QueueFrame(frame);
+    return Adapter.GetManager().QueueFrame(frame);
 }
 
 int32_t TToolChannel::FollowTrace(const TVisit& visit)
@@ -93,6 +96,18 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
         ++visited;
     }
     return visited;
+}
+
+TCanFrame TToolChannel::FrameOf(const TTarvenixTraceItem& item)
+{
+    TCanFrame frame;
+    frame.Id = item.Id;
+    frame.Length = item.Length;
+    std::copy(std::begin(item.Data), std::end(item.Data), std::begin(frame.Data));
+    frame.Request = item.Request;
+    frame.Standard = item.Standard;
+    frame.Time = item.Time;
+    return frame;
 }
 
 void TToolChannel::DrainLog(std::FILE* out)

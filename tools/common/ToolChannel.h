@@ -36,21 +36,25 @@ public:
     int32_t Close();
     static constexpr uint32_t kDrainMs = 2000;
     bool IsOpen() const;
-    // True once reads of the open port failed (the device went away).
-    bool IsPortLost();
+    // Why the open channel stopped working (its port went away, or the adapter
+    // stopped taking bytes), as the adapter words it; empty while it works.
+    std::string Failure() const;
 
     void SetRate(int32_t rate);
     int32_t Rate() const;
     bool Extended() const;
 
-    // Queues a frame for the sender thread.
-    void Send(const TCanFrame& frame);
+    // Queues a frame for the sender thread; false when the channel has failed.
+    bool Send(const TCanFrame& frame);
 
     // Hands every trace entry added since the last call (or since Open) to
     // `visit`, in order; returns how many. `visit` returns false to stop early:
     // the entry it refused is offered again at the next call.
     using TVisit = std::function<bool(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)>;
     int32_t FollowTrace(const TVisit& visit);
+
+    // A trace entry as the frame it records.
+    static TCanFrame FrameOf(const TTarvenixTraceItem& item);
 
     // Takes the engine's pending log lines; writes them to `out` unless null.
     void DrainLog(std::FILE* out);

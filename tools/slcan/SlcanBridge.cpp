@@ -6,29 +6,13 @@
 #include "platform/Tick.h"
 #include "views/TarvenixTrace.h"
 
-namespace {
-
-TCanFrame FrameOf(const TTarvenixTraceItem& item)
-{
-    TCanFrame frame;
-    frame.Id = item.Id;
-    frame.Length = item.Length;
-    std::copy(std::begin(item.Data), std::end(item.Data), std::begin(frame.Data));
-    frame.Request = item.Request;
-    frame.Standard = item.Standard;
-    frame.Time = item.Time;
-    return frame;
-}
-
-} // namespace
-
 TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
     : Options(options), Channel(options.Channel.Port, options.Channel.Rate, options.Channel.Extended),
       Session(options.Channel.Rate)
 {
     Session.OnOpen = [this](int32_t rate) { return OpenChannel(rate); };
     Session.OnClose = [this] { CloseChannel(); };
-    Session.OnSend = [this](const TCanFrame& frame) { Channel.Send(frame); };
+    Session.OnSend = [this](const TCanFrame& frame) { return Channel.Send(frame); };
 }
 
 TSlcanBridge::~TSlcanBridge()
@@ -63,9 +47,8 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
         if (n > 0)
             Session.Feed(input, static_cast<size_t>(n), Pending);
         PassFrames();
-        if (Channel.IsPortLost()) {
-            std::fprintf(stderr, "tarvenix-slcan: the port %s was lost (device removed or closed); the channel is closed\n",
-                         Options.Channel.Port.c_str());
+        if (const std::string failure = Channel.Failure(); !failure.empty()) {
+            std::fprintf(stderr, "tarvenix-slcan: %s\n", failure.c_str());
             PassFrames();
             CloseAndReport();
             Session.ChannelLost();
@@ -114,7 +97,7 @@ void TSlcanBridge::PassFrames()
         } else if (Pending.size() - PendingStart >= kMaxPending) {
             ++Count.Dropped;
             Session.NoteOverrun();
-        } else if (Session.FrameReceived(FrameOf(item), Pending)) {
+        } else if (Session.FrameReceived(TToolChannel::FrameOf(item), Pending)) {
             ++Count.FramesIn;
         } else {
             ++Count.Dropped;

@@ -201,8 +201,8 @@ bool TSlcanSession::SendCommand(const std::string& line, std::string& out)
             return false;
         frame.Data[i] = static_cast<uint8_t>(byte);
     }
-    if (OnSend)
-        OnSend(frame);
+    if (!OnSend || !OnSend(frame))
+        return false;
     out += extended ? "Z\r" : "z\r";
     return true;
 }

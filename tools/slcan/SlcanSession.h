@@ -20,8 +20,8 @@ public:
     // Opens the channel at `rate` bit/s; false on failure.
     std::function<bool(int32_t rate)> OnOpen;
     std::function<void()> OnClose;
-    // Queues a frame to send.
-    std::function<void(const TCanFrame& frame)> OnSend;
+    // Queues a frame to send; false when it cannot go out (the channel failed).
+    std::function<bool(const TCanFrame& frame)> OnSend;
 
     // The longest command (an extended frame with eight data bytes) is 26
     // characters; a line longer than this is refused as a whole.
@@ -40,7 +40,7 @@ public:
     // Frames that could not be passed on (the client does not read): the next
     // F answer reports a data overrun.
     void NoteOverrun() { Overrun = true; }
-    // The channel closed by itself (the port was lost).
+    // The channel closed by itself (the port was lost, the adapter stopped answering).
     void ChannelLost() { Open = false; Polled.clear(); }
 
     bool IsOpen() const { return Open; }

@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+namespace tcm {
+
+// Opens a fifo (or any existing file) for writing, as a capture's reader
+// expects: for a fifo this waits until the reader has opened its end. Returns
+// the descriptor, or -errno.
+int OpenPipeForWriting(const std::string& path);
+
+// True once the reading end of the pipe or fifo `fd` is closed, which a writer
+// otherwise learns only from its next write (EPIPE).
+bool IsPipeReaderGone(int fd);
+
+void CloseDescriptor(int fd);
+
+} // namespace tcm

@@ -1,0 +1,88 @@
+#include "ExtcapCapture.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "ToolChannel.h"
+#include "platform/PipeOutput.h"
+#include "platform/Tick.h"
+#include "recording/RecordWriter.h"
+#include "views/TarvenixTrace.h"
+
+namespace {
+
+TRecordFrame RecordOf(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)
+{
+    TRecordFrame record;
+    record.Frame = TToolChannel::FrameOf(item);
+    record.Outgoing = item.Outgoing;
+    record.WallUs = trace.WallTimeUs(item);
+    return record;
+}
+
+// Writes the trace entries not yet written; how many.
+int32_t WriteNew(TToolChannel& channel, TRecordWriter& writer)
+{
+    const int32_t written = channel.FollowTrace([&](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
+        writer.Write(RecordOf(trace, item));
+        return true;
+    });
+    if (written > 0)
+        writer.Flush(); // Wireshark shows frames as they come
+    return written;
+}
+
+} // namespace
+
+int RunCapture(const TCaptureOptions& options)
+{
+    // The fifo first: Wireshark waits for its writer to open it and would wait
+    // for ever if this program ended before, even to report a failure.
+    const int fd = tcm::OpenPipeForWriting(options.Fifo);
+    if (fd < 0) {
+        std::fprintf(stderr, "Cannot open %s: %s\n", options.Fifo.c_str(), std::strerror(-fd));
+        return 1;
+    }
+    TToolChannel channel(options.Channel.Port, options.Channel.Rate, options.Channel.Extended);
+    std::string error;
+    if (!channel.Open(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        tcm::CloseDescriptor(fd);
+        return 1;
+    }
+
+    int exitCode = 0;
+    auto writer = CreateRecordWriter(TRecordFormat::Pcap, fd, options.Fifo);
+    try {
+        writer->Flush(); // the file header, so that the reader can start
+        while (!StopRequested()) {
+            if (WriteNew(channel, *writer) == 0 && tcm::IsPipeReaderGone(fd))
+                break;
+            if (const std::string failure = channel.Failure(); !failure.empty()) {
+                std::fprintf(stderr, "%s\n", failure.c_str());
+                exitCode = 1;
+                break;
+            }
+            channel.DrainLog(nullptr);
+            tcm::SleepMs(1);
+        }
+    } catch (const std::system_error& e) {
+        // The reader closing the fifo is the usual end of a capture.
+        if (e.code().value() != EPIPE) {
+            std::fprintf(stderr, "%s\n", e.what());
+            exitCode = 1;
+        }
+    }
+    channel.Close();
+    try {
+        // Frames that came while the channel closed, when the reader is still there.
+        WriteNew(channel, *writer);
+        writer->Finish();
+    } catch (const std::system_error&) {
+    }
+    writer.reset();
+    tcm::CloseDescriptor(fd);
+    return exitCode;
+}
