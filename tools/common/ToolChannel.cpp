@@ -1,8 +1,5 @@
 #include "ToolChannel.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "core/CanSettings.h"
 #include "core/Logger.h"
 #include "platform/Tick.h"
@@ -96,18 +93,6 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
         ++visited;
     }
     return visited;
-}
-
-TCanFrame TToolChannel::FrameOf(const TTarvenixTraceItem& item)
-{
-    TCanFrame frame;
-    frame.Id = item.Id;
-    frame.Length = item.Length;
-    std::copy(std::begin(item.Data), std::end(item.Data), std::begin(frame.Data));
-    frame.Request = item.Request;
-    frame.Standard = item.Standard;
-    frame.Time = item.Time;
-    return frame;
 }
 
 void TToolChannel::DrainLog(std::FILE* out)

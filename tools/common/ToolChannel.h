@@ -53,9 +53,6 @@ public:
     using TVisit = std::function<bool(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)>;
     int32_t FollowTrace(const TVisit& visit);
 
-    // A trace entry as the frame it records.
-    static TCanFrame FrameOf(const TTarvenixTraceItem& item);
-
     // Takes the engine's pending log lines; writes them to `out` unless null.
     void DrainLog(std::FILE* out);
 

@@ -13,20 +13,11 @@
 
 namespace {
 
-TRecordFrame RecordOf(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)
-{
-    TRecordFrame record;
-    record.Frame = TToolChannel::FrameOf(item);
-    record.Outgoing = item.Outgoing;
-    record.WallUs = trace.WallTimeUs(item);
-    return record;
-}
-
 // Writes the trace entries not yet written; how many.
 int32_t WriteNew(TToolChannel& channel, TRecordWriter& writer)
 {
     const int32_t written = channel.FollowTrace([&](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
-        writer.Write(RecordOf(trace, item));
+        writer.Write(MakeRecordFrame(trace, item));
         return true;
     });
     if (written > 0)

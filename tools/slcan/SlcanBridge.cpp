@@ -4,6 +4,7 @@
 
 #include "platform/SymLink.h"
 #include "platform/Tick.h"
+#include "recording/RecordFormat.h"
 #include "views/TarvenixTrace.h"
 
 TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
@@ -89,7 +90,7 @@ void TSlcanBridge::CloseAndReport()
 
 void TSlcanBridge::PassFrames()
 {
-    Channel.FollowTrace([this](const TTarvenixTraceList&, const TTarvenixTraceItem& item) {
+    Channel.FollowTrace([this](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
         if (Options.Verbose)
             std::fprintf(stderr, "%s\n", item.FormatLine().c_str());
         if (item.Outgoing) {
@@ -97,7 +98,7 @@ void TSlcanBridge::PassFrames()
         } else if (Pending.size() - PendingStart >= kMaxPending) {
             ++Count.Dropped;
             Session.NoteOverrun();
-        } else if (Session.FrameReceived(TToolChannel::FrameOf(item), Pending)) {
+        } else if (Session.FrameReceived(MakeRecordFrame(trace, item).Frame, Pending)) {
             ++Count.FramesIn;
         } else {
             ++Count.Dropped;
