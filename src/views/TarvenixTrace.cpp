@@ -1,5 +1,6 @@
 #include "views/TarvenixTrace.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Tick.h"
@@ -9,6 +10,18 @@ TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
       Outgoing(outgoing)
 {
     std::memcpy(Data, frame.Data, 8);
+}
+
+TCanFrame TTarvenixTraceItem::AsFrame() const
+{
+    TCanFrame frame;
+    frame.Id = Id;
+    frame.Time = Time;
+    frame.Length = Length;
+    std::memcpy(frame.Data, Data, 8);
+    frame.Request = Request;
+    frame.Standard = Standard;
+    return frame;
 }
 
 std::string TTarvenixTraceItem::FormatLine() const
@@ -41,6 +54,8 @@ void TTarvenixTraceItem::AppendLine(std::string& out) const
 void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 {
     std::unique_lock<std::mutex> guard(Lock);
+    if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && Spare)
+        Blocks.push_back(std::move(Spare));
     while (static_cast<size_t>(Total / kBlockSize) >= Blocks.size()) {
         // A new block is allocated outside the lock so that readers never wait for it.
         guard.unlock();
@@ -66,7 +81,23 @@ const TTarvenixTraceItem* TTarvenixTraceList::Item(int32_t index) const
     std::lock_guard<std::mutex> guard(Lock);
     if (index < 0 || index >= Total)
         return nullptr;
-    return &Blocks[static_cast<size_t>(index / kBlockSize)][index % kBlockSize];
+    const auto& block = Blocks[static_cast<size_t>(index / kBlockSize)];
+    return block ? &block[index % kBlockSize] : nullptr;
+}
+
+void TTarvenixTraceList::ReleaseBefore(int32_t index)
+{
+    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> freed;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        const size_t end = static_cast<size_t>(std::min(index, Total) / kBlockSize);
+        for (; Released < end && Released < Blocks.size(); ++Released) {
+            if (!Spare)
+                Spare = std::move(Blocks[Released]);
+            else
+                freed.push_back(std::move(Blocks[Released]));
+        }
+    }
 }
 
 void TTarvenixTraceList::Clear()
@@ -75,6 +106,8 @@ void TTarvenixTraceList::Clear()
     {
         std::lock_guard<std::mutex> guard(Lock);
         old.swap(Blocks);
+        old.push_back(std::move(Spare)); // freed outside the lock with the rest
+        Released = 0;
         Total = 0;
         HasReference = false;
     }
@@ -102,6 +135,7 @@ int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 size_t TTarvenixTraceList::MemoryUsed() const
 {
     std::lock_guard<std::mutex> guard(Lock);
-    return Blocks.size() * kBlockSize * sizeof(TTarvenixTraceItem) +
+    const size_t held = Blocks.size() - Released + (Spare ? 1 : 0);
+    return held * kBlockSize * sizeof(TTarvenixTraceItem) +
            Blocks.capacity() * sizeof(std::unique_ptr<TTarvenixTraceItem[]>) + sizeof(*this);
 }

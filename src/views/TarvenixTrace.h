@@ -18,6 +18,8 @@ public:
     std::string FormatLine() const;
     // Appends the same line to `out`, for writers that reuse one buffer.
     void AppendLine(std::string& out) const;
+    // The entry's frame, Time included.
+    TCanFrame AsFrame() const;
 
     uint32_t Id = 0;
     uint32_t Time = 0;
@@ -39,8 +41,15 @@ public:
 
     void AddFrame(const TCanFrame& frame, bool outgoing);
     int32_t Count() const;
+    // nullptr for an index out of range or released.
     const TTarvenixTraceItem* Item(int32_t index) const;
     void Clear();
+
+    // For a consumer that reads every entry once and keeps nothing (the headless
+    // monitor while it records): frees the blocks whose entries all lie before
+    // `index`. Indexes and Count() stay as they are; one freed block is kept for
+    // reuse, so a trace consumed this way holds a bounded amount of memory.
+    void ReleaseBefore(int32_t index);
 
     // UTC microseconds since the Unix epoch of an entry: the reference wall-clock
     // time taken when the first entry after Clear() arrived, plus (item.Time -
@@ -58,7 +67,9 @@ private:
     static constexpr uint32_t kReferenceLeadMs = 10000;
 
     mutable std::mutex Lock;
-    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> Blocks;
+    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> Blocks; // null once released
+    std::unique_ptr<TTarvenixTraceItem[]> Spare;               // a released block for reuse
+    size_t Released = 0;                                       // blocks released from the front
     int32_t Total = 0;
     // Wall-clock reference of this trace, set with its first entry.
     bool HasReference = false;
