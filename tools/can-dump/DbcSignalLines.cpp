@@ -12,7 +12,7 @@ bool TDbcSignalLines::Load(const std::string& path, std::string& error, std::FIL
     return true;
 }
 
-void TDbcSignalLines::Print(const TTarvenixTraceItem& item, std::FILE* out)
+void TDbcSignalLines::Append(const TTarvenixTraceItem& item, std::string& out)
 {
     if (!IsLoaded || item.Request)
         return;
@@ -22,9 +22,8 @@ void TDbcSignalLines::Print(const TTarvenixTraceItem& item, std::FILE* out)
     Decoded.clear();
     DecodeDbcFrame(*message, item.Data, item.Length, Decoded);
     for (const auto& d : Decoded) {
-        Line = "  ";
-        Line += FormatDbcSignal(d);
-        Line += '\n';
-        std::fputs(Line.c_str(), out);
+        out += "  ";
+        out += FormatDbcSignal(d);
+        out += '\n';
     }
 }

@@ -18,13 +18,12 @@ public:
     bool Load(const std::string& path, std::string& error, std::FILE* warnings);
     bool Loaded() const { return IsLoaded; }
 
-    // Writes the signal lines of `item` (nothing for an unknown identifier or
-    // a remote frame).
-    void Print(const TTarvenixTraceItem& item, std::FILE* out);
+    // Appends the signal lines of `item` to `out` (nothing for an unknown
+    // identifier or a remote frame).
+    void Append(const TTarvenixTraceItem& item, std::string& out);
 
 private:
     TDbcDatabase Database;
     bool IsLoaded = false;
     std::vector<TDbcDecoded> Decoded;
-    std::string Line;
 };

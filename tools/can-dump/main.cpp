@@ -1,13 +1,18 @@
 // tarvenix-can-dump: the headless monitor. Opens one Seeed adapter through the
-// same engine as the window and prints every trace entry as its trace line.
+// same engine as the window and prints every trace entry as its trace line, or
+// records it in another format; optionally replays a recording onto the bus.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "DbcSignalLines.h"
+#include "DumpOptions.h"
+#include "DumpOutput.h"
+#include "Replay.h"
 #include "adapter/AdapterSeeed.h"
 #include "core/CanSettings.h"
 #include "core/FrameText.h"
@@ -25,7 +30,7 @@ void OnSignal(int)
     g_stop.store(true);
 }
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: tarvenix-can-dump --port NAME [options]\n"
     "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
     "  --rate BPS       CAN bit rate (default 250000)\n"
@@ -34,10 +39,12 @@ const char kUsage[] =
     "  --list FILE      transmit list in the record format: active Periodic items run on\n"
     "                   their periods, active OnRequest items answer remote frames\n"
     "  --duration S     stop after S seconds\n"
-    "  --frames N       stop after N received frames\n"
+    "  --frames N       stop after N received frames (that pass --filter)\n"
     "  --log            engine log lines to stderr\n"
     "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
-    "                   indented line per signal (\"  Name = value unit (text)\")\n"
+    "                   indented line per signal (\"  Name = value unit (text)\");\n"
+    "                   with --format trace only\n";
+const char kUsageTail[] =
     "Prints every trace entry on stdout; a summary on stderr at the end.\n"
     "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
     "      2 bad arguments.\n";
@@ -52,7 +59,15 @@ struct TOptions {
     long Frames = -1;
     bool Log = false;
     std::string DbcFile;
+    TDumpRecordingOptions Recording;
 };
+
+void PrintUsage(FILE* to)
+{
+    std::fputs(kUsageHead, to);
+    std::fputs(kRecordingUsage, to);
+    std::fputs(kUsageTail, to);
+}
 
 bool ParseNumber(const char* text, double& out)
 {
@@ -114,8 +129,11 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
         } else if (a == "--log") {
             o.Log = true;
         } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             std::exit(0);
+        } else if (TakeRecordingOption(argc, argv, i, o.Recording, error)) {
+        } else if (!error.empty()) {
+            return false;
         } else {
             error = "unknown argument " + a;
             return false;
@@ -152,21 +170,41 @@ int main(int argc, char** argv)
     TOptions o;
     std::string error;
     if (!ParseArgs(argc, argv, o, error)) {
-        std::fprintf(stderr, "tarvenix-can-dump: %s\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
+        PrintUsage(stderr);
         return 2;
     }
     std::vector<TCanFrame> sends;
     for (const auto& text : o.Sends) {
         auto frame = ParseCompactFrameAs(text, !o.Extended);
         if (!frame) {
-            std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n%s", text.c_str(), kUsage);
+            std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n", text.c_str());
+            PrintUsage(stderr);
             return 2;
         }
         sends.push_back(*frame);
     }
 
     TDbcSignalLines signalLines;
+    if (!o.DbcFile.empty() && o.Recording.Format != TRecordFormat::Trace) {
+        std::fprintf(stderr, "tarvenix-can-dump: --dbc prints signal lines in the trace format only\n");
+        return 2;
+    }
     if (!o.DbcFile.empty() && !signalLines.Load(o.DbcFile, error, stderr)) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
+        return 2;
+    }
+
+    TDumpOutput output;
+    if (signalLines.Loaded())
+        output.ExtraLines = [&signalLines](const TTarvenixTraceItem& item, std::string& out) {
+            signalLines.Append(item, out);
+        };
+    if (!o.Recording.ReplayFile.empty() && !TReplay::CanOpen(o.Recording.ReplayFile, error)) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
+        return 2;
+    }
+    if (!output.Open(o.Recording, error)) {
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
         return 2;
     }
@@ -200,62 +238,69 @@ int main(int argc, char** argv)
     }
     for (const auto& frame : sends)
         adapter.GetManager().QueueFrame(frame);
+    std::unique_ptr<TReplay> replay;
+    if (!o.Recording.ReplayFile.empty()) {
+        replay = std::make_unique<TReplay>(
+            o.Recording.ReplayFile, o.Recording.ReplayLoops,
+            [&adapter](const TCanFrame& frame) { adapter.GetManager().QueueFrame(frame); },
+            [](const std::string& text) { std::fprintf(stderr, "tarvenix-can-dump: %s\n", text.c_str()); });
+        replay->Start();
+    }
 
     const uint32_t started = tcm::TickCount();
     uint32_t lastFlush = started;
-    int32_t shown = 0;
-    long framesIn = 0;
-    long framesOut = 0;
     int exitCode = 0;
-    // Prints the entries not shown yet; true once --frames received frames are out.
-    auto printNew = [&] {
-        for (const int32_t total = trace.Count(); shown < total;) {
-            const TTarvenixTraceItem* item = trace.Item(shown++);
-            std::fputs(item->FormatLine().c_str(), stdout);
-            std::fputc('\n', stdout);
-            signalLines.Print(*item, stdout);
-            if (item->Outgoing) {
-                ++framesOut;
-            } else if (++framesIn == o.Frames) {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (;;) {
-        const uint32_t now = tcm::TickCount();
-        list.SendPeriodic(now);
+    bool writeFailed = false;
+    try {
+        for (;;) {
+            const uint32_t now = tcm::TickCount();
+            list.SendPeriodic(now);
 
-        const bool reachedFrames = printNew();
-        if (now - lastFlush >= 50 || reachedFrames) {
-            std::fflush(stdout);
-            DrainLog(log, o.Log);
-            lastFlush = now;
+            const bool reachedFrames = output.Consume(trace, o.Frames);
+            if (now - lastFlush >= 50 || reachedFrames) {
+                output.Flush();
+                DrainLog(log, o.Log);
+                lastFlush = now;
+            }
+            if (reachedFrames || g_stop.load())
+                break;
+            if (o.Duration >= 0 && (now - started) >= static_cast<uint32_t>(o.Duration * 1000.0))
+                break;
+            if (adapter.GetManager().IsPortLost()) {
+                std::fprintf(stderr, "tarvenix-can-dump: the port %s was lost (device removed or closed)\n",
+                             o.Port.c_str());
+                exitCode = 1;
+                break;
+            }
+            if (adapter.GetManager().GetFault() != TChannelFault::None) {
+                std::fprintf(stderr, "tarvenix-can-dump: %s\n", adapter.ChannelFailure(0).c_str());
+                exitCode = 1;
+                break;
+            }
+            tcm::SleepMs(1);
         }
-        if (reachedFrames || g_stop.load())
-            break;
-        if (o.Duration >= 0 && (now - started) >= static_cast<uint32_t>(o.Duration * 1000.0))
-            break;
-        if (adapter.GetManager().IsPortLost()) {
-            std::fprintf(stderr, "tarvenix-can-dump: the port %s was lost (device removed or closed)\n",
-                         o.Port.c_str());
-            exitCode = 1;
-            break;
-        }
-        if (adapter.GetManager().GetFault() != TChannelFault::None) {
-            std::fprintf(stderr, "tarvenix-can-dump: %s\n", adapter.ChannelFailure(0).c_str());
-            exitCode = 1;
-            break;
-        }
-        tcm::SleepMs(1);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());
+        writeFailed = true;
+        exitCode = 1;
     }
+    if (replay)
+        replay->Stop();
     adapter.Close(0);
-    // Entries added after the last pass (frames written or received while the
-    // channel was closing) are printed too, unless the frame count was reached.
-    if (framesIn != o.Frames)
-        printNew();
-    std::fflush(stdout);
+    try {
+        // Entries added after the last pass (frames written or received while the
+        // channel was closing) are written too, unless the frame count was reached.
+        if (!writeFailed && output.WrittenIn != o.Frames)
+            output.Consume(trace, o.Frames);
+        output.Finish();
+    } catch (const std::exception& e) {
+        if (!writeFailed)
+            std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());
+        exitCode = 1;
+    }
     DrainLog(log, o.Log);
-    std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", framesIn, framesOut);
+    if (replay)
+        std::fprintf(stderr, "frames replayed: %llu\n", static_cast<unsigned long long>(replay->FramesSent()));
+    std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", output.FramesIn, output.FramesOut);
     return exitCode;
 }

@@ -1,0 +1,84 @@
+#include "Replay.h"
+
+#include "recording/RecordReader.h"
+
+TReplay::TReplay(std::string path, long loops, std::function<void(const TCanFrame&)> send,
+                 std::function<void(const std::string&)> report)
+    : Path(std::move(path)), Loops(loops), Send(std::move(send)), Report(std::move(report))
+{
+}
+
+TReplay::~TReplay()
+{
+    Stop();
+}
+
+bool TReplay::CanOpen(const std::string& path, std::string& error)
+{
+    return OpenRecordReader(path, error) != nullptr;
+}
+
+void TReplay::Start()
+{
+    Thread = std::thread([this] { Run(); });
+}
+
+void TReplay::Stop()
+{
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping = true;
+    }
+    Wake.notify_all();
+    if (Thread.joinable())
+        Thread.join();
+}
+
+bool TReplay::WaitUntil(std::chrono::steady_clock::time_point due)
+{
+    std::unique_lock<std::mutex> guard(Lock);
+    return !Wake.wait_until(guard, due, [this] { return Stopping; });
+}
+
+void TReplay::Run()
+{
+    using TClock = std::chrono::steady_clock;
+    for (long pass = 0; Loops == 0 || pass < Loops; ++pass) {
+        std::string error;
+        auto reader = OpenRecordReader(Path, error);
+        if (!reader) {
+            Report(error);
+            break;
+        }
+        reader->OnError = Report;
+        TRecordFrame frame;
+        bool first = true;
+        int64_t firstUs = 0;
+        TClock::time_point start;
+        bool any = false;
+        while (reader->Next(frame)) {
+            any = true;
+            if (first) {
+                first = false;
+                firstUs = frame.WallUs;
+                start = TClock::now();
+            } else if (frame.WallUs > firstUs &&
+                       !WaitUntil(start + std::chrono::microseconds(frame.WallUs - firstUs))) {
+                Finished.store(true);
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                if (Stopping)
+                    break;
+            }
+            Send(frame.Frame);
+            Sent.fetch_add(1);
+        }
+        std::lock_guard<std::mutex> guard(Lock);
+        // A file without a single frame would make an endless loop spin.
+        if (Stopping || !any)
+            break;
+    }
+    Finished.store(true);
+}

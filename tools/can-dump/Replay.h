@@ -1,0 +1,48 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/CanGeneral.h"
+
+// Plays a recording onto the bus from a thread of its own, so that the monitor
+// keeps receiving meanwhile: frames in file order, each at its original distance
+// in time from the first one of the pass (which goes at once), read one at a
+// time so any length plays in constant memory.
+class TReplay {
+public:
+    // `send` puts one frame on the transmit path; `report` gets the readers'
+    // messages about malformed lines or objects (they are skipped).
+    TReplay(std::string path, long loops, std::function<void(const TCanFrame&)> send,
+            std::function<void(const std::string&)> report);
+    ~TReplay(); // stops and joins
+
+    // Checks that the file opens as a recording; false with `error` set if not.
+    static bool CanOpen(const std::string& path, std::string& error);
+
+    void Start();
+    void Stop();
+    bool Done() const { return Finished.load(); }
+    uint64_t FramesSent() const { return Sent.load(); }
+
+private:
+    void Run();
+    // Waits until `due` or Stop(); false when stopped.
+    bool WaitUntil(std::chrono::steady_clock::time_point due);
+
+    const std::string Path;
+    const long Loops;
+    std::function<void(const TCanFrame&)> Send;
+    std::function<void(const std::string&)> Report;
+    std::thread Thread;
+    std::mutex Lock;
+    std::condition_variable Wake;
+    bool Stopping = false;
+    std::atomic<bool> Finished{false};
+    std::atomic<uint64_t> Sent{0};
+};
