@@ -21,6 +21,8 @@
 #include "adapter/QtComPortSource.h"
 #include "adapter/frmChannelMan.h"
 #include "app/About.h"
+#include "app/DatabaseMenu.h"
+#include "app/SignalsPage.h"
 #include "app/SendGrid.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"
@@ -88,6 +90,10 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     Autoscroll = true;
     cbTraceAutoscroll->setChecked(true);
     SendGrid->SetupSendGrid();
+    DatabaseMenu = new TDatabaseMenu(TableView, SignalsPage, pcData, IniFile, this);
+    DatabaseMenu->ShowError = [this](const QString& text) { ShowError(text); };
+    DatabaseMenu->ShowInfo = [this](const QString& text) { ShowInfo(text); };
+    DatabaseMenu->LoadFromSettings();
     Initialising = false;
 
     // Serial devices come and go as nodes in /dev.
@@ -401,6 +407,8 @@ void TfmMain::tmUpdateTimer()
     DrainLog();
     if (IsTracePageActive())
         UpdateTrace();
+    if (pcData->currentWidget() == SignalsPage)
+        SignalsPage->Refresh();
     TickMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     MaxTick = std::max(MaxTick, TickMs);
 }
@@ -409,6 +417,8 @@ void TfmMain::pcDataChange(int)
 {
     if (IsTracePageActive() && !IsCurrentChannelOpen())
         UpdateTrace();
+    if (pcData->currentWidget() == SignalsPage)
+        SignalsPage->Refresh();
 }
 
 void TfmMain::btPortClick(int channel)

@@ -26,6 +26,7 @@ class CAdapterFactory;
 class CAdapterSerial;
 class TCanRateList;
 class TCanSendList;
+class TDatabaseMenu;
 class TfrChannelMan;
 class TListViewFrameTable;
 class TLogger;
@@ -34,6 +35,7 @@ class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceView;
 class TSendGridPanel;
+class TSignalsPage;
 struct TCanSettings;
 
 // The program's main window: owns the adapter factory, the port list, the
@@ -84,6 +86,7 @@ public:
     TPeriodicSendThread* PeriodicThread(int index) const { return PeriodicThreads[static_cast<size_t>(index)].get(); }
     TfrChannelMan* ChannelPanel(int index) const { return ChannelPanels[static_cast<size_t>(index)]; }
     TSendGridPanel* TransmitPanel() const { return SendGrid; }
+    TDatabaseMenu* Databases() const { return DatabaseMenu; }
     bool TraceAutoscroll() const { return Autoscroll; }
     // Milliseconds the update ticks took, for measuring.
     double LastTickMs() const { return TickMs; }
@@ -157,6 +160,8 @@ private:
     QSplitter* Splitter1 = nullptr;
     QGroupBox* GroupBox4 = nullptr;
     TSendGridPanel* SendGrid = nullptr;
+    TSignalsPage* SignalsPage = nullptr;
+    TDatabaseMenu* DatabaseMenu = nullptr;
     QTimer* tmUpdate = nullptr;
     QFileSystemWatcher* DeviceWatcher = nullptr;
 };

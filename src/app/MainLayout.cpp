@@ -21,6 +21,7 @@
 #include "adapter/AdapterCustom.h"
 #include "adapter/frmChannelMan.h"
 #include "app/SendGrid.h"
+#include "app/SignalsPage.h"
 #include "core/CanSettings.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TraceView.h"
@@ -241,6 +242,12 @@ QWidget* TfmMain::BuildDataArea()
     strip4->addWidget(btClearLog);
     logRow->addWidget(panel4);
     pcData->addTab(tsLog, "Log");
+
+    // "Signals" page, shown while a CAN database is loaded; after the hidden
+    // "Log" page, so that every page keeps its index.
+    SignalsPage = new TSignalsPage(TableView);
+    SignalsPage->setObjectName("tsSignals");
+    pcData->addTab(SignalsPage, "Signals");
 
     connect(pcData, &QTabWidget::currentChanged, this, [this](int index) { pcDataChange(index); });
 

@@ -277,6 +277,7 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
     if (isNew) {
         auto* line = new TListItemFrameTable;
         line->ViewKey = key;
+        line->Row = row;
         line->setText(kColId, row.IdText());
         line->setText(kColDlc, row.LengthText());
         line->setText(kColData, row.DataText());
@@ -291,6 +292,7 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
     TListItemFrameTable* line = Line(index);
     if (!line || line->ViewKey != key)
         return;
+    line->Row = row;
     const QString texts[] = {row.LengthText(), row.DataText(), row.CountText(), row.PeriodText()};
     for (int c = kColDlc; c <= kColPeriod; ++c) {
         const QString& text = texts[c - kColDlc];
@@ -308,6 +310,7 @@ void TListViewFrameTable::ApplyRows(const std::vector<TFrameRowView>& rows)
     for (const TFrameRowView& row : rows) {
         auto* line = new TListItemFrameTable;
         line->ViewKey = row.ViewKey();
+        line->Row = row;
         line->setText(kColId, row.IdText());
         line->setText(kColDlc, row.LengthText());
         line->setText(kColData, row.DataText());

@@ -10,15 +10,6 @@
 class TTarvenixTable;
 class TTarvenixTableItem;
 
-// One line of the receive table view; ViewKey names the table row it shows.
-class TListItemFrameTable : public QTreeWidgetItem {
-public:
-    static constexpr int kItemType = QTreeWidgetItem::UserType + 1;
-    TListItemFrameTable() : QTreeWidgetItem(kItemType) {}
-
-    uint32_t ViewKey = 0;
-};
-
 // What the view shows of one table row; a plain copy, so that a row can be
 // handed from the reading thread to the window thread without waiting.
 struct TFrameRowView {
@@ -39,6 +30,16 @@ struct TFrameRowView {
     QString DataText() const;   // "0A 0B 0C", "Request", or empty
     QString CountText() const;
     QString PeriodText() const;
+};
+
+// One line of the receive table view; ViewKey names the table row it shows.
+class TListItemFrameTable : public QTreeWidgetItem {
+public:
+    static constexpr int kItemType = QTreeWidgetItem::UserType + 1;
+    TListItemFrameTable() : QTreeWidgetItem(kItemType) {}
+
+    uint32_t ViewKey = 0;
+    TFrameRowView Row; // the row as the line last showed it (for signal decoding)
 };
 
 // The list view of a receive table: one line per table row in the table's

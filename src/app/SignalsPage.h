@@ -1,0 +1,42 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include "dbc/DbcDecoder.h"
+
+class QTreeWidget;
+class TListItemFrameTable;
+class TListViewFrameTable;
+
+// The "Signals" page: every signal of the messages in the receive table that
+// the loaded CAN database knows, as the latest frame of each carries it.
+class TSignalsPage : public QWidget {
+    Q_OBJECT
+public:
+    enum TColumn { kColMessage, kColSignal, kColValue, kColUnit, kColText, kColumnCount };
+
+    explicit TSignalsPage(TListViewFrameTable* table, QWidget* parent = nullptr);
+
+    void SetDatabase(std::shared_ptr<const TDbcDatabase> database);
+    // Brings the list in line with the receive table view's lines.
+    void Refresh();
+    QTreeWidget* List() const { return lvSignals; }
+
+    // Decodes one line of the receive table view: its message, or none for a
+    // remote frame or an identifier the database does not know.
+    static const TDbcMessage* DecodeLine(const TDbcDatabase& database, const TListItemFrameTable& line,
+                                         std::vector<TDbcDecoded>& out);
+
+private:
+    TListViewFrameTable* Table;
+    std::shared_ptr<const TDbcDatabase> Database;
+    QTreeWidget* lvSignals = nullptr;
+    std::vector<TDbcDecoded> Decoded;
+};
+
+// Text of a DBC file as Qt shows it: UTF-8 when it is valid UTF-8, Latin-1
+// otherwise (older files write units such as "°C" in a Windows code page).
+QString DbcText(const std::string& text);

@@ -1,0 +1,194 @@
+// The window with a CAN database: the context menu of the receive table, the
+// "Signals" page fed from the simulator, tool tips and the remembered file.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolTip>
+#include <QTreeWidget>
+
+#include "../adapter/GuiTestSupport.h"
+#include "SeeedSimulator.h"
+#include "adapter/frmChannelMan.h"
+#include "app/DatabaseMenu.h"
+#include "app/Main.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "support/TempDir.h"
+#include "views/ListViewFrameTable.h"
+
+namespace {
+
+const std::string kDbcDir = TCM_DBC_TEST_DIR "/data/";
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class SignalsWindow : public ::testing::Test {
+protected:
+    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
+    void TearDown() override
+    {
+        Window.reset();
+        tcm::SetProgramDirOverride("");
+    }
+    TfmMain& Open()
+    {
+        Window = std::make_unique<TfmMain>();
+        Window->ErrorBox = [this](const QString& t) { Errors.push_back(t.toStdString()); };
+        Window->InfoBox = [this](const QString& t) { Infos.push_back(t.toStdString()); };
+        Window->QuestionBox = [](const QString&) { return true; };
+        Window->show();
+        QTest::qWait(20); // start-up messages come once the window runs
+        return *Window;
+    }
+    template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
+    std::string Ini() const { return Dir.File("TarvenixCanMonitor.ini"); }
+    std::string StoredFile() const { return TIniFile(Ini()).ReadString("Database", "File", ""); }
+
+    TempDir Dir;
+    std::unique_ptr<TfmMain> Window;
+    std::vector<std::string> Errors;
+    std::vector<std::string> Infos;
+};
+
+} // namespace
+
+TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 300;
+    traffic.Ids = {0x64, 0x300, 0x123};
+    TSeeedSimulator sim(traffic);
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(WriteWholeFile(Ini(), "[Seeed]\nPort=" + sim.PortPath() + "\n\n[Database]\nFile=" + kDbcDir + "signals.dbc\n"));
+    TfmMain& w = Open();
+    EXPECT_TRUE(Errors.empty());
+
+    // The pages keep their indexes; "Signals" follows the hidden "Log" page.
+    auto* pages = Find<QTabWidget>("pcData");
+    auto* signalsPage = Find<QWidget>("tsSignals");
+    EXPECT_EQ(pages->tabText(0).toStdString(), "Table");
+    EXPECT_EQ(pages->tabText(1).toStdString(), "Trace");
+    EXPECT_FALSE(pages->isTabVisible(pages->indexOf(Find<QWidget>("tsLog"))));
+    EXPECT_EQ(pages->tabText(pages->indexOf(signalsPage)).toStdString(), "Signals");
+    EXPECT_TRUE(pages->isTabVisible(pages->indexOf(signalsPage)));
+
+    auto* port = w.ChannelPanel(0)->findChild<QPushButton*>("btPort");
+    QTest::mouseClick(port, Qt::LeftButton);
+    ASSERT_TRUE(Errors.empty()) << Errors[0];
+    auto* table = Find<TListViewFrameTable>("TableView");
+    ASSERT_TRUE(WaitFor([&] { return table->LineCount() == 3; }));
+    pages->setCurrentWidget(signalsPage);
+    auto* list = Find<QTreeWidget>("lvSignals");
+    // EngineData's seven signals and at least Muxed's multiplexor and Common.
+    ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() >= 9; }));
+    tcmtest::SaveScreenshot(w, "signals-page");
+    QTest::mouseClick(port, Qt::LeftButton);
+    QTest::qWait(100); // the table view takes in what the channel read before it closed
+    pages->setCurrentIndex(0);
+    pages->setCurrentWidget(signalsPage); // refreshed from the table as it stands now
+
+    // Rows against the table lines' bytes: the simulator's frames carry a
+    // counter in bytes 0..3 and its complement in bytes 4..7.
+    const TFrameRowView* engine = nullptr;
+    const TFrameRowView* muxed = nullptr;
+    for (int i = 0; i < table->LineCount(); ++i) {
+        const TFrameRowView& row = table->Line(i)->Row;
+        engine = row.Id == 0x64 ? &row : engine;
+        muxed = row.Id == 0x300 ? &row : muxed;
+    }
+    ASSERT_TRUE(engine && muxed);
+    const char* pageSignals[4][2] = {{"Voltage", "Offset"}, {"Position", nullptr}, {"Current", "Heater"}, {}};
+    const int page = muxed->Data[0];
+    std::vector<std::string> expected = {"EngineData EngineSpeed", "EngineData CoolantTemp", "EngineData Torque",
+                                         "EngineData Gear",        "EngineData BrakeOn",     "EngineData Throttle",
+                                         "EngineData Status",      "Muxed Selector",         "Muxed Common"};
+    for (const char* name : pageSignals[page < 3 ? page : 3])
+        if (name)
+            expected.push_back(std::string("Muxed ") + name);
+    std::vector<std::string> shown;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        shown.push_back(list->topLevelItem(i)->text(0).toStdString() + " " + list->topLevelItem(i)->text(1).toStdString());
+    EXPECT_EQ(shown, expected);
+    auto cell = [&](int row, int column) { return list->topLevelItem(row)->text(column).toStdString(); };
+    const double speed = (engine->Data[0] | engine->Data[1] << 8) * 0.25;
+    EXPECT_EQ(cell(0, 2), QString::number(speed, 'g', 15).toStdString());
+    EXPECT_EQ(cell(0, 3), "rpm");
+    const char* gears[8] = {"Park", "Reverse", "Neutral", "Drive", "Sport", "", "", ""};
+    EXPECT_EQ(cell(3, 2), std::to_string(engine->Data[5] & 7));
+    EXPECT_EQ(cell(3, 4), gears[engine->Data[5] & 7]);
+    EXPECT_EQ(cell(7, 2), std::to_string(page));
+
+    // The tool tip of a table line lists its message and signals.
+    pages->setCurrentIndex(0);
+    QTest::qWait(20);
+    for (int i = 0; i < table->LineCount(); ++i) {
+        const QRect rect = table->visualItemRect(table->Line(i));
+        QHelpEvent help(QEvent::ToolTip, rect.center(), table->viewport()->mapToGlobal(rect.center()));
+        QApplication::sendEvent(table->viewport(), &help);
+        const std::string tip = QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+        if (table->Line(i)->Row.Id == 0x64) {
+            EXPECT_EQ(tip.rfind("EngineData\nEngineSpeed = " + cell(0, 2) + " rpm\nCoolantTemp = ", 0), 0u) << tip;
+        } else if (table->Line(i)->Row.Id == 0x123) {
+            EXPECT_TRUE(WaitFor([] { return !QToolTip::isVisible(); })); // not in the database
+        }
+    }
+
+    // Unloading hides the page and forgets the file; loading a file with
+    // unreadable lines reports them and uses the rest.
+    auto* menu = w.Databases();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 5), table->viewport()->mapToGlobal(QPoint(20, 5)));
+    QApplication::sendEvent(table->viewport(), &click);
+    ASSERT_TRUE(WaitFor([&] { return menu->ContextMenu()->isVisible(); }));
+    QStringList captions;
+    for (QAction* action : menu->ContextMenu()->actions())
+        captions << action->text() + (action->isEnabled() ? "" : " (disabled)");
+    EXPECT_EQ(captions.join(", ").toStdString(), "Load database..., Unload database");
+    menu->ContextMenu()->hide();
+    menu->ContextMenu()->findChild<QAction*>("miUnloadDatabase")->trigger();
+    EXPECT_FALSE(pages->isTabVisible(pages->indexOf(signalsPage)));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(StoredFile(), "");
+    menu->ChooseFile = [] { return QString::fromStdString(kDbcDir + "broken.dbc"); };
+    menu->ContextMenu()->findChild<QAction*>("miLoadDatabase")->trigger();
+    ASSERT_EQ(Infos.size(), 1u);
+    EXPECT_NE(Infos[0].find("broken.dbc:12: expected the signal length"), std::string::npos) << Infos[0];
+    EXPECT_TRUE(pages->isTabVisible(pages->indexOf(signalsPage)));
+    EXPECT_EQ(StoredFile(), kDbcDir + "broken.dbc");
+    menu->ChooseFile = [] { return QString::fromStdString(kDbcDir + "none.dbc"); };
+    menu->ContextMenu()->findChild<QAction*>("miLoadDatabase")->trigger();
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "The CAN database cannot be read: " + kDbcDir + "none.dbc");
+    EXPECT_EQ(menu->FileName().toStdString(), kDbcDir + "broken.dbc"); // the loaded one stays
+}
+
+TEST_F(SignalsWindow, AMissingRememberedDatabaseIsReportedOnce)
+{
+    ASSERT_TRUE(WriteWholeFile(Ini(), "[Database]\nFile=" + Dir.File("gone.dbc") + "\n"));
+    Open();
+    EXPECT_EQ(Errors, std::vector<std::string>{"The CAN database " + Dir.File("gone.dbc") +
+                                               " was not found; the monitor starts without it."});
+    auto* pages = Find<QTabWidget>("pcData");
+    EXPECT_FALSE(pages->isTabVisible(pages->indexOf(Find<QWidget>("tsSignals"))));
+    Window.reset();
+    Errors.clear();
+    Open();
+    EXPECT_TRUE(Errors.empty());
+}
