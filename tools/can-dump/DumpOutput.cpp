@@ -30,8 +30,7 @@ bool TDumpOutput::Consume(TTarvenixTraceList& trace, long frameLimit)
         if (item == nullptr)
             continue;
         ++(item->Outgoing ? FramesOut : FramesIn);
-        TRecordFrame frame;
-        frame.Frame = item->AsFrame();
+        const TRecordFrame frame = MakeRecordFrame(trace, *item);
         if (!Filters.Passes(frame.Frame))
             continue;
         if (Text) {
@@ -42,8 +41,6 @@ bool TDumpOutput::Consume(TTarvenixTraceList& trace, long frameLimit)
                 ExtraLines(*item, out);
             Text->DrainIfFull();
         } else {
-            frame.Outgoing = item->Outgoing;
-            frame.WallUs = trace.WallTimeUs(*item);
             Writer->Write(frame);
         }
         ++Written;
