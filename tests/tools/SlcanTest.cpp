@@ -140,7 +140,7 @@ TEST(Slcan, BadInputGetsBelAndTheBridgeCarriesOn)
     EXPECT_EQ(badRate.WaitExit(5000), 2);
 
     auto sim = StartSim();
-    TChild bridge = Bridge({"--port", sim->PortPath()});
+    TChild bridge = Bridge({"--port", sim->PortPath(), "--format", "candump"});
     const std::string terminal = bridge.ReadLine(5000);
     TTestPort port(terminal);
     ASSERT_TRUE(port.IsOpen()) << terminal << bridge.ErrText;
@@ -201,4 +201,9 @@ TEST(Slcan, BadInputGetsBelAndTheBridgeCarriesOn)
 
     ::kill(bridge.Id(), SIGINT);
     EXPECT_EQ(bridge.WaitExit(5000), 0) << bridge.ErrText;
+    // --format: standard error holds every frame as a candump log line, and nothing else.
+    for (const char* frame : {" can0 1FFFFFFF#\n", " can0 123#R8\n", " can0 100#A2A5\n", " can0 001ABCDE#A1\n"})
+        EXPECT_NE(bridge.ErrText.find(frame), std::string::npos) << frame << bridge.ErrText;
+    for (const auto& errLine : Lines(bridge.ErrText))
+        EXPECT_EQ(errLine.rfind("(", 0), 0u) << errLine;
 }

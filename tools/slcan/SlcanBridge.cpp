@@ -1,6 +1,7 @@
 #include "SlcanBridge.h"
 
 #include <cstdio>
+#include <system_error>
 
 #include "platform/SymLink.h"
 #include "platform/Tick.h"
@@ -29,6 +30,8 @@ bool TSlcanBridge::Start(std::string& error)
         error = "Cannot create a pseudo-terminal: " + Terminal.LastError();
         return false;
     }
+    if (Options.Format || Options.Verbose)
+        FrameLog = CreateRecordWriter(Options.Format.value_or(TRecordFormat::Trace), fileno(stderr), "standard error");
     if (!Options.Link.empty()) {
         if (!tcm::PlaceSymlink(Options.Link, Terminal.SlavePath(), error)) {
             Terminal.Close();
@@ -55,6 +58,7 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
             Session.ChannelLost();
         }
         Flush();
+        FlushFrameLog();
         Channel.DrainLog(Options.Verbose ? stderr : nullptr);
         ReportDrops(false);
     }
@@ -91,14 +95,15 @@ void TSlcanBridge::CloseAndReport()
 void TSlcanBridge::PassFrames()
 {
     Channel.FollowTrace([this](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
-        if (Options.Verbose)
-            std::fprintf(stderr, "%s\n", item.FormatLine().c_str());
+        const TRecordFrame record = MakeRecordFrame(trace, item);
+        if (FrameLog)
+            FrameLog->Write(record);
         if (item.Outgoing) {
             ++Count.FramesOut;
         } else if (Pending.size() - PendingStart >= kMaxPending) {
             ++Count.Dropped;
             Session.NoteOverrun();
-        } else if (Session.FrameReceived(MakeRecordFrame(trace, item).Frame, Pending)) {
+        } else if (Session.FrameReceived(record.Frame, Pending)) {
             ++Count.FramesIn;
         } else {
             ++Count.Dropped;
@@ -126,6 +131,17 @@ void TSlcanBridge::Flush()
     }
 }
 
+void TSlcanBridge::FlushFrameLog()
+{
+    if (!FrameLog)
+        return;
+    try {
+        FrameLog->Flush();
+    } catch (const std::system_error&) {
+        FrameLog.reset(); // standard error is gone: the bridge carries on without it
+    }
+}
+
 void TSlcanBridge::ReportDrops(bool final)
 {
     const uint32_t now = tcm::TickCount();
@@ -143,6 +159,15 @@ void TSlcanBridge::Finish()
         CloseAndReport();
         PassFrames();
         Flush();
+    }
+    if (FrameLog) {
+        FlushFrameLog();
+        try {
+            if (FrameLog)
+                FrameLog->Finish();
+        } catch (const std::system_error&) {
+        }
+        FrameLog.reset();
     }
     Channel.DrainLog(Options.Verbose ? stderr : nullptr);
     ReportDrops(true);

@@ -1,17 +1,22 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "SlcanSession.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
 #include "platform/PseudoTerminal.h"
+#include "recording/RecordWriter.h"
 
 struct TSlcanOptions {
     TChannelOptions Channel;
     std::string Link;     // a symbolic link to the terminal, or empty
-    bool Verbose = false; // trace lines and engine log lines on stderr
+    bool Verbose = false; // every frame (as a trace line) and the engine's log on stderr
+    // Every frame on stderr in this recording format (without the log unless Verbose).
+    std::optional<TRecordFormat> Format;
 };
 
 // The adapter offered as a LAWICEL device on a pseudo-terminal. One thread
@@ -50,6 +55,7 @@ private:
     void CloseAndReport();
     void PassFrames();
     void Flush();
+    void FlushFrameLog();
     void ReportDrops(bool final);
     void Finish();
 
@@ -57,6 +63,7 @@ private:
     TToolChannel Channel;
     TSlcanSession Session;
     tcm::TPseudoTerminal Terminal;
+    std::unique_ptr<TRecordWriter> FrameLog; // frames on stderr, when asked for
     std::string LinkTarget;
     std::string Pending;     // bytes for the client
     size_t PendingStart = 0; // of which these were written already

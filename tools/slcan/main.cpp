@@ -20,7 +20,10 @@ const char kUsage[] =
     "                   200000 and 400000 are reachable only here)\n"
     "  --link PATH      also make PATH a symbolic link to the terminal (replaced\n"
     "                   at start, removed at the end)\n"
-    "  --verbose        trace lines of every frame and the engine's log on stderr\n"
+    "  --verbose        every frame's trace line and the engine's log on stderr\n"
+    "  --format NAME    every frame on stderr in this form instead of trace lines:\n"
+    "                   trace, candump, asc, blf or pcap (2> file; the engine's log\n"
+    "                   only with --verbose)\n"
     "  --help           this text\n"
     "\n"
     "Commands (each ends with CR; the answer ends with CR, or is BEL on error):\n"
@@ -71,6 +74,10 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--link" && i + 1 < argc && argv[i + 1][0] != '\0') {
             options.Link = argv[++i];
+        } else if (arg == "--format" && i + 1 < argc) {
+            options.Format = RecordFormatFromName(argv[++i]);
+            if (!options.Format)
+                return BadArguments(std::string("unknown --format ") + argv[i]);
         } else if (arg == "--verbose") {
             options.Verbose = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -95,6 +102,8 @@ int main(int argc, char** argv)
 
     bridge.Run(StopRequested);
     const auto& counts = bridge.Counts();
+    if (options.Format && !options.Verbose)
+        return 0; // standard error holds the recording alone
     std::fprintf(stderr, "frames in: %llu, frames out: %llu, frames dropped: %llu\n",
                  static_cast<unsigned long long>(counts.FramesIn), static_cast<unsigned long long>(counts.FramesOut),
                  static_cast<unsigned long long>(counts.Dropped));
