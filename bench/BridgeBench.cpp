@@ -52,6 +52,17 @@ double ProcessCpu(pid_t pid)
            static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Peak resident memory of a process so far, in KiB (VmHWM).
+long PeakKb(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
 // Checks frames by sequence number as they come.
 struct TTally {
     long Received = 0;
@@ -84,6 +95,7 @@ struct TResult {
     double Seconds = 0;
     TTally Tally;
     double CpuPercent = 0;
+    long PeakKb = 0;
     bool Ok = false;
 };
 
@@ -115,6 +127,7 @@ void Drain(int fd, pid_t pid, double seconds, TResult& r, const std::function<vo
     }
     r.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
     r.CpuPercent = 100.0 * (ProcessCpu(pid) - cpu0) / r.Seconds;
+    r.PeakKb = PeakKb(pid);
 }
 
 TResult RunSlcan(TSeeedSimulator& sim, double seconds)
@@ -240,6 +253,7 @@ TResult RunCanDump(TSeeedSimulator& sim, double seconds)
     }
     r.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
     r.CpuPercent = 100.0 * (ProcessCpu(dump.Id()) - cpu0) / r.Seconds;
+    r.PeakKb = PeakKb(dump.Id());
     ::kill(dump.Id(), SIGTERM);
     r.Ok = dump.WaitExit(10000) == 0;
     return r;
@@ -247,10 +261,10 @@ TResult RunCanDump(TSeeedSimulator& sim, double seconds)
 
 void Print(const TResult& r, const TSeeedSimulator::TCounters& before, const TSeeedSimulator::TCounters& after)
 {
-    std::printf("%-30s %6.1f s  %9ld frames  %8.0f frames/s  lost %ld  invented %ld  CPU %5.1f %%  %s"
-                "  (simulator overrun %llu)\n",
+    std::printf("%-30s %5.1f s  %8ld frames  %6.0f frames/s  lost %ld  invented %ld  CPU %4.1f %%  peak RSS %5ld KiB"
+                "  %s  (simulator overrun %llu)\n",
                 r.Name.c_str(), r.Seconds, r.Tally.Received, static_cast<double>(r.Tally.Received) / r.Seconds,
-                r.Tally.Lost, r.Tally.Invented, r.CpuPercent, r.Ok ? "clean end" : "FAILED END",
+                r.Tally.Lost, r.Tally.Invented, r.CpuPercent, r.PeakKb, r.Ok ? "clean end" : "FAILED END",
                 static_cast<unsigned long long>(after.FramesOverrun - before.FramesOverrun));
 }
 

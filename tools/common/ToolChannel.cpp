@@ -83,7 +83,7 @@ bool TToolChannel::Send(const TCanFrame& frame)
 
 int32_t TToolChannel::FollowTrace(const TVisit& visit)
 {
-    const TTarvenixTraceList& trace = *Adapter.GetTrace(0);
+    TTarvenixTraceList& trace = *Adapter.GetTrace(0);
     const int32_t total = trace.Count();
     int32_t visited = 0;
     while (Followed < total) {
@@ -92,6 +92,7 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
         ++Followed;
         ++visited;
     }
+    trace.ReleaseBefore(Followed);
     return visited;
 }
 

@@ -49,7 +49,8 @@ public:
 
     // Hands every trace entry added since the last call (or since Open) to
     // `visit`, in order; returns how many. `visit` returns false to stop early:
-    // the entry it refused is offered again at the next call.
+    // the entry it refused is offered again at the next call. Entries handed
+    // over are released, so a bridge that runs for days holds bounded memory.
     using TVisit = std::function<bool(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)>;
     int32_t FollowTrace(const TVisit& visit);
 
