@@ -5,19 +5,19 @@
 #include <cstring>
 
 #include "recording/RecordIo.h"
+#include "recording/SocketCan.h"
 
 namespace tcm::recording {
 namespace {
 
 constexpr uint32_t kMagicMicro = 0xA1B2C3D4;
 constexpr uint32_t kMagicNano = 0xA1B23C4D;
-constexpr uint32_t kLinkSocketCan = 227;
 constexpr uint32_t kEffFlag = 0x80000000;
 constexpr uint32_t kRtrFlag = 0x40000000;
 constexpr uint32_t kErrFlag = 0x20000000;
 constexpr uint32_t kCanFrameBytes = 16;
-// Largest record a SocketCAN capture holds (a CAN XL frame); anything larger is not a record.
-constexpr uint32_t kMaxRecord = 2060;
+constexpr uint32_t kMaxRecord = kMaxSocketCanRecord;
+constexpr uint32_t kPcapNgMagic = 0x0A0D0D0A;
 
 void Put32(std::string& out, uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); }
 void Put16(std::string& out, uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); }
@@ -67,8 +67,8 @@ private:
 
 uint32_t Swap32(uint32_t v) { return __builtin_bswap32(v); }
 
-// A SocketCAN frame (16 bytes or more, as a capture of a CAN FD socket holds) as a record frame;
-// false with `what` set when it is no classic CAN data or remote frame.
+} // namespace
+
 bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, std::string& what)
 {
     if (size < 8) {
@@ -99,6 +99,8 @@ bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, s
     return true;
 }
 
+namespace {
+
 class TPcapReader final : public TRecordReaderBase {
 public:
     TPcapReader(int fd, bool owned, const std::string& name) : TRecordReaderBase(fd, owned, name) {}
@@ -107,6 +109,8 @@ public:
     {
         if (!Started && !Start())
             return false;
+        if (NextGeneration)
+            return NextGeneration->Next(out) || Finish();
         for (;;) {
             const uint64_t at = In.Offset();
             uint32_t head[4];
@@ -152,7 +156,13 @@ private:
     {
         Started = true;
         uint32_t head[6];
-        if (In.Read(head, sizeof head) < sizeof head) {
+        if (In.Read(head, 4) == 4 && head[0] == kPcapNgMagic) {
+            NextGeneration = std::make_unique<TPcapNgParser>(
+                In, [](void* self, uint64_t at, const std::string& what) { static_cast<TPcapReader*>(self)->ReportOffset(at, what); },
+                this);
+            return true;
+        }
+        if (In.Offset() < 4 || In.Read(head + 1, sizeof head - 4) < sizeof head - 4) {
             if (!ReportReadError())
                 ReportOffset(0, "no pcap file header");
             return false;
@@ -180,6 +190,7 @@ private:
         return false;
     }
 
+    std::unique_ptr<TPcapNgParser> NextGeneration;  // pcapng, as dumpcap writes by default
     bool Started = false;
     bool Swapped = false;
     bool Nano = false;

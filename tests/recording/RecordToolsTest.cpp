@@ -148,8 +148,10 @@ TEST(RecordTools, PcapReadByTsharkFromFileAndPipe)
     ASSERT_EQ(::pclose(pipe), 0);
     CompareFrames(expected, ParseTsharkFields(ReadWholeFile(out), false), false, "tshark -r -");
 
-    // What tshark writes again as pcap reads back through our reader.
-    const std::string again = dir.File("again.pcap");
-    RunTool({"/usr/bin/tshark", "-r", pcap, "-F", "pcap", "-w", again});
-    CompareFrames(expected, ReadWithOurs(again, false), false, "tshark's pcap, our reader");
+    // What tshark writes again, as pcap and as pcapng (its own default), reads back through our reader.
+    for (const char* kind : {"pcap", "pcapng"}) {
+        const std::string again = dir.File(std::string("again.") + kind);
+        RunTool({"/usr/bin/tshark", "-r", pcap, "-F", kind, "-w", again});
+        CompareFrames(expected, ReadWithOurs(again, false), false, std::string("tshark's ") + kind + ", our reader");
+    }
 }
