@@ -111,15 +111,16 @@ void TDbcLexer::Advance()
     Current.Text = Text.substr(start, Pos - start);
 }
 
-std::string_view TDbcLexer::LineText(int line) const
+std::string_view TDbcLexer::LineText(int line)
 {
-    size_t pos = Text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-    for (int l = 1; l < line && pos < Text.size(); ++l) {
-        const size_t nl = Text.find('\n', pos);
-        if (nl == std::string_view::npos)
-            return {};
-        pos = nl + 1;
+    if (LineStarts.empty()) {
+        LineStarts.push_back(Text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
+        for (size_t p = 0; (p = Text.find('\n', p)) != std::string_view::npos; ++p)
+            LineStarts.push_back(p + 1);
     }
+    if (line < 1 || static_cast<size_t>(line) > LineStarts.size())
+        return {};
+    const size_t pos = LineStarts[static_cast<size_t>(line) - 1];
     size_t end = Text.find('\n', pos);
     if (end == std::string_view::npos)
         end = Text.size();

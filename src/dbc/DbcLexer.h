@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Splits DBC text into tokens. Strings may span lines; every token knows the
 // line it starts on and whether it is the first token of that line, which is
@@ -24,8 +25,24 @@ public:
 
     const TDbcToken& Peek() const { return Current; }
     TDbcToken Next();
+
+    // A place in the text to come back to, for looking one token further ahead.
+    struct TMark {
+        size_t Pos;
+        int Line;
+        int LastTokenLine;
+        TDbcToken Current;
+    };
+    TMark Mark() const { return {Pos, Line, LastTokenLine, Current}; }
+    void Reset(const TMark& mark)
+    {
+        Pos = mark.Pos;
+        Line = mark.Line;
+        LastTokenLine = mark.LastTokenLine;
+        Current = mark.Current;
+    }
     // The text of line `line` (1-based), without its line end.
-    std::string_view LineText(int line) const;
+    std::string_view LineText(int line);
 
 private:
     void Advance();
@@ -35,6 +52,7 @@ private:
     int Line = 1;
     int LastTokenLine = 0;
     TDbcToken Current;
+    std::vector<size_t> LineStarts; // filled on the first LineText call
 };
 
 // A string token's text with \" and \\ resolved.

@@ -245,11 +245,12 @@ private:
             const TDbcToken t = Lex.Peek();
             if (t.Kind != TDbcTokenKind::Identifier || !t.FirstOnLine)
                 return true;
-            TDbcLexer ahead = Lex;
-            ahead.Next();
-            if (!ahead.Peek().FirstOnLine && ahead.Peek().Kind != TDbcTokenKind::End)
-                return true; // a statement such as "BS_:"
+            const TDbcLexer::TMark mark = Lex.Mark();
             Lex.Next();
+            if (!Lex.Peek().FirstOnLine && Lex.Peek().Kind != TDbcTokenKind::End) {
+                Lex.Reset(mark);
+                return true; // a statement such as "BS_:"
+            }
         }
     }
 
