@@ -1,5 +1,7 @@
 #include "dbc/DbcLexer.h"
 
+#include <charconv>
+
 namespace {
 
 bool IsIdentStart(char c)
@@ -140,4 +142,42 @@ std::string DbcUnescape(std::string_view text)
         out += text[i];
     }
     return out;
+}
+
+bool DbcToUnsigned(std::string_view text, uint64_t& value)
+{
+    if (!text.empty() && text[0] == '+')
+        text.remove_prefix(1);
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+bool DbcToDouble(std::string_view text, double& value)
+{
+    if (!text.empty() && text[0] == '+')
+        text.remove_prefix(1);
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+bool DbcToKey(std::string_view text, int64_t& key)
+{
+    if (!text.empty() && text[0] == '+')
+        text.remove_prefix(1);
+    auto r = std::from_chars(text.data(), text.data() + text.size(), key);
+    if (r.ec == std::errc() && r.ptr == text.data() + text.size())
+        return true;
+    uint64_t u = 0;
+    if (DbcToUnsigned(text, u)) {
+        key = static_cast<int64_t>(u);
+        return true;
+    }
+    double d = 0;
+    // A whole number written with a fraction or exponent ("3.0", "1e3"); the
+    // range check comes first, as converting a larger double is undefined.
+    if (DbcToDouble(text, d) && d > -9.2e18 && d < 9.2e18 && d == static_cast<double>(static_cast<int64_t>(d))) {
+        key = static_cast<int64_t>(d);
+        return true;
+    }
+    return false;
 }

@@ -57,3 +57,10 @@ private:
 
 // A string token's text with \" and \\ resolved.
 std::string DbcUnescape(std::string_view text);
+
+// Number tokens converted; false unless the whole text is the number.
+bool DbcToUnsigned(std::string_view text, uint64_t& value);
+bool DbcToDouble(std::string_view text, double& value);
+// A value-table key: a whole number, negative or up to 2^64-1 (kept as its
+// 64-bit pattern), also when written with a fraction or exponent ("3.0").
+bool DbcToKey(std::string_view text, int64_t& key);

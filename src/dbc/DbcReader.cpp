@@ -1,7 +1,6 @@
 #include "dbc/DbcReader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <unordered_set>
@@ -37,46 +36,6 @@ bool LooksLikeKeyword(std::string_view word)
     if (word.size() < 2 || word.back() != '_')
         return false;
     return std::all_of(word.begin(), word.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; });
-}
-
-bool ToUnsigned(std::string_view text, uint64_t& value)
-{
-    if (!text.empty() && text[0] == '+')
-        text.remove_prefix(1);
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    return r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
-
-bool ToDouble(std::string_view text, double& value)
-{
-    if (!text.empty() && text[0] == '+')
-        text.remove_prefix(1);
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    return r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
-
-// A value-table key: a whole number, negative or up to 2^64-1 (kept as its
-// 64-bit pattern).
-bool ToKey(std::string_view text, int64_t& key)
-{
-    if (!text.empty() && text[0] == '+')
-        text.remove_prefix(1);
-    auto r = std::from_chars(text.data(), text.data() + text.size(), key);
-    if (r.ec == std::errc() && r.ptr == text.data() + text.size())
-        return true;
-    uint64_t u = 0;
-    if (ToUnsigned(text, u)) {
-        key = static_cast<int64_t>(u);
-        return true;
-    }
-    double d = 0;
-    // A whole number written with a fraction or exponent ("3.0", "1e3"); the
-    // range check comes first, as converting a larger double is undefined.
-    if (ToDouble(text, d) && d > -9.2e18 && d < 9.2e18 && d == static_cast<double>(static_cast<int64_t>(d))) {
-        key = static_cast<int64_t>(d);
-        return true;
-    }
-    return false;
 }
 
 struct TFailure {
@@ -134,14 +93,14 @@ private:
     }
     bool Unsigned(uint64_t& out, const char* what)
     {
-        if (Lex.Peek().Kind != TDbcTokenKind::Number || !ToUnsigned(Lex.Peek().Text, out))
+        if (Lex.Peek().Kind != TDbcTokenKind::Number || !DbcToUnsigned(Lex.Peek().Text, out))
             return Fail(std::string("expected ") + what + " (a whole number)");
         Lex.Next();
         return true;
     }
     bool Real(double& out, const char* what)
     {
-        if (Lex.Peek().Kind != TDbcTokenKind::Number || !ToDouble(Lex.Peek().Text, out))
+        if (Lex.Peek().Kind != TDbcTokenKind::Number || !DbcToDouble(Lex.Peek().Text, out))
             return Fail(std::string("expected ") + what + " (a number)");
         Lex.Next();
         return true;
@@ -353,7 +312,7 @@ private:
         size_t end = mark.size();
         if (end > 2 && mark.back() == 'M')
             --end;
-        if (mark.size() >= 2 && mark[0] == 'm' && ToUnsigned(std::string_view(mark).substr(1, end - 1), s.MuxValue)) {
+        if (mark.size() >= 2 && mark[0] == 'm' && DbcToUnsigned(std::string_view(mark).substr(1, end - 1), s.MuxValue)) {
             s.Mux = TDbcMuxRole::Multiplexed;
             return true;
         }
@@ -415,7 +374,7 @@ private:
         std::vector<TDbcValueText> values;
         while (Lex.Peek().Kind == TDbcTokenKind::Number) {
             TDbcValueText v;
-            if (!ToKey(Lex.Peek().Text, v.Raw))
+            if (!DbcToKey(Lex.Peek().Text, v.Raw))
                 return Fail("expected a whole number in the value table");
             Lex.Next();
             if (!Text(v.Text, "the value text"))

@@ -8,33 +8,17 @@
 #include <random>
 #include <set>
 
+#include "CanmatrixOracle.h"
 #include "dbc/DbcDecoder.h"
 #include "dbc/DbcReader.h"
-#include "support/ChildProcess.h"
-#include "support/TempDir.h"
 
 namespace {
 
 const std::string kData = TCM_DBC_TEST_DIR "/data/";
-const char kPython[] = "/usr/bin/python3";
 
-struct TFrame {
-    uint32_t Id;
-    bool Extended;
-    std::vector<uint8_t> Data;
-};
-
-struct TSignalValue {
-    std::string Raw;
-    double Value;
-    std::string Text;
-};
-
-using TFrameValues = std::map<std::string, TSignalValue>;
-
-std::vector<TFrame> TestFrames(const TDbcDatabase& db)
+std::vector<TOracleFrame> TestFrames(const TDbcDatabase& db)
 {
-    std::vector<TFrame> frames;
+    std::vector<TOracleFrame> frames;
     std::mt19937 random(20261208);
     for (const auto& m : db.Messages) {
         std::vector<std::vector<uint8_t>> datas = {std::vector<uint8_t>(8, 0x00), std::vector<uint8_t>(8, 0xFF),
@@ -54,47 +38,6 @@ std::vector<TFrame> TestFrames(const TDbcDatabase& db)
     return frames;
 }
 
-// canmatrix's values, frame by frame.
-std::vector<TFrameValues> CanmatrixDecode(const std::string& dbc, const std::vector<TFrame>& frames, const TempDir& dir)
-{
-    std::string list;
-    for (const auto& f : frames) {
-        char head[32];
-        std::snprintf(head, sizeof head, "%X %d ", f.Id, f.Extended ? 1 : 0);
-        list += head;
-        for (uint8_t b : f.Data) {
-            char hex[3];
-            std::snprintf(hex, sizeof hex, "%02X", b);
-            list += hex;
-        }
-        list += "\n";
-    }
-    const std::string listFile = dir.File("frames.txt");
-    EXPECT_TRUE(WriteWholeFile(listFile, list));
-    TChild python({kPython, TCM_DBC_TEST_DIR "/canmatrix_decode.py", dbc, listFile});
-    EXPECT_TRUE(python.Started());
-    std::string out;
-    for (std::string line; !(line = python.ReadLine(60000)).empty();)
-        out += line + "\n";
-    EXPECT_EQ(python.WaitExit(60000), 0) << "canmatrix under /usr/bin/python3 (Debian python3-canmatrix) is needed: "
-                                         << python.ErrText;
-    std::vector<TFrameValues> values(frames.size());
-    for (const auto& line : Lines(out)) {
-        std::vector<std::string> f;
-        size_t start = 0;
-        for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-            f.push_back(line.substr(start, tab - start));
-        f.push_back(line.substr(start));
-        if (f.size() != 5)
-            continue;
-        char* end = nullptr;
-        const double value = std::strtod(f[3].c_str(), &end);
-        EXPECT_TRUE(end && *end == '\0') << line;
-        values.at(std::stoul(f[0]))[f[1]] = {f[2], value, f[4] == "-" ? "" : f[4]};
-    }
-    return values;
-}
-
 } // namespace
 
 TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
@@ -106,19 +49,18 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
     EXPECT_TRUE(db.Issues.empty()) << DbcIssueReport(db, file);
     ASSERT_EQ(db.Messages.size(), 7u);
 
-    TempDir dir;
     const auto frames = TestFrames(db);
-    const auto expected = CanmatrixDecode(file, frames, dir);
+    const auto expected = CanmatrixDecode(file, frames);
     std::set<std::string> seen;
     std::set<std::string> texts;
     std::vector<TDbcDecoded> decoded;
     for (size_t i = 0; i < frames.size(); ++i) {
-        const TFrame& f = frames[i];
+        const TOracleFrame& f = frames[i];
         const TDbcMessage* m = db.Find(f.Id, f.Extended);
         ASSERT_NE(m, nullptr);
         decoded.clear();
         DecodeDbcFrame(*m, f.Data.data(), 8, decoded);
-        TFrameValues ours;
+        std::map<std::string, TOracleSignal> ours;
         for (const auto& d : decoded) {
             const bool isFloat = d.Signal->Type != TDbcValueType::Integer;
             const std::string raw = d.Signal->Signed ? std::to_string(d.Raw) : std::to_string(static_cast<uint64_t>(d.Raw));
@@ -128,7 +70,7 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
         for (const auto& [name, theirs] : expected[i]) {
             SCOPED_TRACE(m->Name + "." + name + " frame " + std::to_string(i));
             ASSERT_EQ(ours.count(name), 1u);
-            const TSignalValue& mine = ours[name];
+            const TOracleSignal& mine = ours[name];
             EXPECT_EQ(mine.Raw, theirs.Raw);
             if (std::isnan(theirs.Value))
                 EXPECT_TRUE(std::isnan(mine.Value));
