@@ -50,6 +50,8 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
         const int n = Terminal.Read(input, sizeof input, 1);
         if (n > 0)
             Session.Feed(input, static_cast<size_t>(n), Pending);
+        else if (n < 0)
+            tcm::SleepMs(1); // a failing terminal must not spin the loop
         PassFrames();
         if (const std::string failure = Channel.Failure(); !failure.empty()) {
             std::fprintf(stderr, "tarvenix-slcan: %s\n", failure.c_str());
