@@ -1,5 +1,6 @@
 #include "Replay.h"
 
+#include "platform/ThreadBase.h"
 #include "recording/RecordReader.h"
 
 TReplay::TReplay(std::string path, long loops, std::function<void(const TCanFrame&)> send,
@@ -43,6 +44,8 @@ bool TReplay::WaitUntil(std::chrono::steady_clock::time_point due)
 void TReplay::Run()
 {
     using TClock = std::chrono::steady_clock;
+    // As the engine's own threads: the gaps should not wait for a busy machine.
+    tcm::TThreadBase::RaiseCurrentThreadPriority();
     for (long pass = 0; Loops == 0 || pass < Loops; ++pass) {
         std::string error;
         auto reader = OpenRecordReader(Path, error);
