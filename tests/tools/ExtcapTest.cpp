@@ -100,8 +100,9 @@ std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, std::vector<std
 void SendWhenOpen(TSeeedSimulator& sim, const std::vector<TCanFrame>& frames, uint64_t settingsBefore)
 {
     ASSERT_TRUE(sim.WaitSettingsReceived(settingsBefore + 2, 15000)) << "the capture did not open the channel";
-    // The engine takes bus frames a moment after the last settings packet.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The engine takes bus frames a moment after the last settings packet; the
+    // wait leaves most of the capture's three seconds for the frames.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
     for (const auto& f : frames)
         sim.SendFrame(f);
 }
