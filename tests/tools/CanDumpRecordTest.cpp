@@ -175,3 +175,27 @@ TEST(CanDumpRecording, ReplaySendsEveryFrameInOrderWhileReceiving)
     for (size_t i = 1; i < frames.size(); ++i)
         EXPECT_EQ(Compact(frames[i]), pass[(i - 1) % pass.size()]) << i;
 }
+
+TEST(CanDumpRecording, BadRecordingArgumentsAndAWriteThatFails)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"--format", "csv"},        {"--filter", "123"},           {"--filter", "123:FFFFFFFFF"},
+        {"--replay-loop", "-1"},    {"--replay", "/nonexistent/r.log"}, {"--output", "/nonexistent/x.log"},
+        {"--dbc", "/dev/null", "--format", "pcap"}};
+    for (auto args : bad) {
+        args.insert(args.begin(), {TCM_CAN_DUMP_EXE, "--port", "ttyS99"});
+        TChild child(args);
+        EXPECT_EQ(child.WaitExit(5000), 2) << args[3] << " " << args[4] << ": " << child.ErrText;
+    }
+
+    // A full device: the failure is named and ends the monitor with status 1.
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 2000;
+    TSeeedSimulator sim(traffic);
+    ASSERT_TRUE(sim.Start()) << sim.LastError();
+    TChild full({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--format", "asc", "--output", "/dev/full",
+                 "--duration", "5"});
+    EXPECT_EQ(full.WaitExit(10000), 1) << full.ErrText;
+    EXPECT_NE(full.ErrText.find("Unable to write to /dev/full: No space left on device"), std::string::npos)
+        << full.ErrText;
+}
