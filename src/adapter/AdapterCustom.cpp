@@ -2,6 +2,7 @@
 
 #include "core/CanSettings.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileReplace.h"
 #include "platform/IniFile.h"
 
 namespace {
@@ -51,6 +52,7 @@ void CAdapterCustom::GetSupportedRates(std::vector<int32_t>& rates) const
 void CAdapterCustom::LoadSettings(const std::string& fileName)
 {
     // A file that cannot be created is not reported: every value takes its default.
+    tcm::RemoveStaleTempFiles(fileName);
     TIniFile::CreateEmptyIfMissing(fileName);
     TIniFile ini(fileName);
     const std::string section = GetName();

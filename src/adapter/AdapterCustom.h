@@ -53,6 +53,9 @@ public:
     // The text of a file failure met while the adapter was created (its
     // transmit list could not be read), once; empty when there was none.
     virtual std::string TakeLoadError() { return {}; }
+    // Lines of its transmit list file that were not understood, as the text
+    // the user is shown, once; empty when there were none.
+    virtual std::string TakeLoadNotice() { return {}; }
     // Why the open channel stopped working (its port went away, or the adapter
     // stopped taking bytes), as the text the user is shown; empty while it
     // works. The owner then closes the channel, which clears it.

@@ -28,6 +28,7 @@ public:
     void GetSupportedRates(std::vector<int32_t>& rates) const override;
     const TAdapterKind& GetKind() const override { return Kind; }
     std::string TakeLoadError() override { return Manager->TakeLoadError(); }
+    std::string TakeLoadNotice() override { return Manager->TakeLoadNotice(); }
     std::string ChannelFailure(int32_t channel) const override;
 
     TSeeedManager& GetManager() { return *Manager; }

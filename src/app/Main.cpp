@@ -155,6 +155,13 @@ void TfmMain::SelectAdapter(int index)
     const std::string loadError = CurrentAdapter->TakeLoadError();
     if (!loadError.empty())
         ShowError(QString::fromStdString(loadError));
+    // Told once the window is up, over it.
+    const QString loadNotice = QString::fromStdString(CurrentAdapter->TakeLoadNotice());
+    if (!loadNotice.isEmpty())
+        QTimer::singleShot(0, this, [this, loadNotice] {
+            DrainLog(); // the log page has the text too
+            ShowInfo(loadNotice);
+        });
     CurrentAdapter->LoadSettings(IniFile);
     SerialAdapter = dynamic_cast<CAdapterSerial*>(CurrentAdapter);
     IsSerial = SerialAdapter != nullptr;

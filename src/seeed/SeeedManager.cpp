@@ -36,9 +36,13 @@ TSeeedManager::TSeeedManager(const TSeeedManagerOptions& options)
         try {
             SendList->LoadFromFile();
         } catch (const std::exception& e) {
-            LoadError = e.what();
+            // The list never saves over a file it could not read.
+            LoadError = std::string(e.what()) + ". Changes to the transmit list will not be saved to this file.";
             Logger->Add(LoadError);
         }
+        LoadNotice = SendList->RejectedLinesNotice();
+        if (!LoadNotice.empty())
+            Logger->Add(LoadNotice);
     }
     SendList->SetOnSend([this](const TCanFrame& frame) { return QueueFrame(frame); });
     SendList->SetOnSaveError([this](const std::string& text) {

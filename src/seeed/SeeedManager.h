@@ -73,6 +73,8 @@ public:
     int32_t QueuedFrames() const;
     // Why the transmit list could not be read at creation (once); empty when it could.
     std::string TakeLoadError() { return std::exchange(LoadError, std::string()); }
+    // Which lines of the transmit list file were not understood (once); empty when none.
+    std::string TakeLoadNotice() { return std::exchange(LoadNotice, std::string()); }
 
     // Receives the text of a transmit-list save that failed while the manager
     // was being destroyed, where no error can be raised.
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<tcm::TSerialPort> Port;
     std::string LastError;
     std::string LoadError;
+    std::string LoadNotice;
     std::unique_ptr<TSendQueue> SendQueue;
     std::unique_ptr<TSeeedThreadRead> ReadThread;
     std::unique_ptr<TSeeedThreadTask> TaskThread;

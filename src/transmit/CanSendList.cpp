@@ -178,16 +178,41 @@ bool TCanSendList::IsPersistent() const
 
 void TCanSendList::LoadFromFile()
 {
-    if (Persistent)
-        LoadFrom(GetFileName(), false);
+    if (!Persistent)
+        return;
+    const std::string path = GetFileName();
+    tcm::RemoveStaleTempFiles(path);
+    Rejected.clear();
+    BackupKept = false;
+    try {
+        LoadFrom(path, false, &Rejected);
+    } catch (const std::system_error&) {
+        UnreadFile = path;
+        throw;
+    }
 }
 
 void TCanSendList::LoadFromFileName(const std::string& path)
 {
-    LoadFrom(path, true);
+    LoadFrom(path, true, nullptr);
 }
 
-void TCanSendList::LoadFrom(const std::string& path, bool missingIsError)
+std::string TCanSendList::RejectedLinesNotice() const
+{
+    if (Rejected.empty())
+        return {};
+    constexpr size_t kShown = 20;
+    std::string numbers;
+    for (size_t i = 0; i < Rejected.size() && i < kShown; ++i)
+        numbers += (i == 0 ? "" : ", ") + std::to_string(Rejected[i]);
+    if (Rejected.size() > kShown)
+        numbers += " and " + std::to_string(Rejected.size() - kShown) + " more";
+    const std::string path = GetFileName();
+    return "The transmit list file " + path + " has lines that were not understood: " + numbers +
+           ". They are not in the list; the file as it was is kept as " + path + ".bak when the list is saved.";
+}
+
+void TCanSendList::LoadFrom(const std::string& path, bool missingIsError, std::vector<int32_t>* rejected)
 {
     errno = 0;
     std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -198,7 +223,9 @@ void TCanSendList::LoadFrom(const std::string& path, bool missingIsError)
         ThrowReadError(error, path);
     }
 
-    const auto takeLine = [this](std::string& line) {
+    int32_t lineNumber = 0;
+    const auto takeLine = [&](std::string& line) {
+        ++lineNumber;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty())
@@ -206,6 +233,8 @@ void TCanSendList::LoadFrom(const std::string& path, bool missingIsError)
         auto item = std::make_unique<TCanSendItem>();
         if (item->LoadFromString(line))
             Add(std::move(item));
+        else if (rejected)
+            rejected->push_back(lineNumber);
     };
 
     // Complete lines are taken as they arrive, so the items read before a read
@@ -232,12 +261,14 @@ void TCanSendList::LoadFrom(const std::string& path, bool missingIsError)
         }
     }
     // The last line may lack its line end.
-    takeLine(pending);
+    if (!pending.empty())
+        takeLine(pending);
 }
 
 void TCanSendList::SaveToFile()
 {
-    if (!Persistent)
+    const std::string path = GetFileName();
+    if (!Persistent || path == UnreadFile)
         return;
     std::string content;
     {
@@ -248,7 +279,17 @@ void TCanSendList::SaveToFile()
             content += "\r\n";
         }
     }
-    const std::string path = GetFileName();
+    if (!Rejected.empty() && !BackupKept) {
+        // The rejected lines are about to go: the file as it was stays beside it.
+        try {
+            tcm::KeepFileCopy(path, path + ".bak");
+        } catch (const std::system_error& e) {
+            if (e.code().value() != ENOENT)
+                throw std::system_error(e.code(), "Cannot keep a copy of the transmit list file " + path + " as " +
+                                                      path + ".bak");
+        }
+        BackupKept = true;
+    }
     try {
         tcm::ReplaceFileContents(path, content);
     } catch (const std::system_error& e) {

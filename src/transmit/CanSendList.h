@@ -88,15 +88,26 @@ public:
     bool IsPersistent() const;
 
     // Appends the items of the file; a missing file is no error and changes
-    // nothing. Empty lines are skipped, rejected records dropped silently; lines
-    // may end in CR LF or LF. On a read failure the items read so far stay.
+    // nothing. Empty lines are skipped, rejected records left out (their line
+    // numbers kept for RejectedLinesNotice); lines may end in CR LF or LF. On a
+    // read failure the items read so far stay, and the file is never saved
+    // over: what it holds was not seen. Leftover temporary files of saves that
+    // ended half-way are removed first.
     void LoadFromFile();
     // The same for a file named by the caller, whatever the list's own file and
     // persistence; here a missing file is an error.
     void LoadFromFileName(const std::string& path);
     // Replaces the file with every item's record followed by CR LF, in one step:
     // a failure or a crash leaves the old file or the new one, never a part.
+    // Does nothing to a file that could not be read. When lines of the file
+    // were rejected, the first save keeps the file as it was as
+    // GetFileName() + ".bak" before replacing it.
     void SaveToFile();
+    // Line numbers (from 1) of the lines the last LoadFromFile rejected.
+    const std::vector<int32_t>& RejectedLines() const { return Rejected; }
+    // The text telling the user which lines were rejected and where the file
+    // as it was is kept; empty when no line was rejected.
+    std::string RejectedLinesNotice() const;
 
     // The list's lock, for changing an item in place while scans may run.
     std::mutex& Lock() { return Mutex; }
@@ -105,12 +116,15 @@ public:
     void SetOnSaveError(std::function<void(const std::string&)> handler);
 
 private:
-    void LoadFrom(const std::string& path, bool missingIsError);
+    void LoadFrom(const std::string& path, bool missingIsError, std::vector<int32_t>* rejected);
 
     std::vector<std::unique_ptr<TCanSendItem>> Items;
     std::function<bool(const TCanFrame&)> OnSend;
     mutable std::mutex Mutex;
     std::string FileOverride;
     bool Persistent = true;
+    std::string UnreadFile;         // the list's file that could not be read
+    std::vector<int32_t> Rejected;  // rejected line numbers of the list's file
+    bool BackupKept = false;        // its ".bak" copy was made
     std::function<void(const std::string&)> OnSaveError;
 };

@@ -524,3 +524,25 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     hung.WaitFramesReceived(static_cast<uint64_t>(sentLines) + 2, 2000); // one more only if a frame was left out
     EXPECT_EQ(hung.ReceivedFrames().size(), static_cast<size_t>(sentLines) + 1); // the probe first
 }
+
+TEST_F(MainWindow, RejectedListLinesAreToldOnceAndAReadOnlySettingsFileStays)
+{
+    const std::string list = Dir.File("trans_list_seed.dat");
+    const std::string original = "0;0;0;123;0;0;;one;\r\nnot an item\r\n0;0;0;124;0;0;;two;\r\n0;0;0;125;0;9;;;\r\n";
+    ASSERT_TRUE(WriteWholeFile(list, original));
+    const std::string settings = "[Seeed]\r\nCanRate=500000\r\n";
+    ASSERT_TRUE(WriteWholeFile(Ini(), settings));
+    ASSERT_EQ(chmod(Ini().c_str(), 0444), 0);
+    TfmMain& w = Open();
+    ASSERT_TRUE(WaitFor([&] { return !Infos.empty(); }));
+    EXPECT_EQ(Infos.size(), 1u);
+    EXPECT_NE(Infos[0].find("not understood: 2, 4."), std::string::npos) << Infos[0];
+    EXPECT_NE(Infos[0].find(list + ".bak"), std::string::npos) << Infos[0];
+    EXPECT_NE(Find<QPlainTextEdit>("mLog")->toPlainText().indexOf("not understood: 2, 4."), -1);
+    EXPECT_EQ(w.CurrentList()->Count(), 2);
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(ReadWholeFile(list + ".bak"), original);
+    EXPECT_EQ(ReadWholeFile(list), "0;0;0;123;0;0;;one;\r\n0;0;0;124;0;0;;two;\r\n");
+    EXPECT_EQ(Errors, std::vector<std::string>{"Unable to write to " + Ini()});
+    EXPECT_EQ(ReadWholeFile(Ini()), settings);
+}
