@@ -47,8 +47,9 @@ TEST(ListFileSafety, AListFileTheUserCannotReadIsLeftAsItIs)
     const std::string bytes = "1;64;1;123;0;2;0102;kept;\r\n";
     ASSERT_TRUE(WriteWholeFile(list, bytes));
     const bool root = geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(chown(list.c_str(), kNobody, kNobody), 0);
+    }
     ASSERT_EQ(chmod(list.c_str(), 0200), 0); // its owner may write it, nobody may read it
 
     const std::string report = dir.File("report.txt");
