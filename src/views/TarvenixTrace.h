@@ -32,7 +32,8 @@ public:
 
 // The running record of a channel's traffic. Entries are stored in fixed-size
 // blocks, so adding never moves an entry: a pointer from Item() stays valid
-// until Clear(), and the window may format it without holding the lock.
+// until Clear() (or ReleaseBefore() past it), and the window may format it
+// without holding the lock.
 class TTarvenixTraceList {
 public:
     TTarvenixTraceList() = default;

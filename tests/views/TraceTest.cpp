@@ -137,3 +137,24 @@ TEST(Trace, WallClockTimeOfEntries)
     trace.AddFrame(Frame(2, true, false, 0x00000010u, 0), false);
     EXPECT_EQ(trace.WallTimeUs(*trace.Item(1)) - trace.WallTimeUs(*trace.Item(0)), 0x110 * 1000);
 }
+
+// A consumer that keeps nothing frees whole blocks behind it; indexes stay put
+// and a freed block serves the next one.
+TEST(Trace, ReleasedBlocksAreGoneIndexesStay)
+{
+    TTarvenixTraceList trace;
+    const int32_t block = TTarvenixTraceList::kBlockSize;
+    for (int32_t i = 0; i < 2 * block + 3; ++i)
+        trace.AddFrame(Frame(static_cast<uint32_t>(i), false, false, 0, 0), false);
+    const size_t full = trace.MemoryUsed();
+    trace.ReleaseBefore(2 * block - 1); // only the first block lies wholly before it
+    EXPECT_EQ(trace.Count(), 2 * block + 3);
+    EXPECT_EQ(trace.Item(block - 1), nullptr);
+    ASSERT_NE(trace.Item(block), nullptr);
+    EXPECT_EQ(trace.Item(2 * block + 2)->Id, static_cast<uint32_t>(2 * block + 2));
+    EXPECT_EQ(trace.MemoryUsed(), full); // the freed block is kept for reuse
+    for (int32_t i = 0; i < block; ++i)
+        trace.AddFrame(Frame(7, false, false, 0, 0), false);
+    EXPECT_EQ(trace.MemoryUsed(), full);
+    EXPECT_EQ(trace.Item(3 * block + 2)->Id, 7u);
+}
