@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include "platform/ProgramDir.h"
+
 #if __has_include("Version.h")
 #include "Version.h"
 #endif
@@ -96,6 +98,15 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent)
     lbSiteLink->move(8, 80);
     lbSiteLink->resize(232, lbSiteLink->sizeHint().height());
     lbSiteLink->installEventFilter(this);
+
+    // Where the settings file and the transmit list are kept: beside the program
+    // or in the user's configuration folder (full path in the tool tip).
+    const QString filesDir = QString::fromStdString(tcm::FilesDir());
+    lbFilesDir = new QLabel(Panel2);
+    lbFilesDir->setObjectName(QStringLiteral("lbFilesDir"));
+    lbFilesDir->setGeometry(8, 104, 232, 20);
+    lbFilesDir->setText(lbFilesDir->fontMetrics().elidedText(QStringLiteral("Files: ") + filesDir, Qt::ElideMiddle, 232));
+    lbFilesDir->setToolTip(filesDir);
 
     btOK = new QPushButton(QStringLiteral("OK"), Panel2);
     btOK->setObjectName(QStringLiteral("btOK"));

@@ -38,6 +38,7 @@ public:
     QLabel* Label1;
     QLabel* Label2;
     QLabel* lbSiteLink;
+    QLabel* lbFilesDir; // the folder of the settings file and the transmit list
     QPushButton* btOK;
 
 protected:

@@ -1,10 +1,17 @@
 #include "platform/ProgramDir.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tcm {
 namespace {
+
+const char kSettingsFileName[] = "TarvenixCanMonitor.ini";
+const char kConfigFolderName[] = "TarvenixCanMonitor";
 
 std::mutex g_lock;
 std::string g_override;
@@ -20,6 +27,30 @@ std::string ExecutableDir()
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+std::string WithSlash(std::string dir)
+{
+    if (!dir.empty() && dir.back() != '/')
+        dir.push_back('/');
+    return dir;
+}
+
+std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string DecideFilesDir()
+{
+    std::string home = Env("HOME");
+    if (home.empty())
+        if (const passwd* user = ::getpwuid(::geteuid()))
+            home = user->pw_dir;
+    const std::string dir = ChooseFilesDir(ExecutableDir(), Env("XDG_CONFIG_HOME"), home);
+    MakeFolders(dir); // a failure shows later as the file's own write error
+    return dir;
+}
+
 } // namespace
 
 std::string ProgramDir()
@@ -33,12 +64,49 @@ std::string ProgramDir()
     return dir;
 }
 
+std::string ChooseFilesDir(const std::string& programDir, const std::string& xdgConfigHome,
+                           const std::string& home)
+{
+    const std::string own = WithSlash(programDir);
+    // Write access as the effective user, the one who will create the files.
+    if (::eaccess(own.c_str(), W_OK | X_OK) == 0 || ::access((own + kSettingsFileName).c_str(), F_OK) == 0)
+        return own;
+    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
+    std::string base = xdgConfigHome;
+    if (base.empty() || base.front() != '/')
+        base = (home.empty() ? std::string() : WithSlash(home)) + ".config";
+    return WithSlash(base) + kConfigFolderName + "/";
+}
+
+bool MakeFolders(const std::string& dir)
+{
+    struct stat st{};
+    if (dir.empty() || (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return !dir.empty();
+    std::string path = dir;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+        return false;
+    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string FilesDir()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (!g_override.empty())
+            return g_override;
+    }
+    static const std::string dir = DecideFilesDir();
+    return dir;
+}
+
 void SetProgramDirOverride(const std::string& dir)
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    g_override = dir;
-    if (!g_override.empty() && g_override.back() != '/')
-        g_override.push_back('/');
+    g_override = WithSlash(dir);
 }
 
 } // namespace tcm

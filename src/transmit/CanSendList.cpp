@@ -158,7 +158,7 @@ std::string TCanSendList::GetFileName() const
 {
     if (!FileOverride.empty())
         return FileOverride;
-    return tcm::ProgramDir() + "trans_list_" + NameSuffix + ".dat";
+    return tcm::FilesDir() + "trans_list_" + NameSuffix + ".dat";
 }
 
 void TCanSendList::SetFileName(const std::string& path)
