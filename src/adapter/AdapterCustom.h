@@ -29,6 +29,8 @@ public:
 
     // Reason of the last failed Open; a successful Open leaves it unchanged.
     std::string LastError;
+    // errno behind LastError (such as EACCES for a port without access); 0 when none.
+    int LastErrorNumber = 0;
     // Receives the text of a file the adapter could not write while it was
     // being destroyed (its transmit list), where no error can be raised.
     std::function<void(const std::string&)> OnFileError;

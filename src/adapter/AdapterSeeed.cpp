@@ -32,10 +32,12 @@ bool CAdapterSeeed::Open(int32_t)
 {
     if (!Manager->OpenPort(Port)) {
         LastError = Manager->GetLastError();
+        LastErrorNumber = Manager->GetLastErrorNumber();
         return false;
     }
     if (!Manager->Start()) {
         LastError = "Adapter initialization failed";
+        LastErrorNumber = 0;
         Manager->Stop();
         Manager->ClosePort();
         return false;

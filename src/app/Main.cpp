@@ -29,6 +29,7 @@
 #include "core/Logger.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/SerialPort.h"
 #include "transmit/CanSendList.h"
 #include "transmit/PeriodicSendThread.h"
 #include "views/ListViewFrameTable.h"
@@ -63,6 +64,11 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
         QMessageBox box(QMessageBox::Critical, kErrorCaption, text, QMessageBox::Ok, this);
         box.exec();
     };
+    ErrorHintBox = [this](const QString& text, const QString& informative) {
+        QMessageBox box(QMessageBox::Critical, kErrorCaption, text, QMessageBox::Ok, this);
+        box.setInformativeText(informative);
+        box.exec();
+    };
     InfoBox = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, this);
         box.exec();
@@ -77,7 +83,7 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     Initialising = true;
     setObjectName("fmMain");
     setWindowTitle(QString(kAppTitle) + " for Seeed adapter");
-    IniFile = tcm::ProgramDir() + kAppTitle + ".ini";
+    IniFile = tcm::FilesDir() + kAppTitle + ".ini";
     if (!portSource)
         portSource = std::make_unique<TQtComPortSource>();
     ComPortList = std::make_unique<TComPortListManager>(std::move(portSource));
@@ -305,7 +311,8 @@ void TfmMain::OpenChannel(int index)
     QApplication::restoreOverrideCursor();
     DrainLog();
     if (!ok) {
-        ShowError(QString::fromStdString(CurrentAdapter->LastError));
+        ShowError(QString::fromStdString(CurrentAdapter->LastError),
+                  QString::fromStdString(tcm::PortAccessHint(CurrentAdapter->LastErrorNumber)));
         return;
     }
     ClearTrace();
@@ -336,9 +343,11 @@ void TfmMain::CloseFailedChannels()
     }
 }
 
-void TfmMain::ShowError(const QString& text)
+void TfmMain::ShowError(const QString& text, const QString& informative)
 {
-    if (ErrorBox)
+    if (!informative.isEmpty() && ErrorHintBox)
+        ErrorHintBox(text, informative);
+    else if (ErrorBox)
         ErrorBox(text);
 }
 

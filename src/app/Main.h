@@ -52,6 +52,8 @@ public:
 
     // Message boxes go through these, so that tests can see and answer them.
     std::function<void(const QString& text)> ErrorBox;
+    // An error box with an informative text below the error (how to fix it).
+    std::function<void(const QString& text, const QString& informative)> ErrorHintBox;
     std::function<void(const QString& text)> InfoBox;
     // Returns true for Yes.
     std::function<bool(const QString& text)> QuestionBox;
@@ -60,7 +62,8 @@ public:
     void RefreshPortList();
     void OpenChannel(int index);
     void CloseChannel(int index, bool quiet);
-    void ShowError(const QString& text);
+    // With an informative text, the box is ErrorHintBox's.
+    void ShowError(const QString& text, const QString& informative = QString());
     void ShowInfo(const QString& text);
     void DrainLog();
     // Closes every open channel whose adapter failed and says why, once.

@@ -1,11 +1,6 @@
-#include <QApplication>
-
-#include "app/Main.h"
+#include "app/AppEntry.h"
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    TfmMain fmMain;
-    fmMain.show();
-    return QApplication::exec();
+    return RunMonitorWindow(argc, argv);
 }

@@ -17,6 +17,16 @@ TSerialPort::~TSerialPort()
     Close();
 }
 
+std::string PortAccessHint(int errorNumber)
+{
+    if (errorNumber != EACCES && errorNumber != EPERM)
+        return {};
+    // Serial devices belong to the group dialout; a new membership counts only
+    // in a new login session.
+    return "To get access to serial ports, make your user a member of the group dialout "
+           "(sudo usermod -aG dialout $USER), then log out and log in again.";
+}
+
 std::string TSerialPort::DevicePath(const std::string& name)
 {
     if (!name.empty() && name[0] == '/')

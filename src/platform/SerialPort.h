@@ -60,4 +60,8 @@ private:
     int Error = 0;
 };
 
+// How to get access to serial ports when opening one failed with
+// `errorNumber` (permission denied): one line; empty for other errors.
+std::string PortAccessHint(int errorNumber);
+
 } // namespace tcm

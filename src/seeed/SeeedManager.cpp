@@ -72,6 +72,7 @@ bool TSeeedManager::OpenPort(const std::string& portName)
 {
     using tcm::TSerialPort;
     const TSerialPort::TOpenResult result = Port->Open(portName);
+    LastErrorNumber = result == TSerialPort::TOpenResult::Ok ? 0 : Port->LastError();
     if (result == TSerialPort::TOpenResult::OpenFailed) {
         LastError = "Opening port is failed!\rPort: " + portName + ", ErrorCode: " + std::to_string(Port->LastError());
         return false;

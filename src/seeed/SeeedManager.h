@@ -64,6 +64,8 @@ public:
     int GetFaultError() const { return static_cast<int>(static_cast<uint32_t>(FaultState.load())); }
     bool IsPortLost() const { return GetFault() == TChannelFault::PortLost; }
     const std::string& GetLastError() const { return LastError; }
+    // errno behind the last failed OpenPort; 0 when it had none.
+    int GetLastErrorNumber() const { return LastErrorNumber; }
 
     TLogger* GetLogger() const { return Logger.get(); }
     TCanSettings* GetSettings() const { return Settings.get(); }
@@ -91,6 +93,7 @@ private:
     std::atomic<uint64_t> FaultState{0};
     std::unique_ptr<tcm::TSerialPort> Port;
     std::string LastError;
+    int LastErrorNumber = 0;
     std::string LoadError;
     std::string LoadNotice;
     std::unique_ptr<TSendQueue> SendQueue;

@@ -13,10 +13,12 @@
 #include "DumpOptions.h"
 #include "DumpOutput.h"
 #include "Replay.h"
+#include "Version.h"
 #include "adapter/AdapterSeeed.h"
 #include "core/CanSettings.h"
 #include "core/FrameText.h"
 #include "core/Logger.h"
+#include "platform/SerialPort.h"
 #include "platform/Tick.h"
 #include "transmit/CanSendList.h"
 #include "views/TarvenixTrace.h"
@@ -45,9 +47,12 @@ const char kUsageHead[] =
     "                   indented line per signal (\"  Name = value unit (text)\");\n"
     "                   with --format trace only\n";
 const char kUsageTail[] =
+    "  -h, --help       show this text and exit\n"
+    "  --version        show the version and exit\n"
     "Prints every trace entry on stdout; a summary on stderr at the end.\n"
     "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
-    "      2 bad arguments.\n";
+    "      2 bad arguments.\n"
+    "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
 
 struct TOptions {
     std::string Port;
@@ -128,6 +133,9 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
             o.DbcFile = v;
         } else if (a == "--log") {
             o.Log = true;
+        } else if (a == "--version") {
+            std::printf("tarvenix-can-dump %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
+            std::exit(0);
         } else if (a == "--help" || a == "-h") {
             PrintUsage(stdout);
             std::exit(0);
@@ -211,6 +219,7 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
 
     // No transmit-list file of the window is read or written; --list is only read.
     CAdapterSeeed adapter(TSeeedManagerOptions{std::string()});
@@ -234,6 +243,9 @@ int main(int argc, char** argv)
     if (!adapter.Open(0)) {
         DrainLog(log, o.Log);
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", OneLine(adapter.LastError).c_str());
+        const std::string hint = tcm::PortAccessHint(adapter.LastErrorNumber);
+        if (!hint.empty())
+            std::fprintf(stderr, "%s\n", hint.c_str());
         return 1;
     }
     for (const auto& frame : sends)

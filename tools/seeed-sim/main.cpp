@@ -10,6 +10,7 @@
 
 #include "SeeedSimulator.h"
 #include "SimText.h"
+#include "Version.h"
 #include "platform/Tick.h"
 
 namespace {
@@ -39,7 +40,7 @@ const char* const kUsage =
     "frame packet back unchanged; in normal mode it reports generated bus traffic.\n"
     "Generated frames carry a 32-bit sequence number in data bytes 0..3 (least\n"
     "significant first) and its complement in bytes 4..7; identifiers cycle.\n"
-    "Runs until SIGINT or SIGTERM (or --duration).\n"
+    "Runs until SIGINT, SIGTERM or SIGHUP (or --duration).\n"
     "\n"
     "Options:\n"
     "  --fps N           generated frames per second in normal mode (default 0: none)\n"
@@ -58,7 +59,8 @@ const char* const kUsage =
     "  --quiet           no frame lines (settings lines still shown)\n"
     "  --duration S      stop after S seconds\n"
     "  --stats           every second, generated and received counts on stderr\n"
-    "  --help            this text\n"
+    "  -h, --help        show this text and exit\n"
+    "  --version         show the version and exit\n"
     "\n"
     "Exit status: 0 on a normal end, 1 when no pseudo-terminal can be opened,\n"
     "2 on bad arguments.\n";
@@ -77,6 +79,7 @@ struct TArgs {
     bool Stats = false;
     double Duration = -1;
     bool Help = false;
+    bool Version = false;
 };
 
 // Parses the command line; an empty result means success, otherwise the problem.
@@ -94,7 +97,9 @@ std::string ParseArgs(int argc, char** argv, TArgs& args)
             return true;
         };
         std::string v;
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--version") {
+            args.Version = true;
+        } else if (arg == "--help" || arg == "-h") {
             args.Help = true;
         } else if (arg == "--fps") {
             if (!value(v) || !ParseReal(v, 0, 1e9, o.FramesPerSecond))
@@ -171,6 +176,10 @@ int main(int argc, char** argv)
     const std::string problem = ParseArgs(argc, argv, args);
     if (!problem.empty())
         return Usage(problem);
+    if (args.Version) {
+        std::printf("tarvenix-seeed-sim %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
+        return 0;
+    }
     if (args.Help) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -187,6 +196,7 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGHUP, OnStopSignal);
     if (!sim.Start()) {
         std::fprintf(stderr, "tarvenix-seeed-sim: %s\n", sim.LastError().c_str());
         return 1;
