@@ -34,6 +34,9 @@ void OnSignal(int)
 
 const char kUsageHead[] =
     "usage: tarvenix-can-dump --port NAME [options]\n"
+    "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line.\n"
+    "\n"
+    "Options:\n"
     "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
     "  --rate BPS       CAN bit rate (default 250000)\n"
     "  --extended       29-bit identifiers (default: 11-bit)\n"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Stages `cmake --install` of a build folder into a temporary DESTDIR and checks
+# what a desktop and a packager read: the .desktop file and the AppStream
+# metainfo validate, every installed program has a manual page that man
+# renders (with its exit status and examples) and answers --help, and the icon
+# files exist at their sizes.
+set -euo pipefail
+build=${1:?usage: check-install.sh BUILD_DIR}
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for tool in desktop-file-validate appstreamcli man python3; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: run TCM_TEST_TOOLS=1 scripts/setup.sh"
+done
+
+DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+root="$stage/usr"
+
+desktop=$(ls "$root"/share/applications/*.desktop)
+metainfo=$(ls "$root"/share/metainfo/*.metainfo.xml)
+desktop-file-validate "$desktop" || fail "desktop-file-validate $desktop"
+appstreamcli validate --no-net "$metainfo" >"$stage/as.out" 2>&1 ||
+  fail "appstreamcli validate $metainfo: $(cat "$stage/as.out")"
+grep -q "^Categories=Development;Electronics;$" "$desktop" || fail "categories of $desktop"
+grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch $(basename "$desktop")"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+exe=$(sed -n 's/^Exec=//p' "$desktop")
+[ -x "$root/bin/$exe" ] || fail "Exec=$exe is not installed"
+
+programs=$(ls "$root/bin")
+[ -n "$programs" ] || fail "no program installed"
+for p in $programs; do
+  page="$root/share/man/man1/$p.1.gz"
+  [ -f "$page" ] || fail "$p has no manual page"
+  text=$(MANWIDTH=80 man -l "$page" 2>"$stage/man.err") || fail "man -l $page"
+  [ -s "$stage/man.err" ] && fail "man -l $page warns: $(cat "$stage/man.err")"
+  for section in NAME SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
+    grep -q "^$section\$" <<<"$text" || fail "the manual page of $p has no $section"
+  done
+  grep -q -- "--help" <<<"$text" || fail "the manual page of $p does not list --help"
+  # The installed program answers --help without a display or a terminal.
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/$p" --help </dev/null >/dev/null ||
+    fail "$p --help"
+done
+
+# PNG sizes from their headers: width and height are bytes 16..23, big-endian.
+for size in 16 22 24 32 48 64 128 256; do
+  png="$root/share/icons/hicolor/${size}x${size}/apps/$icon.png"
+  [ -f "$png" ] || fail "$png is missing"
+  got=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); assert d[:8]==b"\x89PNG\r\n\x1a\n"; print("%dx%d" % struct.unpack(">II", d[16:24]))' "$png")
+  [ "$got" = "${size}x${size}" ] || fail "$png is $got"
+done
+[ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "the scalable icon is missing"
+echo "install check passed: $(echo $programs)"
