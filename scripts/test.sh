@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, then the multi-threaded
-# engine tests once more under ThreadSanitizer; exits non-zero on any failure.
+# engine tests once more under ThreadSanitizer, then builds the .deb and checks
+# it (lintian, programs run from the unpacked package); exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export TCM_TEST_TOOLS=1
 scripts/build.sh
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 scripts/test-threads.sh
+scripts/package.sh --check
