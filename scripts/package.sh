@@ -9,7 +9,7 @@ check=0
 [ "${1:-}" = "--check" ] && check=1
 TCM_PACKAGE_TOOLS=1 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target tarvenix-can-monitor tarvenix-can-dump tarvenix-seeed-sim
+cmake --build build -j2
 rm -rf build/package
 # CPack builds the whole tree first (its preinstall step), then installs, strips and packs.
 (cd build && cpack -G DEB -B "$PWD/package" >/dev/null)
@@ -24,8 +24,8 @@ if [ "$check" = 1 ]; then
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   dpkg-deb -x "$deb" "$scratch"
-  for p in tarvenix-can-dump tarvenix-seeed-sim tarvenix-can-monitor; do
-    env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/usr/bin/$p" --help >/dev/null
+  for p in "$scratch"/usr/bin/*; do
+    env -u DISPLAY -u WAYLAND_DISPLAY "$p" --help >/dev/null
   done
   "$scratch/usr/bin/tarvenix-can-dump" --help | grep -q -- "--port NAME"
   dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6" || { echo "Depends lacks the Qt libraries" >&2; exit 1; }

@@ -2,6 +2,7 @@
 
 #include "core/CanSettings.h"
 #include "core/Logger.h"
+#include "platform/SerialPort.h"
 #include "platform/Tick.h"
 #include "views/TarvenixTrace.h"
 
@@ -17,7 +18,7 @@ bool TToolChannel::CheckPort(std::string& error)
 {
     TSeeedManager& manager = Adapter.GetManager();
     if (!manager.OpenPort(Adapter.Port)) {
-        error = ErrorText(manager.GetLastError());
+        error = ErrorText(manager.GetLastError()) + HintLine(manager.GetLastErrorNumber());
         return false;
     }
     manager.ClosePort();
@@ -29,7 +30,7 @@ bool TToolChannel::Open(std::string& error)
     Adapter.GetTrace(0)->Clear(); // no worker runs while closed
     Followed = 0;
     if (!Adapter.Open(0)) {
-        error = ErrorText(Adapter.LastError);
+        error = ErrorText(Adapter.LastError) + HintLine(Adapter.LastErrorNumber);
         return false;
     }
     return true;
@@ -104,6 +105,12 @@ void TToolChannel::DrainLog(std::FILE* out)
         if (out)
             std::fprintf(out, "%s\n", line.c_str());
     }
+}
+
+std::string TToolChannel::HintLine(int errorNumber)
+{
+    const std::string hint = tcm::PortAccessHint(errorNumber);
+    return hint.empty() ? hint : "\n" + hint;
 }
 
 std::string TToolChannel::ErrorText(std::string text)

@@ -59,6 +59,9 @@ public:
 
     // An engine error text for a terminal: its carriage returns become new lines.
     static std::string ErrorText(std::string text);
+    // How to get access to serial ports, as a line of its own after an error
+    // text, when opening failed with permission denied; empty otherwise.
+    static std::string HintLine(int errorNumber);
 
 private:
     CAdapterSeeed Adapter;

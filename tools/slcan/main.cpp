@@ -5,6 +5,7 @@
 #include <string>
 
 #include "SlcanBridge.h"
+#include "Version.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ const char kUsage[] =
     "  --format NAME    every frame on stderr in this form instead of trace lines:\n"
     "                   trace, candump, asc, blf or pcap (2> file; the engine's log\n"
     "                   only with --verbose)\n"
-    "  --help           this text\n"
+    "  -h, --help       show this text and exit\n"
+    "  --version        show the version and exit\n"
     "\n"
     "Commands (each ends with CR; the answer ends with CR, or is BEL on error):\n"
     "  S0..S8           bit rate 10k 20k 50k 100k 125k 250k 500k 800k 1M (closed)\n"
@@ -80,6 +82,9 @@ int main(int argc, char** argv)
                 return BadArguments(std::string("unknown --format ") + argv[i]);
         } else if (arg == "--verbose") {
             options.Verbose = true;
+        } else if (arg == "--version") {
+            std::printf("tarvenix-slcan %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
+            return 0;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             return 0;
