@@ -5,6 +5,7 @@
 
 #include "ExtcapCapture.h"
 #include "ExtcapQuery.h"
+#include "Version.h"
 
 namespace {
 
@@ -20,9 +21,11 @@ const char kUsage[] =
     "sent frame into the fifo as pcap (link type 227, SocketCAN) until Wireshark\n"
     "closes the fifo or ends the program (SIGTERM, SIGINT); then it closes the channel.\n"
     "\n"
-    "Capture options:\n"
+    "Options:\n"
     "%s"
     "  --port-path PATH a port typed by hand; used instead of --port\n"
+    "  -h, --help       show this text and exit\n"
+    "  --version        show the version and exit\n"
     "\n"
     "With tshark, no dialog is needed:\n"
     "  tshark -i tarvenix_seeed -o extcap.tarvenix_seeed.port:/dev/ttyUSB0 \\\n"
@@ -77,6 +80,9 @@ int main(int argc, char** argv)
                 ++i;
         } else if (arg == "--extcap-capture-filter" && hasValue) {
             ++i; // the adapter has no filter: every frame is captured
+        } else if (arg == "--version") {
+            std::printf("tarvenix-extcap %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
+            return 0;
         } else if (arg == "--help" || arg == "-h") {
             std::printf(kUsage, kChannelOptionsHelp);
             return 0;
