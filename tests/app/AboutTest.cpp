@@ -9,6 +9,7 @@
 #include "../adapter/GuiTestSupport.h"
 #include "Version.h"
 #include "app/About.h"
+#include "platform/ProgramDir.h"
 
 TEST(AboutVersion, MajorDotMinor)
 {
@@ -51,6 +52,10 @@ TEST(AboutBox, LayoutAndTexts)
     for (QLabel* label : {about.Panel1, about.lbSubversion, about.lbVersion, about.Label1, about.Label2, about.lbSiteLink})
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
             << label->objectName().toStdString();
+    // The folder of the settings file and the transmit list, in full in the tool tip.
+    EXPECT_EQ(about.lbFilesDir->toolTip().toStdString(), tcm::FilesDir());
+    EXPECT_TRUE(about.lbFilesDir->text().startsWith(QStringLiteral("Files: ")));
+    EXPECT_LE(about.lbFilesDir->geometry().bottom(), about.btOK->geometry().top());
     about.show();
     tcmtest::SaveScreenshot(about, "about");
 }

@@ -143,10 +143,12 @@ TEST(UserFiles, WritableFolderOrSettingsBesideTheProgramStayPortable)
 {
     TConfigHome config;
     {
-        // A writable folder: everything beside the executable, as always; SIGHUP ends it in order.
+        // A writable folder: everything beside the executable, as always. SIGHUP
+        // while the exit question is open ends it in order all the same.
         TProgramFolder program(TCM_WINDOW_CHILD_EXE);
-        const TRun run = RunAs({program.Exe, std::to_string(kRate500k), "/dev/ttyTcmMissing0", std::to_string(SIGHUP)},
-                             With(kWindowEnv, config.Env()), false);
+        const TRun run = RunAs({program.Exe, std::to_string(kRate500k), "/dev/ttyTcmMissing0", std::to_string(SIGHUP),
+                                "question"},
+                               With(kWindowEnv, config.Env()), false);
         ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
         EXPECT_NE(run.Out.find("files: " + program.Dir.Path() + "\n"), std::string::npos) << run.Out;
         // No such port: the described text alone.

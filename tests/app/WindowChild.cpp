@@ -1,8 +1,9 @@
 // The window program as an operator would drive it, for tests that run it as a
-// child process: WindowChild RATE_INDEX PORT SIGNAL starts the window through
-// the program's own entry, prints the folder of its files, picks the rate,
-// types the port and presses OPEN (an error box is printed, not shown), then
-// sends itself SIGNAL and lets the program end as it would.
+// child process: WindowChild RATE_INDEX PORT SIGNAL [question] starts the window
+// through the program's own entry, prints the folder of its files, picks the
+// rate, types the port and presses OPEN (an error box is printed, not shown),
+// then sends itself SIGNAL and lets the program end as it would. With
+// "question", the signal comes while the exit question waits for an answer.
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
@@ -27,13 +28,14 @@ std::string OneLine(QString text)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fputs("usage: WindowChild RATE_INDEX PORT SIGNAL\n", stderr);
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "question")) {
+        std::fputs("usage: WindowChild RATE_INDEX PORT SIGNAL [question]\n", stderr);
         return 2;
     }
     const int rateIndex = std::atoi(argv[1]);
     const QString port = QString::fromLocal8Bit(argv[2]);
     const int signal = std::atoi(argv[3]);
+    const bool duringQuestion = argc == 5;
     char* args[] = {argv[0], nullptr};
     return RunMonitorWindow(1, args, [&](TfmMain& window) {
         std::printf("files: %s\n", tcm::FilesDir().c_str());
@@ -48,6 +50,13 @@ int main(int argc, char** argv)
         window.ChannelPanel(0)->findChild<QPushButton*>("btPort")->click();
         std::fflush(stdout);
         // From inside the running event loop, as a logout or `kill` would come.
-        QTimer::singleShot(0, [signal] { std::raise(signal); });
+        if (!duringQuestion) {
+            QTimer::singleShot(0, [signal] { std::raise(signal); });
+            return;
+        }
+        QTimer::singleShot(0, [&window, signal] {
+            QTimer::singleShot(100, [signal] { std::raise(signal); });
+            window.close(); // the exit question's box runs until the signal ends it
+        });
     });
 }
