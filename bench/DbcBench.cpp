@@ -1,6 +1,7 @@
 // Cost of decoding signals with a DBC database, per signal: the raw bits,
 // the physical value and the value-table lookup, and separately the text of
-// a signal line as the headless monitor prints it.
+// a signal line as the headless monitor prints it; beside it, the cost of one
+// trace line as a reference measured in the same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "dbc/DbcDecoder.h"
 #include "dbc/DbcReader.h"
+#include "views/TarvenixTrace.h"
 
 namespace {
 
@@ -76,8 +78,24 @@ void BM_DecodeAndFormatLines(benchmark::State& state)
         benchmark::Counter(static_cast<double>(signals), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Reference in the same run: the trace line the headless monitor prints for
+// every frame, with or without a database.
+void BM_ReferenceTraceLine(benchmark::State& state)
+{
+    TCanFrame frame;
+    frame.Id = 0x64;
+    frame.Standard = true;
+    frame.Length = 8;
+    for (auto _ : state) {
+        ++frame.Data[1];
+        std::string line = TTarvenixTraceItem(frame, false).FormatLine();
+        benchmark::DoNotOptimize(line.data());
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_ReferenceTraceLine);
 BENCHMARK(BM_DecodeIntelAndValueTables);
 BENCHMARK(BM_DecodeMotorola);
 BENCHMARK(BM_DecodeMultiplexed);

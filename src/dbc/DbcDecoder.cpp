@@ -1,7 +1,6 @@
 #include "dbc/DbcDecoder.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -69,25 +68,38 @@ size_t DecodeDbcFrame(const TDbcMessage& message, const uint8_t* data, int lengt
 
 std::string FormatDbcValue(const TDbcDecoded& d)
 {
+    // to_chars with a precision writes what printf's %.15g writes, without
+    // printf's format parsing and locale.
     char buffer[40];
     const TDbcSignal& s = *d.Signal;
+    std::to_chars_result r{};
     if (s.Type == TDbcValueType::Integer && s.Factor == 1 && s.Offset == 0) {
         if (s.Signed)
-            std::snprintf(buffer, sizeof buffer, "%" PRId64, d.Raw);
+            r = std::to_chars(buffer, buffer + sizeof buffer, d.Raw);
         else
-            std::snprintf(buffer, sizeof buffer, "%" PRIu64, static_cast<uint64_t>(d.Raw));
+            r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<uint64_t>(d.Raw));
     } else {
-        std::snprintf(buffer, sizeof buffer, "%.15g", d.Value);
+        r = std::to_chars(buffer, buffer + sizeof buffer, d.Value, std::chars_format::general, 15);
     }
-    return buffer;
+    return std::string(buffer, r.ptr);
 }
 
 std::string FormatDbcSignal(const TDbcDecoded& d)
 {
-    std::string line = d.Signal->Name + " = " + FormatDbcValue(d);
-    if (!d.Signal->Unit.empty())
-        line += " " + d.Signal->Unit;
-    if (d.Text)
-        line += " (" + *d.Text + ")";
+    const std::string value = FormatDbcValue(d);
+    std::string line;
+    line.reserve(d.Signal->Name.size() + value.size() + d.Signal->Unit.size() + (d.Text ? d.Text->size() : 0) + 8);
+    line += d.Signal->Name;
+    line += " = ";
+    line += value;
+    if (!d.Signal->Unit.empty()) {
+        line += ' ';
+        line += d.Signal->Unit;
+    }
+    if (d.Text) {
+        line += " (";
+        line += *d.Text;
+        line += ')';
+    }
     return line;
 }
