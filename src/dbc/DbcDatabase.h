@@ -68,7 +68,7 @@ struct TDbcMessage {
 bool LayOutSignal(TDbcSignal& signal, std::string& error);
 
 // A line of the file that could not be read, or a reference that leads nowhere.
-struct TDbcIssue {
+struct TDbcProblem {
     int Line = 0;
     std::string Text;
 };
@@ -79,7 +79,7 @@ public:
     std::vector<std::string> Nodes;
     std::string Comment;
     std::vector<TDbcMessage> Messages;
-    std::vector<TDbcIssue> Issues;
+    std::vector<TDbcProblem> Problems;
 
     // The message of an identifier, or none. An identifier above 0x7FF
     // cannot be a standard one, so such BO_ entries count as extended.

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr size_t kMaxIssues = 1000;
+constexpr size_t kMaxProblems = 1000;
 constexpr uint32_t kExtendedFlag = 0x80000000u;
 
 // Sections this reader reads over: their statements end with ';'.
@@ -56,7 +56,7 @@ public:
         }
         Db.Index();
         if (Dropped > 0)
-            Db.Issues.push_back({0, std::to_string(Dropped) + " more lines could not be read"});
+            Db.Problems.push_back({0, std::to_string(Dropped) + " more lines could not be read"});
         return std::move(Db);
     }
 
@@ -116,16 +116,16 @@ private:
         id = static_cast<uint32_t>(raw & ~static_cast<uint64_t>(kExtendedFlag));
         return true;
     }
-    void Issue(int line, const std::string& text)
+    void Problem(int line, const std::string& text)
     {
-        if (Db.Issues.size() >= kMaxIssues) {
+        if (Db.Problems.size() >= kMaxProblems) {
             ++Dropped;
             return;
         }
         std::string lineText(Lex.LineText(line));
         if (lineText.size() > 120)
             lineText = lineText.substr(0, 117) + "...";
-        Db.Issues.push_back({line, lineText.empty() ? text : text + ": " + lineText});
+        Db.Problems.push_back({line, lineText.empty() ? text : text + ": " + lineText});
     }
 
     // Reports the failure and goes on at the next line that starts a statement.
@@ -133,7 +133,7 @@ private:
     {
         const TDbcToken at = Failure.At;
         const int line = at.Kind == TDbcTokenKind::End || (at.FirstOnLine && at.Line > StatementLine) ? StatementLine : at.Line;
-        Issue(line, Failure.What);
+        Problem(line, Failure.What);
         if (at.FirstOnLine && at.Line > StatementLine && at.Kind == TDbcTokenKind::Identifier)
             return; // the statement ended early; the next one starts here
         Lex.Next();
@@ -238,7 +238,7 @@ private:
         if (Lex.Peek().Kind == TDbcTokenKind::Identifier && !Lex.Peek().FirstOnLine)
             m.Transmitter = std::string(Lex.Next().Text);
         if (Db.FindMessage(m.Id, m.Extended)) {
-            Issue(StatementLine, "a second message with the same identifier is not used");
+            Problem(StatementLine, "a second message with the same identifier is not used");
             CurrentMessage = kUnusedMessage;
             return true;
         }
@@ -289,12 +289,12 @@ private:
         s.Order = order == 1 ? TDbcByteOrder::Intel : TDbcByteOrder::Motorola;
         std::string error;
         if (!LayOutSignal(s, error)) {
-            Issue(StatementLine, error);
+            Problem(StatementLine, error);
             return true;
         }
         TDbcMessage& m = Db.Messages[static_cast<size_t>(CurrentMessage)];
         if (m.FindSignal(s.Name)) {
-            Issue(StatementLine, "a second signal of the same name is not used");
+            Problem(StatementLine, "a second signal of the same name is not used");
             return true;
         }
         m.Signals.push_back(std::move(s));
@@ -354,7 +354,7 @@ private:
         if (!Text(*target, "the comment text") || !Punct(';', "after the comment"))
             return false;
         if (!missing.empty())
-            Issue(StatementLine, missing);
+            Problem(StatementLine, missing);
         return true;
     }
 
@@ -386,7 +386,7 @@ private:
         TDbcMessage* m = Db.FindMessage(id, extended);
         TDbcSignal* s = m ? m->FindSignal(name) : nullptr;
         if (!s) {
-            Issue(StatementLine, "a value table of an unknown signal");
+            Problem(StatementLine, "a value table of an unknown signal");
             return true;
         }
         std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.Raw < b.Raw; });
@@ -414,7 +414,7 @@ private:
         TDbcMessage* m = Db.FindMessage(id, extended);
         TDbcSignal* s = m ? m->FindSignal(name) : nullptr;
         if (!s) {
-            Issue(StatementLine, "a value type of an unknown signal");
+            Problem(StatementLine, "a value type of an unknown signal");
             return true;
         }
         if (type == 0) {
@@ -422,7 +422,7 @@ private:
         } else if ((type == 1 && s->Length == 32) || (type == 2 && s->Length == 64)) {
             s->Type = type == 1 ? TDbcValueType::Float32 : TDbcValueType::Float64;
         } else {
-            Issue(StatementLine, "a floating-point type that does not match the signal length");
+            Problem(StatementLine, "a floating-point type that does not match the signal length");
         }
         return true;
     }
@@ -460,16 +460,16 @@ bool LoadDbcFile(const std::string& path, TDbcDatabase& database, std::string& e
     return true;
 }
 
-std::string DbcIssueReport(const TDbcDatabase& database, const std::string& fileName, size_t maxLines)
+std::string DbcProblemReport(const TDbcDatabase& database, const std::string& fileName, size_t maxLines)
 {
     std::string report;
     size_t shown = 0;
-    for (const auto& issue : database.Issues) {
+    for (const auto& problem : database.Problems) {
         if (shown == maxLines) {
-            report += fileName + ": " + std::to_string(database.Issues.size() - shown) + " more issues not shown\n";
+            report += fileName + ": " + std::to_string(database.Problems.size() - shown) + " more problems not shown\n";
             break;
         }
-        report += fileName + (issue.Line > 0 ? ":" + std::to_string(issue.Line) : std::string()) + ": " + issue.Text + "\n";
+        report += fileName + (problem.Line > 0 ? ":" + std::to_string(problem.Line) : std::string()) + ": " + problem.Text + "\n";
         ++shown;
     }
     return report;

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const TDbcDatabase db = ReadDbcText(std::string_view(reinterpret_cast<const char*>(data), size));
-    const std::string report = DbcIssueReport(db, "fuzz.dbc", 5);
+    const std::string report = DbcProblemReport(db, "fuzz.dbc", 5);
     uint8_t frame[8] = {};
     for (size_t i = 0; i < 8 && i < size; ++i)
         frame[i] = data[size - 1 - i];

@@ -46,7 +46,7 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
     TDbcDatabase db;
     std::string error;
     ASSERT_TRUE(LoadDbcFile(file, db, error)) << error;
-    EXPECT_TRUE(db.Issues.empty()) << DbcIssueReport(db, file);
+    EXPECT_TRUE(db.Problems.empty()) << DbcProblemReport(db, file);
     ASSERT_EQ(db.Messages.size(), 7u);
 
     const auto frames = TestFrames(db);
@@ -153,7 +153,7 @@ TEST(Dbc, ReportsLinesItCannotReadAndKeepsTheRest)
     ASSERT_EQ(db.Messages[1].Signals.size(), 1u);
     EXPECT_EQ(db.Messages[1].Signals[0].Name, "Fine");
 
-    const std::string report = DbcIssueReport(db, "broken.dbc");
+    const std::string report = DbcProblemReport(db, "broken.dbc");
     EXPECT_EQ(report,
               "broken.dbc:12: expected the signal length (a whole number): "
               " SG_ Bad : 8|x@1+ (1,0) [0|255] \"\" Node\n"
@@ -178,9 +178,9 @@ TEST(Dbc, ReportsLinesItCannotReadAndKeepsTheRest)
                      "BO_ 1 Twice: 8 X\n"
                      " SG_ Ignored : 0|1@1+ (1,0) [0|0] \"\" X\n");
     std::vector<int> lines;
-    for (const auto& issue : db.Issues)
-        lines.push_back(issue.Line);
-    EXPECT_EQ(lines, (std::vector<int>{1, 3, 4, 5, 7, 8, 9, 10})) << DbcIssueReport(db, "text");
+    for (const auto& problem : db.Problems)
+        lines.push_back(problem.Line);
+    EXPECT_EQ(lines, (std::vector<int>{1, 3, 4, 5, 7, 8, 9, 10})) << DbcProblemReport(db, "text");
     ASSERT_EQ(db.Messages.size(), 1u);
     ASSERT_EQ(db.Messages[0].Signals.size(), 1u);
     EXPECT_EQ(db.Messages[0].Signals[0].Name, "Ok");

@@ -6,8 +6,8 @@ bool TDbcSignalLines::Load(const std::string& path, std::string& error, std::FIL
 {
     if (!LoadDbcFile(path, Database, error))
         return false;
-    if (!Database.Issues.empty())
-        std::fputs(DbcIssueReport(Database, path).c_str(), warnings);
+    if (!Database.Problems.empty())
+        std::fputs(DbcProblemReport(Database, path).c_str(), warnings);
     IsLoaded = true;
     return true;
 }
