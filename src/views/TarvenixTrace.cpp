@@ -124,6 +124,14 @@ void TTarvenixTraceList::TakeReference(uint32_t firstTime)
     HasReference = true;
 }
 
+void TTarvenixTraceList::SetWallReference(uint32_t tick, int64_t wallUs)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    ReferenceTick = tick - kReferenceLeadMs;
+    ReferenceWallUs = wallUs - static_cast<int64_t>(kReferenceLeadMs) * 1000;
+    HasReference = true;
+}
+
 int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 {
     std::lock_guard<std::mutex> guard(Lock);

@@ -56,6 +56,10 @@ public:
     // time taken when the first entry after Clear() arrived, plus (item.Time -
     // reference tick) modulo 2^32 milliseconds. 0 while the trace has no entry.
     int64_t WallTimeUs(const TTarvenixTraceItem& item) const;
+    // Gives the trace the reference of a recording that is loaded into it: an
+    // entry stamped `tick` happened at `wallUs`. Call it before the first entry
+    // is added; Clear() forgets it.
+    void SetWallReference(uint32_t tick, int64_t wallUs);
 
     // Bytes held by the entries and the block table, for measuring.
     size_t MemoryUsed() const;

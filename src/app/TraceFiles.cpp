@@ -1,0 +1,219 @@
+#include "app/TraceFiles.h"
+
+#include <exception>
+
+#include "recording/RecordReader.h"
+#include "recording/RecordWriter.h"
+#include "views/TarvenixTable.h"
+#include "views/TarvenixTrace.h"
+
+namespace {
+
+// How many entries pass between two looks at the cancel flag and two progress updates.
+constexpr int32_t kProgressStep = 4096;
+
+} // namespace
+
+bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, TRecordFormat format,
+                 const std::string& path, TFileJobControl& control, std::string& error)
+{
+    tcm::TOutputFile file;
+    if (!file.Open(path, error))
+        return false;
+    try {
+        const auto writer = CreateRecordWriter(format, file.Fd(), path);
+        for (int32_t index = first; index <= last; ++index) {
+            if ((index - first) % kProgressStep == 0) {
+                control.Done.store(index - first, std::memory_order_relaxed);
+                if (control.Cancel.load(std::memory_order_relaxed)) {
+                    file.Discard();
+                    error.clear();
+                    return false;
+                }
+            }
+            const TTarvenixTraceItem* item = trace.Item(index);
+            if (!item) {
+                file.Discard();
+                error = "Unable to write " + path + ": the trace was cleared while it was being saved";
+                return false;
+            }
+            writer->Write(MakeRecordFrame(trace, *item));
+        }
+        writer->Finish();
+    } catch (const std::exception& e) {
+        file.Discard();
+        error = e.what();
+        return false;
+    }
+    if (!file.Close(error)) {
+        file.Discard();
+        return false;
+    }
+    control.Done.store(last - first + 1);
+    return true;
+}
+
+bool LoadRecording(const std::string& path, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
+                   std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors)
+{
+    errors.clear();
+    errorCount = 0;
+    std::string openError;
+    const auto reader = OpenRecordReader(path, openError);
+    if (!reader) {
+        errors.push_back(openError);
+        errorCount = 1;
+        return false;
+    }
+    reader->OnError = [&](const std::string& message) {
+        ++errorCount;
+        if (errors.size() < maxErrors)
+            errors.push_back(message);
+    };
+    TRecordFrame record;
+    int64_t loaded = 0;
+    while (reader->Next(record)) {
+        // Entries keep the recording's own times: the reference is the first
+        // frame's tick at its wall-clock millisecond.
+        if (loaded == 0)
+            trace.SetWallReference(record.Frame.Time, record.WallUs - ((record.WallUs % 1000) + 1000) % 1000);
+        trace.AddFrame(record.Frame, record.Outgoing);
+        // The receive table holds what came in, as while a channel runs.
+        if (!record.Outgoing)
+            table.AddFrame(record.Frame);
+        if (++loaded % kProgressStep == 0) {
+            control.Done.store(loaded, std::memory_order_relaxed);
+            if (control.Cancel.load(std::memory_order_relaxed))
+                break;
+        }
+    }
+    control.Done.store(loaded);
+    return true;
+}
+
+TTraceRecorder::TTraceRecorder(const TTarvenixTraceList& trace) : Trace(trace) {}
+
+TTraceRecorder::~TTraceRecorder()
+{
+    // Without Stop() the trace may be gone already: only what was collected is written.
+    if (Thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Stopping = true;
+        }
+        Wake.notify_one();
+        Thread.join();
+    }
+}
+
+std::unique_ptr<TTraceRecorder> TTraceRecorder::Start(const std::string& path, TRecordFormat format,
+                                                      const TTarvenixTraceList& trace, std::string& error)
+{
+    std::unique_ptr<TTraceRecorder> recorder(new TTraceRecorder(trace));
+    if (!recorder->File.Open(path, error))
+        return nullptr;
+    try {
+        recorder->Writer = CreateRecordWriter(format, recorder->File.Fd(), path);
+    } catch (const std::exception& e) {
+        error = e.what();
+        recorder->File.Discard();
+        return nullptr;
+    }
+    recorder->Next = trace.Count();
+    recorder->Thread = std::thread([r = recorder.get()] { r->WriterLoop(); });
+    return recorder;
+}
+
+void TTraceRecorder::Collect()
+{
+    const int32_t total = Trace.Count();
+    if (total <= Next)
+        return;
+    std::vector<TRecordFrame> batch;
+    batch.reserve(static_cast<size_t>(total - Next));
+    for (; Next < total; ++Next)
+        if (const TTarvenixTraceItem* item = Trace.Item(Next))
+            batch.push_back(MakeRecordFrame(Trace, *item));
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (WriterDone)
+            return; // failed: nothing more is written
+        Batches.push_back(std::move(batch));
+    }
+    Wake.notify_one();
+}
+
+void TTraceRecorder::TraceClearing()
+{
+    Collect();
+    Next = 0;
+}
+
+void TTraceRecorder::WriterLoop()
+{
+    std::unique_lock<std::mutex> guard(Lock);
+    for (;;) {
+        Wake.wait(guard, [this] { return Stopping || !Batches.empty(); });
+        const bool last = Stopping;
+        std::deque<std::vector<TRecordFrame>> work;
+        work.swap(Batches);
+        guard.unlock();
+        std::string failure;
+        try {
+            for (const auto& batch : work) {
+                for (const auto& frame : batch)
+                    Writer->Write(frame);
+                Written.fetch_add(batch.size());
+            }
+            // Every batch reaches the file at once, so a recording cut short
+            // (a crash, a pulled cable) holds all but the last moments.
+            if (last)
+                Writer->Finish();
+            else
+                Writer->Flush();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        guard.lock();
+        if (!failure.empty()) {
+            Error = failure;
+            Batches.clear();
+        }
+        if (last || !failure.empty()) {
+            WriterDone = true;
+            return;
+        }
+    }
+}
+
+bool TTraceRecorder::Stop(std::string& error)
+{
+    if (!Thread.joinable())
+        return Error.empty() ? true : (error = Error, false);
+    Collect();
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping = true;
+    }
+    Wake.notify_one();
+    Thread.join();
+    std::string closeError;
+    const bool closed = File.Close(closeError);
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Error.empty() && !closed)
+        Error = closeError;
+    if (!Error.empty()) {
+        error = Error;
+        return false;
+    }
+    return true;
+}
+
+bool TTraceRecorder::Failed(std::string& error) const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Error.empty())
+        return false;
+    error = Error;
+    return true;
+}

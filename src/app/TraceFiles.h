@@ -1,0 +1,89 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/OutputFile.h"
+#include "recording/RecordFormat.h"
+
+class TRecordWriter;
+class TTarvenixTable;
+class TTarvenixTraceList;
+
+// Progress of a long file job, shared between the thread doing it and the
+// window: `Done` counts entries or frames, `Cancel` asks the job to stop.
+struct TFileJobControl {
+    std::atomic<int64_t> Done{0};
+    std::atomic<bool> Cancel{false};
+};
+
+// Writes trace entries `first` to `last` (both included) into the file `path`
+// in `format`. Entries are read through the trace's lock one at a time, so
+// the channel keeps appending meanwhile; the caller makes sure the trace is
+// not cleared while this runs. False with `error` naming the file and the
+// reason when it fails; on failure or cancel the partial file is removed.
+bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, TRecordFormat format,
+                 const std::string& path, TFileJobControl& control, std::string& error);
+
+// Reads a recording into a trace and a receive table as if its frames had
+// been received: every frame is appended to the trace in file order with its
+// direction, and every incoming one is applied to the table with its recorded
+// time as the tick. Malformed parts of the file go to `errors` (at most
+// `maxErrors` texts; `errorCount` counts them all). False with `errors` holding
+// one text when the file cannot be opened or recognised.
+bool LoadRecording(const std::string& path, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
+                   std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors = 10);
+
+// Streams the new entries of a trace into a file while the channel runs. The
+// window thread (the only thread that clears the trace) copies entries not yet
+// taken with Collect(); a writer thread of the recorder formats and writes
+// them, so neither the reading thread nor the window waits for the disk. A
+// write error stops the writer; Failed() then holds the text.
+class TTraceRecorder {
+public:
+    ~TTraceRecorder();
+    TTraceRecorder(const TTraceRecorder&) = delete;
+    TTraceRecorder& operator=(const TTraceRecorder&) = delete;
+
+    // Opens `path` and starts recording with the entries that come after the
+    // trace's current last one. None with `error` when the file cannot be made.
+    static std::unique_ptr<TTraceRecorder> Start(const std::string& path, TRecordFormat format,
+                                                 const TTarvenixTraceList& trace, std::string& error);
+
+    // Hands the entries added since the last call to the writer thread.
+    void Collect();
+    // The trace is about to be cleared: takes what is left, then starts again at entry 0.
+    void TraceClearing();
+    // Takes what is left, writes the format's ending and closes the file.
+    // False with `error` when writing failed now or earlier.
+    bool Stop(std::string& error);
+
+    // The writer failed; `error` gets its text.
+    bool Failed(std::string& error) const;
+    uint64_t FramesWritten() const { return Written.load(); }
+    const std::string& Path() const { return File.Path(); }
+
+private:
+    explicit TTraceRecorder(const TTarvenixTraceList& trace);
+    void WriterLoop();
+
+    const TTarvenixTraceList& Trace;
+    int32_t Next = 0; // window thread only
+    tcm::TOutputFile File;
+    std::unique_ptr<TRecordWriter> Writer;
+    std::thread Thread;
+
+    mutable std::mutex Lock; // everything below
+    std::condition_variable Wake;
+    std::deque<std::vector<TRecordFrame>> Batches;
+    bool Stopping = false;
+    bool WriterDone = false;
+    std::string Error;
+    std::atomic<uint64_t> Written{0};
+};
