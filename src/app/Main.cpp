@@ -24,6 +24,7 @@
 #include "app/DatabaseMenu.h"
 #include "app/SignalsPage.h"
 #include "app/SendGrid.h"
+#include "app/TraceMenu.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"
 #include "core/Logger.h"
@@ -89,6 +90,7 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     ComPortList = std::make_unique<TComPortListManager>(std::move(portSource));
     RateList = std::make_unique<TCanRateList>();
     BuildControls();
+    TraceMenu = new TTraceMenu(*this, *mTrace, *findChild<QWidget*>("Panel5"));
     for (int i = 0; i < kMaxChannels; ++i)
         PeriodicThreads[static_cast<size_t>(i)] = std::make_unique<TPeriodicSendThread>();
     CreateAdapters();
@@ -325,6 +327,7 @@ void TfmMain::CloseChannel(int index, bool quiet)
 {
     CurrentAdapter->Close(index);
     PeriodicThreads[static_cast<size_t>(index)]->Pause();
+    TraceMenu->ChannelClosed(); // ends a recording with the frames of the closing
     if (!quiet) {
         UpdateState();
         DrainLog();
@@ -391,7 +394,8 @@ void TfmMain::ClearTable()
 
 void TfmMain::ClearTrace()
 {
-    // The view lets go of its lines first: it never points at freed entries.
+    // A recording takes the entries first; the view lets go of its lines: neither points at freed entries.
+    TraceMenu->TraceClearing();
     mTrace->Lines().ClearLines();
     mTrace->LinesChanged();
     if (Trace)

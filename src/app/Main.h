@@ -34,6 +34,7 @@ class TPeriodicSendThread;
 class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceView;
+class TTraceMenu;
 class TSendGridPanel;
 class TSignalsPage;
 struct TCanSettings;
@@ -165,6 +166,7 @@ private:
     TSendGridPanel* SendGrid = nullptr;
     TSignalsPage* SignalsPage = nullptr;
     TDatabaseMenu* DatabaseMenu = nullptr;
+    TTraceMenu* TraceMenu = nullptr; // the trace view's pop-up menu and recordings
     QTimer* tmUpdate = nullptr;
     QFileSystemWatcher* DeviceWatcher = nullptr;
 };
