@@ -58,6 +58,7 @@ bool TProgressJob::Run(const std::function<void(TFileJobControl&)>& work)
         dialog = std::make_unique<QProgressDialog>(Text ? Text(control.Done.load()) : QString(), "Cancel", 0,
                                                    Total > 0 ? kBarSteps : 0, Parent);
         dialog->setObjectName("ProgressJobDialog");
+        dialog->setWindowTitle("TarvenixCanMonitor");
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
