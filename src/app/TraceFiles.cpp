@@ -53,26 +53,19 @@ bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, T
     return true;
 }
 
-bool LoadRecording(const std::string& path, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
+void LoadRecording(TRecordReader& reader, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
                    std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors)
 {
     errors.clear();
     errorCount = 0;
-    std::string openError;
-    const auto reader = OpenRecordReader(path, openError);
-    if (!reader) {
-        errors.push_back(openError);
-        errorCount = 1;
-        return false;
-    }
-    reader->OnError = [&](const std::string& message) {
+    reader.OnError = [&](const std::string& message) {
         ++errorCount;
         if (errors.size() < maxErrors)
             errors.push_back(message);
     };
     TRecordFrame record;
     int64_t loaded = 0;
-    while (reader->Next(record)) {
+    while (reader.Next(record)) {
         // Entries keep the recording's own times: the reference is the first
         // frame's tick at its wall-clock millisecond.
         if (loaded == 0)
@@ -88,7 +81,7 @@ bool LoadRecording(const std::string& path, TTarvenixTraceList& trace, TTarvenix
         }
     }
     control.Done.store(loaded);
-    return true;
+    reader.OnError = nullptr;
 }
 
 TTraceRecorder::TTraceRecorder(const TTarvenixTraceList& trace) : Trace(trace) {}

@@ -12,6 +12,7 @@
 #include "platform/OutputFile.h"
 #include "recording/RecordFormat.h"
 
+class TRecordReader;
 class TRecordWriter;
 class TTarvenixTable;
 class TTarvenixTraceList;
@@ -33,11 +34,10 @@ bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, T
 
 // Reads a recording into a trace and a receive table as if its frames had
 // been received: every frame is appended to the trace in file order with its
-// direction, and every incoming one is applied to the table with its recorded
-// time as the tick. Malformed parts of the file go to `errors` (at most
-// `maxErrors` texts; `errorCount` counts them all). False with `errors` holding
-// one text when the file cannot be opened or recognised.
-bool LoadRecording(const std::string& path, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
+// direction and recorded time, and every incoming one is applied to the table
+// with its recorded time as the tick. Malformed parts of the file go to
+// `errors` (at most `maxErrors` texts; `errorCount` counts them all).
+void LoadRecording(TRecordReader& reader, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
                    std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors = 10);
 
 // Streams the new entries of a trace into a file while the channel runs. The

@@ -14,6 +14,7 @@
 #include "app/ProgressJob.h"
 #include "app/TraceFiles.h"
 #include "recording/RecordFormat.h"
+#include "recording/RecordReader.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
@@ -254,6 +255,12 @@ void TTraceMenu::OpenRecording()
     if (path.isEmpty())
         return;
     LastFolder = QFileInfo(path).absolutePath();
+    std::string error;
+    const auto reader = OpenRecordReader(path.toStdString(), error);
+    if (!reader) {
+        Window.ShowError(QString::fromStdString(error));
+        return;
+    }
 
     // The table is filled without its view, which is rebuilt once at the end.
     auto* tableView = Window.findChild<TListViewFrameTable*>("TableView");
@@ -263,11 +270,10 @@ void TTraceMenu::OpenRecording()
         tableView->SetTable(nullptr);
     std::vector<std::string> errors;
     int64_t errorCount = 0;
-    bool opened = false;
     TProgressJob job(&Window, 0, [](int64_t done) { return QString("Loading: %1 frames...").arg(Count(done)); });
     job.DelayMs = ProgressDelayMs;
     job.Run([&](TFileJobControl& control) {
-        opened = LoadRecording(path.toStdString(), *trace, *table, control, errors, errorCount);
+        LoadRecording(*reader, *trace, *table, control, errors, errorCount);
     });
     if (tableView) {
         tableView->SetTable(table);
@@ -276,9 +282,7 @@ void TTraceMenu::OpenRecording()
     Window.UpdateTrace();
     UpdateActions();
 
-    if (!opened) {
-        Window.ShowError(QString::fromStdString(errors.empty() ? std::string() : errors.front()));
-    } else if (errorCount > 0) {
+    if (errorCount > 0) {
         QString text = QString("%1: %2 malformed %3 skipped:").arg(path, Count(errorCount),
                                                                  errorCount == 1 ? "part was" : "parts were");
         for (const auto& e : errors)
