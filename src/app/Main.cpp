@@ -394,12 +394,14 @@ void TfmMain::ClearTable()
 
 void TfmMain::ClearTrace()
 {
-    // A recording takes the entries first; the view lets go of its lines: neither points at freed entries.
-    TraceMenu->TraceClearing();
+    // The view lets go of its lines first: it never points at freed entries.
     mTrace->Lines().ClearLines();
     mTrace->LinesChanged();
-    if (Trace)
-        Trace->Clear();
+    if (Trace) {
+        // A recording still takes the removed entries it has not written yet.
+        const auto removed = Trace->TakeAll();
+        TraceMenu->TraceCleared(*removed);
+    }
 }
 
 bool TfmMain::IsChannelOpen(int index) const

@@ -117,16 +117,16 @@ std::unique_ptr<TTraceRecorder> TTraceRecorder::Start(const std::string& path, T
     return recorder;
 }
 
-void TTraceRecorder::Collect()
+void TTraceRecorder::CollectFrom(const TTarvenixTraceList& trace)
 {
-    const int32_t total = Trace.Count();
+    const int32_t total = trace.Count();
     if (total <= Next)
         return;
     std::vector<TRecordFrame> batch;
     batch.reserve(static_cast<size_t>(total - Next));
     for (; Next < total; ++Next)
-        if (const TTarvenixTraceItem* item = Trace.Item(Next))
-            batch.push_back(MakeRecordFrame(Trace, *item));
+        if (const TTarvenixTraceItem* item = trace.Item(Next))
+            batch.push_back(MakeRecordFrame(trace, *item));
     {
         std::lock_guard<std::mutex> guard(Lock);
         if (WriterDone)
@@ -136,9 +136,9 @@ void TTraceRecorder::Collect()
     Wake.notify_one();
 }
 
-void TTraceRecorder::TraceClearing()
+void TTraceRecorder::TraceCleared(const TTarvenixTraceList& removed)
 {
-    Collect();
+    CollectFrom(removed);
     Next = 0;
 }
 

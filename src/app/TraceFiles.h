@@ -57,9 +57,10 @@ public:
                                                  const TTarvenixTraceList& trace, std::string& error);
 
     // Hands the entries added since the last call to the writer thread.
-    void Collect();
-    // The trace is about to be cleared: takes what is left, then starts again at entry 0.
-    void TraceClearing();
+    void Collect() { CollectFrom(Trace); }
+    // The trace was cleared and `removed` holds its former entries: takes
+    // those not yet written, then goes on with the trace's entry 0.
+    void TraceCleared(const TTarvenixTraceList& removed);
     // Takes what is left, writes the format's ending and closes the file.
     // False with `error` when writing failed now or earlier.
     bool Stop(std::string& error);
@@ -71,6 +72,7 @@ public:
 
 private:
     explicit TTraceRecorder(const TTarvenixTraceList& trace);
+    void CollectFrom(const TTarvenixTraceList& trace);
     void WriterLoop();
 
     const TTarvenixTraceList& Trace;

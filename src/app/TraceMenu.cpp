@@ -232,10 +232,10 @@ void TTraceMenu::ShowRecordingSign()
     lbRecording->setToolTip(path);
 }
 
-void TTraceMenu::TraceClearing()
+void TTraceMenu::TraceCleared(const TTarvenixTraceList& removed)
 {
     if (Recorder)
-        Recorder->TraceClearing();
+        Recorder->TraceCleared(removed);
 }
 
 void TTraceMenu::ChannelClosed()

@@ -11,6 +11,7 @@ class QPoint;
 class QTimer;
 class QWidget;
 class TfmMain;
+class TTarvenixTraceList;
 class TTraceRecorder;
 class TTraceView;
 
@@ -37,8 +38,8 @@ public:
     void ToggleRecording();
     void OpenRecording();
 
-    // Window events: the trace is about to be cleared; a channel was closed.
-    void TraceClearing();
+    // Window events: the trace was cleared (`removed` holds what it had); a channel was closed.
+    void TraceCleared(const TTarvenixTraceList& removed);
     void ChannelClosed();
 
     bool IsRecording() const { return Recorder != nullptr; }

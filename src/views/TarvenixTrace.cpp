@@ -102,15 +102,24 @@ void TTarvenixTraceList::ReleaseBefore(int32_t index)
 
 void TTarvenixTraceList::Clear()
 {
-    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> old;
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        old.swap(Blocks);
-        old.push_back(std::move(Spare)); // freed outside the lock with the rest
-        Released = 0;
-        Total = 0;
-        HasReference = false;
-    }
+    TakeAll(); // the entries are freed outside the lock
+}
+
+std::unique_ptr<TTarvenixTraceList> TTarvenixTraceList::TakeAll()
+{
+    auto old = std::make_unique<TTarvenixTraceList>();
+    std::lock_guard<std::mutex> guard(Lock);
+    old->Blocks.swap(Blocks);
+    old->Spare = std::move(Spare);
+    old->Released = Released;
+    old->Total = Total;
+    old->HasReference = HasReference;
+    old->ReferenceTick = ReferenceTick;
+    old->ReferenceWallUs = ReferenceWallUs;
+    Released = 0;
+    Total = 0;
+    HasReference = false;
+    return old;
 }
 
 void TTarvenixTraceList::TakeReference(uint32_t firstTime)

@@ -45,6 +45,10 @@ public:
     // nullptr for an index out of range or released.
     const TTarvenixTraceItem* Item(int32_t index) const;
     void Clear();
+    // Clear() that hands the removed entries over instead of freeing them: the
+    // returned list holds them with their wall-clock reference, so that a
+    // reader that was behind can still take what arrived just before.
+    std::unique_ptr<TTarvenixTraceList> TakeAll();
 
     // For a consumer that reads every entry once and keeps nothing (the headless
     // monitor while it records): frees the blocks whose entries all lie before
