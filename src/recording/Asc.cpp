@@ -182,8 +182,12 @@ private:
             what = "time \"" + std::string(f[0].substr(0, 40)) + "\" is not seconds";
             return false;
         }
+        if (n >= 2 && f[1] == "CANFD") {
+            what = "CAN FD frame skipped";
+            return false;
+        }
         if (n < 2 || f[1].find_first_not_of("0123456789") != std::string_view::npos)
-            return false;  // an event: "Start of measurement", "CANFD ...", statistics
+            return false;  // an event: "Start of measurement", statistics
         if (n < 3 || StartsWithWord(f[2], "ErrorFrame") || (n >= 4 && StartsWithWord(f[3], "TxRq")))
             return false;
         if (!Frame(f, n, out.Frame, what))

@@ -92,8 +92,11 @@ bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, s
     f.Request = (id & kRtrFlag) != 0;
     f.Length = static_cast<int32_t>(len);
     if (!f.Request) {
-        const uint32_t have = size > 8 ? size - 8 : 0;
-        std::memcpy(f.Data, p + 8, std::min<uint32_t>(have, len));
+        if (size < 8 + len) {
+            what = "frame data cut short by the capture's snapshot length";
+            return false;
+        }
+        std::memcpy(f.Data, p + 8, len);
     }
     out.Outgoing = false;
     return true;

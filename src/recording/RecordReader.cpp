@@ -1,6 +1,7 @@
 #include "recording/RecordReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +66,12 @@ std::unique_ptr<TRecordReader> OpenRecordReader(const std::string& path, std::st
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "Unable to open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = "Unable to open " + path + ": " + std::strerror(EISDIR);
         return nullptr;
     }
     char head[512];

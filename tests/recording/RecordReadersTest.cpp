@@ -115,14 +115,15 @@ TEST(RecordReaders, MalformedLinesAndObjectsAreReportedAndSkipped)
                                     "   0.004000 1  123             Up   d 1 01\r\n"     // direction
                                     "   0.00x000 1  123             Rx   d 1 01\r\n"     // time
                                     "   0.005000 1  123             Rx   d 1 0G1\r\n"    // byte
+                                    "   0.005500 CANFD   1 Rx 123 1 0 9 12 01 02 03 04 05 06 07 08 09 10 11 12\r\n"
                                     "   0.006000 1  ErrorFrame\r\n"
                                     "   0.007000 1  1FFFFFFFx       Tx   r\r\n"
                                     "End TriggerBlock\r\n"));
     r = ReadFile(asc);
     ASSERT_EQ(r.Frames.size(), 2u);
     EXPECT_EQ(r.Frames[1].Us - r.Frames[0].Us, 6000);
-    ASSERT_EQ(r.Errors.size(), 5u);
-    for (int i = 0; i < 5; ++i)
+    ASSERT_EQ(r.Errors.size(), 6u);
+    for (int i = 0; i < 6; ++i)
         EXPECT_NE(r.Errors[i].find(": line " + std::to_string(i + 5) + ": "), std::string::npos) << r.Errors[i];
 
     // BLF: three stored containers; damage an object's signature, a container's zlib data, and cut
