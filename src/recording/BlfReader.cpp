@@ -214,6 +214,7 @@ private:
                 inflateReset(&Zip);
                 Zip.avail_in = 0;
                 ZipDone = false;
+                Inflated = 0;
             }
             InContainer = true;
             ContainerAt = objectAt;
@@ -260,9 +261,15 @@ private:
             Zip.avail_out = static_cast<uInt>(kWindow);
             const int r = inflate(&Zip, Z_NO_FLUSH);
             WinEnd = kWindow - Zip.avail_out;
-            if (r == Z_STREAM_END)
+            Inflated += WinEnd;
+            if (r == Z_STREAM_END) {
                 ZipDone = true;
-            else if (r != Z_OK && !(r == Z_BUF_ERROR && (Zip.avail_in > 0 || RawLeft > 0))) {
+            } else if (Inflated > kMaxObjectSize) {
+                // Writers fill a container with about 128 KB; far more is a decompression bomb.
+                ReportOffset(ContainerAt, "log container inflates beyond " + std::to_string(kMaxObjectSize) +
+                                              " bytes, rest of it skipped");
+                ZipDone = true;
+            } else if (r != Z_OK && !(r == Z_BUF_ERROR && (Zip.avail_in > 0 || RawLeft > 0))) {
                 ReportOffset(ContainerAt, std::string("log container does not inflate (") +
                                               (r == Z_BUF_ERROR ? "data cut short" : Zip.msg ? Zip.msg : "zlib error") +
                                               "), rest of it skipped");
@@ -371,6 +378,7 @@ private:
     bool Zlib = false;
     bool ZipReady = false;
     bool ZipDone = false;
+    uint64_t Inflated = 0;  // content bytes of the current container so far
     z_stream Zip{};
     std::unique_ptr<unsigned char[]> ZipIn;
     std::unique_ptr<unsigned char[]> Window;
