@@ -127,6 +127,14 @@ TEST(UserFiles, ReadOnlyFolderKeepsFilesInTheConfigFolderAndSignalsEndInOrder)
     }
     EXPECT_EQ(Names(program.Dir.Path()), (std::vector<std::string>{fs::path(program.Exe).filename().string()}));
 
+    // Without XDG_CONFIG_HOME the folder is ~/.config/TarvenixCanMonitor/, parents created.
+    const TRun homeRun = RunAs({program.Exe, std::to_string(kRate500k), port, std::to_string(SIGTERM)},
+                               {"-u", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM=offscreen", "HOME=" + config.Path}, true);
+    ASSERT_EQ(homeRun.Exit, 0) << homeRun.Out << homeRun.Err;
+    const std::string homeFiles = config.Path + "/.config/TarvenixCanMonitor/";
+    EXPECT_NE(homeRun.Out.find("files: " + homeFiles + "\n"), std::string::npos) << homeRun.Out;
+    EXPECT_NE(ReadWholeFile(homeFiles + "TarvenixCanMonitor.ini").find("CanRate=500000"), std::string::npos);
+
     // The headless monitor gives the same hint on a line of its own.
     TProgramFolder dump(TCM_CAN_DUMP_EXE);
     dump.MakeReadOnly();
