@@ -14,8 +14,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <cstring>
-#include <sstream>
+#include <map>
 #include <sys/stat.h>
 
 #include "SeeedSimulator.h"
@@ -23,9 +22,9 @@
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
 #include "app/TraceMenu.h"
-#include "core/FrameText.h"
 #include "platform/ProgramDir.h"
-#include "support/ChildProcess.h"
+#include "recording/RecordFormat.h"
+#include "recording/RecordTestSupport.h"
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
 #include "views/ListViewFrameTable.h"
@@ -34,139 +33,35 @@
 
 namespace {
 
-// A frame as a reader tool reports it; Dir is -1 where the format has no direction.
-struct TToolFrame {
-    double Seconds = 0;
-    uint32_t Id = 0;
-    bool Extended = false;
-    bool Remote = false;
-    int Length = 0;
-    std::string Data; // upper-case hex, no blanks
-    int Dir = -1;     // 0 received, 1 sent
-};
-
-std::string RunTool(std::vector<std::string> args)
+// Trace entries first.. as the readers report frames; `count` of them.
+std::vector<TSeenFrame> TraceFrames(const TTarvenixTraceList& trace, int32_t first, size_t count, bool direction)
 {
-    TChild child(std::move(args));
-    EXPECT_TRUE(child.Started());
-    EXPECT_EQ(child.WaitExit(60000), 0) << child.ErrText;
-    return child.OutText;
-}
-
-// python-can's readers (LogReader picks the format by extension): one line per message.
-std::vector<TToolFrame> ReadWithPythonCan(const std::string& path, bool hasDirection)
-{
-    const char* script = R"(import can, sys
-for m in can.LogReader(sys.argv[1]):
-    print('%.6f %X %d %d %d %s %d' % (m.timestamp, m.arbitration_id, m.is_extended_id, m.is_remote_frame,
-          m.dlc, bytes(m.data).hex().upper() or '-', 0 if m.is_rx else 1))
-)";
-    std::vector<TToolFrame> frames;
-    std::istringstream lines(RunTool({"/usr/bin/python3", "-c", script, path}));
-    TToolFrame f;
-    std::string id;
-    int ext = 0, rtr = 0;
-    while (lines >> f.Seconds >> id >> ext >> rtr >> f.Length >> f.Data >> f.Dir) {
-        f.Id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
-        f.Extended = ext != 0;
-        f.Remote = rtr != 0;
-        if (!hasDirection)
-            f.Dir = -1;
-        if (f.Data == "-" || f.Remote)
-            f.Data.clear();
-        frames.push_back(f);
-    }
+    std::vector<TSeenFrame> frames;
+    for (int32_t i = first; frames.size() < count && i < trace.Count(); ++i)
+        frames.push_back(Seen(MakeRecordFrame(trace, *trace.Item(i)), direction));
     return frames;
 }
 
-// candump log lines, as asc2log writes them: "(1700000000.123456) can0 123#DEADBEEF".
-std::vector<TToolFrame> ParseCandumpLog(const std::string& text)
+std::vector<TSeenFrame> ReadWithTshark(const std::string& path, bool direction)
 {
-    std::vector<TToolFrame> frames;
-    for (const auto& line : Lines(text)) {
-        const size_t close = line.find(')');
-        const size_t hash = line.find('#');
-        if (line.empty() || line[0] != '(' || close == std::string::npos || hash == std::string::npos)
-            continue;
-        const size_t space = line.rfind(' ', hash);
-        const size_t end = line.find(' ', hash); // a direction may follow
-        const auto frame = ParseCompactFrame(std::string_view(line).substr(space + 1, end - space - 1));
-        EXPECT_TRUE(frame) << line;
-        if (!frame)
-            continue;
-        TToolFrame f;
-        f.Seconds = std::stod(line.substr(1, close - 1));
-        f.Id = frame->Id;
-        f.Extended = !frame->Standard;
-        f.Remote = frame->Request;
-        f.Length = frame->Length;
-        if (!f.Remote)
-            AppendDataBytes(f.Data, frame->Data, CanDataBytes(frame->Length), '\0');
-        frames.push_back(f);
+    // AUTOSAR NM would take the data of identifier 0 for itself.
+    std::vector<std::string> args = {"/usr/bin/tshark", "-r", path, "--disable-protocol", "autosar-nm", "-T", "fields"};
+    for (const auto& field : kTsharkFields) {
+        args.push_back("-e");
+        args.push_back(field);
     }
-    return frames;
+    return ParseTsharkFields(RunTool(args), direction);
 }
 
-// Wireshark's reading of a pcap file with SocketCAN frames.
-std::vector<TToolFrame> ReadWithTshark(const std::string& path)
+// The generator's sequence number in a frame's data.
+uint32_t SequenceOf(const TSeenFrame& seen)
 {
-    const std::string out = RunTool({"/usr/bin/tshark", "-r", path, "-T", "fields", "-E", "separator=;", "-e",
-                                 "frame.time_epoch", "-e", "can.id", "-e", "can.flags.xtd", "-e", "can.flags.rtr",
-                                 "-e", "can.len", "-e", "data.data"});
-    std::vector<TToolFrame> frames;
-    for (const auto& line : Lines(out)) {
-        std::vector<std::string> fields;
-        std::stringstream cells(line);
-        std::string cell;
-        while (std::getline(cells, cell, ';'))
-            fields.push_back(cell);
-        fields.resize(6);
-        TToolFrame f;
-        f.Seconds = std::stod(fields[0]);
-        f.Id = static_cast<uint32_t>(std::stoul(fields[1], nullptr, 0));
-        f.Extended = fields[2] == "1" || fields[2] == "True";
-        f.Remote = fields[3] == "1" || fields[3] == "True";
-        f.Length = std::stoi(fields[4]);
-        for (char c : fields[5])
-            if (c != ':')
-                f.Data += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (f.Remote)
-            f.Data.clear();
-        frames.push_back(f);
-    }
-    return frames;
-}
-
-// The tool's frames equal trace entries first.. in order: identifier and kind,
-// length, data, direction where the format has one, wall-clock time within 1 ms
-// (for ASC counted from the first frame: asc2log reads the date line only in
-// an English locale, which a build machine may lack).
-void ExpectFramesOfTrace(const std::vector<TToolFrame>& frames, const TTarvenixTraceList& trace, int32_t first,
-                         const std::string& what)
-{
-    const bool relative = what.find(".asc") != std::string::npos;
-    ASSERT_LE(first + static_cast<int32_t>(frames.size()), trace.Count()) << what;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const TTarvenixTraceItem& item = *trace.Item(first + static_cast<int32_t>(i));
-        const TToolFrame& f = frames[i];
-        std::string data;
-        if (!item.Request)
-            AppendDataBytes(data, item.Data, CanDataBytes(item.Length), '\0');
-        SCOPED_TRACE(what + " frame " + std::to_string(i) + ": " + item.FormatLine());
-        ASSERT_EQ(f.Id, item.Id);
-        ASSERT_EQ(f.Extended, !item.Standard);
-        ASSERT_EQ(f.Remote, item.Request);
-        ASSERT_EQ(f.Length, item.Length);
-        ASSERT_EQ(f.Data, data);
-        if (f.Dir >= 0) {
-            ASSERT_EQ(f.Dir, item.Outgoing ? 1 : 0);
-        }
-        const double seconds = static_cast<double>(trace.WallTimeUs(item)) / 1e6;
-        if (relative)
-            ASSERT_NEAR(f.Seconds - frames[0].Seconds, seconds - trace.WallTimeUs(*trace.Item(first)) / 1e6, 0.001);
-        else
-            ASSERT_NEAR(f.Seconds, seconds, 0.001);
-    }
+    TCanFrame frame;
+    for (size_t b = 0; b < 8 && 2 * b + 1 < seen.Data.size(); ++b)
+        frame.Data[b] = static_cast<uint8_t>(std::stoul(seen.Data.substr(2 * b, 2), nullptr, 16));
+    uint32_t sequence = 0;
+    EXPECT_TRUE(TTrafficGenerator::SequenceOf(frame, sequence)) << seen.Data;
+    return sequence;
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
@@ -247,31 +142,28 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
     ASSERT_TRUE(WaitFor([&] { return trace.Count() >= 1500; }));
     ASSERT_FALSE(Action("actOpenRecording")->isEnabled()); // only while the channel is closed
 
-    // Each file holds the whole trace as it was when saving began, read by two tools where they can.
+    // Each file holds the whole trace as it was when saving began, read by the real tools.
+    std::map<std::string, int32_t> before; // entries when saving began
+    auto check = [&](const std::string& what, const std::vector<TSeenFrame>& read, bool direction, bool relative) {
+        ASSERT_GE(read.size(), static_cast<size_t>(before[what.substr(what.find(' ') + 1)])) << what;
+        EXPECT_GT(trace.Count(), static_cast<int32_t>(read.size())) << "the channel went on meanwhile";
+        CompareFrames(TraceFrames(trace, 0, read.size(), direction), read, relative, what);
+    };
     for (const char* name : {"all.log", "all.asc", "all.blf", "all.pcap"}) {
-        const std::string path = Dir.File(name);
-        const int32_t before = trace.Count();
-        Choose("actSaveTrace", path);
+        before[name] = trace.Count();
+        Choose("actSaveTrace", Dir.File(name));
         ASSERT_TRUE(Errors.empty()) << Errors[0];
-        std::vector<TToolFrame> frames;
-        const std::string ext = path.substr(path.size() - 4);
-        if (ext == ".log" || ext == ".blf") {
-            frames = ReadWithPythonCan(path, ext == ".blf");
-        } else if (ext == ".asc") {
-            frames = ParseCandumpLog(RunTool({"/usr/bin/asc2log", "-I", path}));
-            std::vector<TToolFrame> python = ReadWithPythonCan(path, true);
-            ASSERT_EQ(python.size(), frames.size());
-            ExpectFramesOfTrace(python, trace, 0, "python-can " + path);
-        } else {
-            frames = ReadWithTshark(path);
-        }
-        EXPECT_GE(static_cast<int32_t>(frames.size()), before) << path;
-        ExpectFramesOfTrace(frames, trace, 0, path);
-        EXPECT_GT(trace.Count(), static_cast<int32_t>(frames.size())) << "the channel went on meanwhile";
     }
-    // candump log through log2asc as well: its ASC lines carry our frames.
+    check("python-can all.log", ReadWithPythonCan(Dir.File("all.log"), false), false, false);
+    // ASC times count from the date line, which asc2log reads only in an English locale.
+    check("python-can all.asc", ReadWithPythonCan(Dir.File("all.asc"), true), true, true);
+    ASSERT_TRUE(WriteWholeFile(Dir.File("asc2log.log"), RunTool({"/usr/bin/asc2log", "-I", Dir.File("all.asc")})));
+    check("asc2log all.asc", ReadWithOurs(Dir.File("asc2log.log"), true), true, true);
+    check("python-can all.blf", ReadWithPythonCan(Dir.File("all.blf"), true), true, false);
+    check("tshark all.blf", ReadWithTshark(Dir.File("all.blf"), true), true, false);
+    check("tshark all.pcap", ReadWithTshark(Dir.File("all.pcap"), false), false, false);
     const std::string asc = RunTool({"/usr/bin/log2asc", "-I", Dir.File("all.log"), "can0"});
-    EXPECT_NE(asc.find(std::string(" Rx   d 8 ")), std::string::npos);
+    EXPECT_NE(asc.find(" Rx   d 8 "), std::string::npos);
 
     // Selected lines as trace text: exactly the lines the view shows.
     auto* view = w.findChild<TTraceView*>("mTrace");
@@ -324,7 +216,7 @@ TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
     ASSERT_TRUE(WaitFor([&] { return trace.Count() >= 200; }));
 
     // Recording starts with the entries that come after the menu entry.
-    const std::string path = Dir.File("run.asc");
+    const std::string path = Dir.File("run.blf");
     const int32_t before = trace.Count();
     Choose("actRecord", path);
     const int32_t after = trace.Count();
@@ -332,62 +224,45 @@ TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
     EXPECT_EQ(Action("actRecord")->text().toStdString(), "Stop recording");
     EXPECT_TRUE(sign->isVisible());
     ASSERT_TRUE(WaitFor([&] { return sign->text().contains(QRegularExpression(": [1-9][0-9,]* frames")); }));
-    EXPECT_TRUE(sign->text().startsWith("Recording to run.asc: "));
+    EXPECT_TRUE(sign->text().startsWith("Recording to run.blf: "));
 
     // "Clear trace" in the middle: the removed entries not yet written still are,
     // including those that arrived just before the clear.
     ASSERT_TRUE(WaitFor([&] { return trace.Count() >= after + 500; }));
-    std::vector<TTarvenixTraceItem> early;
-    for (int32_t i = 0; i < trace.Count(); ++i)
-        early.push_back(*trace.Item(i));
+    const std::vector<TSeenFrame> early = TraceFrames(trace, 0, SIZE_MAX, true);
     QTest::mouseClick(w.findChild<QPushButton*>("btClearTrace"), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return trace.Count() >= 500; }));
-    const int32_t later = trace.Count();
+    const auto later = static_cast<size_t>(trace.Count());
     Choose("actRecord", ""); // the stop entry asks nothing
     EXPECT_FALSE(Menu->IsRecording());
     EXPECT_FALSE(sign->isVisible());
 
-    // The file: the early entries from where recording began, then entries 0.. of the
-    // cleared trace; the generator's sequence numbers run on over the clear.
-    const std::vector<TToolFrame> frames = ParseCandumpLog(RunTool({"/usr/bin/asc2log", "-I", path}));
-    auto sequenceOf = [](uint32_t id, const uint8_t* data) {
-        TCanFrame f;
-        f.Id = id;
-        std::memcpy(f.Data, data, 8);
-        uint32_t sequence = 0;
-        EXPECT_TRUE(TTrafficGenerator::SequenceOf(f, sequence));
-        return sequence;
-    };
-    std::vector<uint32_t> sequences;
-    for (const auto& f : frames) {
-        uint8_t data[8] = {};
-        for (size_t b = 0; b < 8 && 2 * b + 1 < f.Data.size(); ++b)
-            data[b] = static_cast<uint8_t>(std::stoul(f.Data.substr(2 * b, 2), nullptr, 16));
-        sequences.push_back(sequenceOf(f.Id, data));
-    }
-    ASSERT_FALSE(sequences.empty());
-    size_t start = static_cast<size_t>(before);
-    while (start <= static_cast<size_t>(after) && sequenceOf(early[start].Id, early[start].Data) != sequences[0])
+    // The file: the early entries from where recording began, then entries 0.. of the cleared trace.
+    const std::vector<TSeenFrame> frames = ReadWithPythonCan(path, true);
+    ASSERT_FALSE(frames.empty());
+    auto start = static_cast<size_t>(before);
+    while (start <= static_cast<size_t>(after) && SequenceOf(early[start]) != SequenceOf(frames[0]))
         ++start;
     ASSERT_LE(start, static_cast<size_t>(after)) << "the first frame recorded came after the menu entry was chosen";
-    ASSERT_GE(sequences.size(), early.size() - start + static_cast<size_t>(later));
-    for (size_t i = 0; start + i < early.size(); ++i)
-        ASSERT_EQ(sequences[i], sequenceOf(early[start + i].Id, early[start + i].Data)) << i;
-    const uint32_t firstAfter = sequenceOf(trace.Item(0)->Id, trace.Item(0)->Data);
-    size_t cleared = early.size() - start;
-    while (cleared < sequences.size() && sequences[cleared] != firstAfter)
+    const size_t fromEarly = early.size() - start;
+    ASSERT_GE(frames.size(), fromEarly + later);
+    CompareFrames({early.begin() + static_cast<long>(start), early.end()},
+                  {frames.begin(), frames.begin() + static_cast<long>(fromEarly)}, false, "before the clear");
+    const uint32_t firstAfter = SequenceOf(TraceFrames(trace, 0, 1, true)[0]);
+    size_t cleared = fromEarly;
+    while (cleared < frames.size() && SequenceOf(frames[cleared]) != firstAfter)
         ++cleared;
-    ASSERT_GE(sequences.size() - cleared, static_cast<size_t>(later));
-    ExpectFramesOfTrace({frames.begin() + static_cast<long>(cleared), frames.end()}, trace, 0,
-                        path + " after the clear");
+    const std::vector<TSeenFrame> tail(frames.begin() + static_cast<long>(cleared), frames.end());
+    ASSERT_GE(tail.size(), later);
+    CompareFrames(TraceFrames(trace, 0, tail.size(), true), tail, false, "after the clear");
     // Nothing missing around the clear (unless the link itself lost frames under load).
     if (sim.Counters().FramesOverrun == 0) {
-        for (size_t i = 1; i < sequences.size(); ++i)
-            ASSERT_EQ(sequences[i], sequences[i - 1] + 1) << "frame " << i << " of " << sequences.size();
+        for (size_t i = 1; i < frames.size(); ++i)
+            ASSERT_EQ(SequenceOf(frames[i]), SequenceOf(frames[i - 1]) + 1) << "frame " << i << " of " << frames.size();
     }
 
     // A write that fails stops the recording with the file and the reason; the trace goes on.
-    const std::string full = Dir.File("full.blf");
+    const std::string full = Dir.File("full.pcap");
     ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
     Choose("actRecord", full);
     ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
@@ -405,9 +280,10 @@ TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
     const int32_t first = trace.Count();
     w.CloseChannel(0, false);
     EXPECT_FALSE(Menu->IsRecording());
-    const std::vector<TToolFrame> closing = ReadWithPythonCan(Dir.File("closing.log"), false);
+    const std::vector<TSeenFrame> closing = ReadWithPythonCan(Dir.File("closing.log"), false);
     ASSERT_GE(closing.size(), static_cast<size_t>(trace.Count() - first));
-    ExpectFramesOfTrace(closing, trace, trace.Count() - static_cast<int32_t>(closing.size()), "closing.log");
+    CompareFrames(TraceFrames(trace, trace.Count() - static_cast<int32_t>(closing.size()), closing.size(), false),
+                  closing, false, "closing.log");
     EXPECT_FALSE(Action("actRecord")->isEnabled());
 }
 
