@@ -162,8 +162,6 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
     check("python-can all.blf", ReadWithPythonCan(Dir.File("all.blf"), true), true, false);
     check("tshark all.blf", ReadWithTshark(Dir.File("all.blf"), true), true, false);
     check("tshark all.pcap", ReadWithTshark(Dir.File("all.pcap"), false), false, false);
-    const std::string asc = RunTool({"/usr/bin/log2asc", "-I", Dir.File("all.log"), "can0"});
-    EXPECT_NE(asc.find(" Rx   d 8 "), std::string::npos);
 
     // Selected lines as trace text: exactly the lines the view shows.
     auto* view = w.findChild<TTraceView*>("mTrace");
