@@ -1,7 +1,8 @@
 // Receive-side hot paths on one core: the packet parser fed byte by byte, the
-// receive table with 2,000 distinct identifiers, and the trace.
+// receive table with 200 to 20,000 distinct identifiers, and the trace.
 #include <benchmark/benchmark.h>
 
+#include <string>
 #include <vector>
 
 #include "seeed/SeeedPacket.h"
@@ -47,24 +48,60 @@ void BM_ParserBytes(benchmark::State& state)
 }
 BENCHMARK(BM_ParserBytes)->Unit(benchmark::kMillisecond);
 
-void BM_TableAddFrame2000Ids(benchmark::State& state)
+// A stride through `ids` identifiers so that rows are hit in scattered order
+// (7919 is prime and shares no factor with the identifier counts used here).
+uint32_t ScatteredId(uint32_t i, uint32_t ids)
 {
+    return static_cast<uint32_t>((static_cast<uint64_t>(i) * 7919u) % ids);
+}
+
+// A frame of a known identifier: every row exists before the timing starts.
+void BM_TableAddFrame(benchmark::State& state)
+{
+    const auto ids = static_cast<uint32_t>(state.range(0));
     TTarvenixTable table;
     table.SetOnRowChanged([](const TTarvenixTableItem&, int32_t, bool) {});
     TCanFrame f;
     f.Standard = false;
     f.Length = 8;
+    for (uint32_t id = 0; id < ids; ++id) {
+        f.Id = id;
+        table.AddFrame(f);
+    }
     uint32_t i = 0;
     for (auto _ : state) {
-        // A stride through the identifiers so that rows are hit in scattered order.
-        f.Id = (i * 7919u) % 2000u;
+        f.Id = ScatteredId(i, ids);
         f.Time = i++;
         table.AddFrame(f);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-    state.SetLabel("2000 distinct extended identifiers, hook attached");
+    state.SetLabel(std::to_string(ids) + " distinct extended identifiers, hook attached");
 }
-BENCHMARK(BM_TableAddFrame2000Ids);
+BENCHMARK(BM_TableAddFrame)->Arg(200)->Arg(2000)->Arg(20000);
+
+// Filling an empty table with `ids` new identifiers in scattered order; the
+// figure is per new row.
+void BM_TableNewIdentifiers(benchmark::State& state)
+{
+    const auto ids = static_cast<uint32_t>(state.range(0));
+    TTarvenixTable table;
+    table.SetOnRowChanged([](const TTarvenixTableItem&, int32_t, bool) {});
+    TCanFrame f;
+    f.Standard = false;
+    f.Length = 8;
+    for (auto _ : state) {
+        for (uint32_t i = 0; i < ids; ++i) {
+            f.Id = ScatteredId(i, ids);
+            table.AddFrame(f);
+        }
+        state.PauseTiming();
+        table.Clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ids);
+    state.SetLabel(std::to_string(ids) + " new extended identifiers per iteration");
+}
+BENCHMARK(BM_TableNewIdentifiers)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 void BM_TraceAddFrame(benchmark::State& state)
 {

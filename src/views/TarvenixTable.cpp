@@ -1,5 +1,7 @@
 #include "views/TarvenixTable.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 TTarvenixTableItem::TTarvenixTableItem(uint32_t id, bool standard, bool request)
@@ -27,29 +29,80 @@ void TTarvenixTableItem::Update(const TCanFrame& frame)
     LastTime = frame.Time;
 }
 
+size_t TTarvenixRowIndex::Home(uint32_t key) const
+{
+    // Fibonacci hashing: the top bits of the product spread neighbouring identifiers.
+    return static_cast<size_t>((static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> Shift);
+}
+
+uint32_t TTarvenixRowIndex::Find(uint32_t key) const
+{
+    if (Slots.empty())
+        return kNone;
+    const size_t mask = Slots.size() - 1;
+    for (size_t at = Home(key);; at = (at + 1) & mask) {
+        const TSlot& slot = Slots[at];
+        if (slot.Place == kNone || slot.Key == key)
+            return slot.Place;
+    }
+}
+
+void TTarvenixRowIndex::Add(uint32_t key, uint32_t place)
+{
+    if ((Used + 1) * 2 > Slots.size()) {
+        std::vector<TSlot> old;
+        old.swap(Slots);
+        const size_t size = old.empty() ? 64 : old.size() * 2;
+        Slots.assign(size, TSlot{});
+        Shift = 64 - std::countr_zero(size);
+        Used = 0;
+        for (const TSlot& slot : old)
+            if (slot.Place != kNone)
+                Add(slot.Key, slot.Place);
+    }
+    const size_t mask = Slots.size() - 1;
+    size_t at = Home(key);
+    while (Slots[at].Place != kNone)
+        at = (at + 1) & mask;
+    Slots[at] = {key, place};
+    ++Used;
+}
+
+void TTarvenixRowIndex::Clear()
+{
+    Slots.clear();
+    Used = 0;
+}
+
 TTarvenixTableItem* TTarvenixTable::Find(uint32_t key, int32_t& index) const
 {
-    const int32_t count = Count();
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t k = Items[static_cast<size_t>(i)]->Key;
-        if (k == key) {
-            index = i;
-            return Items[static_cast<size_t>(i)].get();
-        }
-        if (k > key) {
-            index = i;
-            return nullptr;
-        }
+    const uint32_t place = ByKey.Find(key);
+    if (place != TTarvenixRowIndex::kNone) {
+        TTarvenixTableItem* known = &const_cast<TTarvenixTableItem&>(Storage[place]);
+        index = known->Position;
+        return known;
     }
-    index = -1;
+    const auto later = std::upper_bound(Items.begin(), Items.end(), key,
+                                        [](uint32_t k, const TTarvenixTableItem* row) { return k < row->Key; });
+    index = later == Items.end() ? -1 : static_cast<int32_t>(later - Items.begin());
     return nullptr;
+}
+
+TTarvenixTableItem* TTarvenixTable::Insert(const TCanFrame& frame, int32_t index)
+{
+    TTarvenixTableItem& row = Storage.emplace_back(frame.Id, frame.Standard, frame.Request);
+    ByKey.Add(row.Key, static_cast<uint32_t>(Storage.size() - 1));
+    Items.insert(Items.begin() + index, &row);
+    for (size_t i = static_cast<size_t>(index); i < Items.size(); ++i)
+        Items[i]->Position = static_cast<int32_t>(i);
+    return &row;
 }
 
 TTarvenixTableItem* TTarvenixTable::Item(int32_t index) const
 {
     if (index < 0 || index >= Count())
         return nullptr;
-    return Items[static_cast<size_t>(index)].get();
+    return Items[static_cast<size_t>(index)];
 }
 
 void TTarvenixTable::AddFrame(const TCanFrame& frame)
@@ -58,14 +111,9 @@ void TTarvenixTable::AddFrame(const TCanFrame& frame)
     TTarvenixTableItem* row = Find(TTarvenixTableItem::MakeKey(frame.Id, frame.Request, frame.Standard), index);
     const bool isNew = row == nullptr;
     if (isNew) {
-        auto created = std::make_unique<TTarvenixTableItem>(frame.Id, frame.Standard, frame.Request);
-        row = created.get();
-        if (index < 0) {
+        if (index < 0)
             index = Count();
-            Items.push_back(std::move(created));
-        } else {
-            Items.insert(Items.begin() + index, std::move(created));
-        }
+        row = Insert(frame, index);
     }
     row->Update(frame);
 
@@ -77,6 +125,8 @@ void TTarvenixTable::AddFrame(const TCanFrame& frame)
 void TTarvenixTable::Clear()
 {
     Items.clear();
+    Storage.clear();
+    ByKey.Clear();
     ClearRequested.store(false);
     std::lock_guard<std::mutex> guard(HookLock);
     if (OnCleared)

@@ -1,8 +1,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -34,10 +34,39 @@ public:
     uint8_t Data[8] = {};
     uint32_t LastTime = 0;
     bool Standard;
+
+private:
+    friend class TTarvenixTable;
+    int32_t Position = 0; // index in the table's row order, kept by the table
+};
+
+// Key -> place of the row in the table's storage, open addressing with linear
+// probing in a power-of-two array kept at most half full: a known key costs
+// one probe into a small flat array, however many rows there are. Rows are only ever added, or all removed at once.
+class TTarvenixRowIndex {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    // The place in the rows' storage of the row with `key`, or kNone.
+    uint32_t Find(uint32_t key) const;
+    void Add(uint32_t key, uint32_t place);
+    void Clear();
+
+private:
+    struct TSlot {
+        uint32_t Key = 0;
+        uint32_t Place = kNone; // kNone: an empty slot
+    };
+    size_t Home(uint32_t key) const;
+
+    std::vector<TSlot> Slots;
+    size_t Used = 0;
+    int Shift = 64;
 };
 
 // The receive table: rows sorted by key, fed by the reading thread while the
-// channel runs. No lock guards the rows: while the channel runs only the
+// channel runs. A hash index from key to row beside the sorted rows finds a
+// known identifier in constant time; each row keeps its position, which an
+// insertion renumbers for the rows after it (inserting shifts them anyway). No lock guards the rows: while the channel runs only the
 // reading thread touches them, and the window asks for a clear or rebuild
 // through the request flags, which the reading thread carries out.
 class TTarvenixTable {
@@ -73,8 +102,13 @@ public:
 
 private:
     void ProcessPending();
+    TTarvenixTableItem* Insert(const TCanFrame& frame, int32_t index);
 
-    std::vector<std::unique_ptr<TTarvenixTableItem>> Items;
+    // The rows in the order they were made; a deque never moves them.
+    std::deque<TTarvenixTableItem> Storage;
+    // The rows in key order, pointing into Storage.
+    std::vector<TTarvenixTableItem*> Items;
+    TTarvenixRowIndex ByKey;
     std::atomic<bool> ClearRequested{false};
     std::atomic<bool> RebuildRequested{false};
     std::mutex HookLock; // held for each notification and each hook change
