@@ -138,42 +138,6 @@ private:
     TSendGridPanel* Panel;
 };
 
-// Count changes on their way from the sending threads to the window's thread.
-// Holds at most one entry per tag: only the newest count of an item matters.
-struct TSendGridPanel::TCountQueue {
-    struct TEntry {
-        int32_t Count;
-        uint32_t Tag;
-        uint64_t Generation;
-    };
-
-    std::mutex Mutex;
-    TSendGridPanel* Panel = nullptr; // cleared when the panel goes
-    std::vector<TEntry> Pending;
-    uint64_t Generation = 0;         // advanced by every refresh of the grid
-    bool DrainPosted = false;
-
-    // Any thread. Takes only this queue's own short lock and posts an event;
-    // never waits for the window's thread.
-    void Push(int32_t count, uint32_t tag)
-    {
-        std::lock_guard guard(Mutex);
-        if (Panel == nullptr)
-            return;
-        auto found = std::find_if(Pending.begin(), Pending.end(), [tag](const TEntry& e) { return e.Tag == tag; });
-        if (found != Pending.end())
-            *found = {count, tag, Generation};
-        else
-            Pending.push_back({count, tag, Generation});
-        if (DrainPosted)
-            return;
-        DrainPosted = true;
-        TSendGridPanel* panel = Panel;
-        // Delivered on the panel's thread; dropped if the panel is destroyed first.
-        QMetaObject::invokeMethod(panel, [panel] { panel->DrainCountChanges(); }, Qt::QueuedConnection);
-    }
-};
-
 // ---------------------------------------------------------------- header
 
 TSendGridHeader::TSendGridHeader(TSendGridPanel* panel, QWidget* parent)
@@ -280,11 +244,11 @@ void TSendGrid::mouseDoubleClickEvent(QMouseEvent* event)
 // ---------------------------------------------------------------- panel
 
 TSendGridPanel::TSendGridPanel(TSendGridHost host, QWidget* parent)
-    : QWidget(parent), Host(std::move(host)), Counts(std::make_shared<TCountQueue>())
+    : QWidget(parent), Host(std::move(host)),
+      Counts(TCountQueue::Create(this, [this](std::vector<TCountChange>& batch) { ApplyCountChanges(batch); }))
 {
     InitGridResources();
     setObjectName(QStringLiteral("TransmitPanel"));
-    Counts->Panel = this;
 
     RunDialog = [](TfmSendFrame& dialog) { return dialog.exec(); };
 
@@ -342,9 +306,7 @@ TSendGridPanel::TSendGridPanel(TSendGridHost host, QWidget* parent)
 TSendGridPanel::~TSendGridPanel()
 {
     // Items keep their handler after the panel is gone; from now on it reaches nothing.
-    std::lock_guard guard(Counts->Mutex);
-    Counts->Panel = nullptr;
-    Counts->Pending.clear();
+    Counts->Close();
 }
 
 TCanSendList* TSendGridPanel::CurrentList() const
@@ -396,7 +358,9 @@ void TSendGridPanel::RefreshSendGrid()
         return;
     const bool standardIds = !CurrentExtended();
     const uint32_t channel = static_cast<uint32_t>(CurrentChannel());
-    const auto handler = [counts = Counts](int32_t count, uint32_t tag) { counts->Push(count, tag); };
+    const auto handler = [counts = Counts](int32_t count, uint32_t tag) {
+        counts->Push(TCountQueue::kCurrent, TCountQueue::TRule::Merge, {count, tag}, tag);
+    };
 
     std::vector<TRowTexts> rows;
     {
@@ -404,10 +368,7 @@ void TSendGridPanel::RefreshSendGrid()
         // under the list's lock. Counts queued before this point are dropped,
         // as every count is read afresh here.
         std::lock_guard guard(list->Lock());
-        {
-            std::lock_guard countGuard(Counts->Mutex);
-            ++Counts->Generation;
-        }
+        Counts->NewGeneration();
         const int32_t count = list->Count();
         rows.reserve(static_cast<size_t>(count));
         for (int32_t p = 0; p < count; ++p) {
@@ -435,28 +396,18 @@ void TSendGridPanel::RefreshSendGrid()
 
 void TSendGridPanel::SendCountChanged(int32_t count, uint32_t tag)
 {
-    Counts->Push(count, tag);
+    Counts->Push(TCountQueue::kCurrent, TCountQueue::TRule::Merge, {count, tag}, tag);
 }
 
-void TSendGridPanel::DrainCountChanges()
+void TSendGridPanel::ApplyCountChanges(const std::vector<TCountChange>& batch)
 {
-    std::vector<TCountQueue::TEntry> batch;
-    uint64_t generation = 0;
-    {
-        std::lock_guard guard(Counts->Mutex);
-        batch.swap(Counts->Pending);
-        Counts->DrainPosted = false;
-        generation = Counts->Generation;
-    }
     const int channel = CurrentChannel();
-    for (const TCountQueue::TEntry& entry : batch) {
-        if (entry.Generation != generation)
+    for (const TCountChange& change : batch) {
+        if (static_cast<int>((change.Tag >> 16) & 255u) != channel)
             continue;
-        if (static_cast<int>((entry.Tag >> 16) & 255u) != channel)
-            continue;
-        const int row = static_cast<int>(entry.Tag & 65535u) + 1;
+        const int row = static_cast<int>(change.Tag & 65535u) + 1;
         if (row < RowCount())
-            SetCell(row, kCountColumn, QString::number(entry.Count));
+            SetCell(row, kCountColumn, QString::number(change.Count));
     }
 }
 

@@ -8,6 +8,8 @@
 #include <QTableWidget>
 #include <QWidget>
 
+#include "views/WindowQueue.h"
+
 class QAction;
 class QMenu;
 class QPainter;
@@ -76,11 +78,12 @@ private:
 //
 // Count updates: every shown item's OnCountChanged is bound to
 // SendCountChanged. It runs on whatever thread sends, often with the list's
-// lock held, so it only queues (count, tag) and posts one drain to the window's
-// thread; it never waits for that thread and never takes the list's lock.
-// The queue outlives the panel, so an item that sends after the panel is gone
-// reaches nothing. Entries queued before the latest refresh are dropped there:
-// the refresh has read every count afresh, and their tags may name old positions.
+// lock held, so it only hands (count, tag) to the panel's window queue, merged
+// per tag; it never waits for the window's thread and never takes the list's
+// lock. The queue outlives the panel, so an item that sends after the panel is
+// gone reaches nothing. Entries queued before the latest refresh are dropped
+// there: the refresh has read every count afresh, and their tags may name old
+// positions.
 class TSendGridPanel : public QWidget {
     Q_OBJECT
 public:
@@ -156,11 +159,15 @@ public:
     const QPixmap& CheckOnBitmap() const { return CheckOn; }
     const QPixmap& CheckOffBitmap() const { return CheckOff; }
 
-    struct TCountQueue;
-
 private:
+    struct TCountChange {
+        int32_t Count;
+        uint32_t Tag;
+    };
+    using TCountQueue = TWindowQueue<TCountChange>;
+
     void SetCell(int row, int column, const QString& text);
-    void DrainCountChanges();
+    void ApplyCountChanges(const std::vector<TCountChange>& batch);
     void RunItemDialog(int editMode, TCanSendItem* item);
     int SelectedIndex() const;
     // The current list when the selection names one of its items (its position

@@ -2,11 +2,9 @@
 
 #include <chrono>
 #include <cstring>
-#include <unordered_map>
 
 #include <QFont>
 #include <QHeaderView>
-#include <QMetaObject>
 #include <QThread>
 
 #include "core/FrameText.h"
@@ -78,7 +76,8 @@ QString TFrameRowView::PeriodText() const
     return QString::number(Period);
 }
 
-TListViewFrameTable::TListViewFrameTable(QWidget* parent) : QTreeWidget(parent)
+TListViewFrameTable::TListViewFrameTable(QWidget* parent)
+    : QTreeWidget(parent), Queue(TQueue::Create(this, [this](std::vector<TPending>& batch) { ApplyBatch(batch); }))
 {
     setRootIsDecorated(false);
     setUniformRowHeights(true);
@@ -108,6 +107,7 @@ TListViewFrameTable::TListViewFrameTable(QWidget* parent) : QTreeWidget(parent)
 TListViewFrameTable::~TListViewFrameTable()
 {
     Detach();
+    Queue->Close();
 }
 
 bool TListViewFrameTable::OnWindowThread() const
@@ -124,21 +124,14 @@ void TListViewFrameTable::Detach()
         AttachedTable->SetOnRebuild(nullptr);
         AttachedTable = nullptr;
     }
-    std::lock_guard<std::mutex> guard(QueueLock);
-    ++Generation;
-    Queue.clear();
+    Queue->NewGeneration();
 }
 
 void TListViewFrameTable::SetTable(TTarvenixTable* table)
 {
     Detach();
-    uint64_t generation;
-    {
-        std::lock_guard<std::mutex> guard(QueueLock);
-        generation = Generation;
-    }
     if (table)
-        Attach(table, generation);
+        Attach(table, Queue->Generation());
 }
 
 void TListViewFrameTable::Attach(TTarvenixTable* table, uint64_t generation)
@@ -154,7 +147,10 @@ void TListViewFrameTable::Attach(TTarvenixTable* table, uint64_t generation)
         pending.IsNew = isNew;
         pending.Index = index;
         pending.Row = TFrameRowView::From(row);
-        Enqueue(generation, std::move(pending));
+        // A new line moves the lines after it: it is a barrier. Updates of
+        // existing lines between two barriers merge per line and row.
+        const uint64_t line = (static_cast<uint64_t>(static_cast<uint32_t>(index)) << 32) | pending.Row.ViewKey();
+        Queue->Push(generation, isNew ? TQueue::TRule::Append : TQueue::TRule::Merge, std::move(pending), line);
     });
     table->SetOnCleared([this, generation]() {
         if (OnWindowThread()) {
@@ -163,7 +159,7 @@ void TListViewFrameTable::Attach(TTarvenixTable* table, uint64_t generation)
         }
         TPending pending;
         pending.Kind = TKind::Cleared;
-        Enqueue(generation, std::move(pending));
+        Queue->Push(generation, TQueue::TRule::ReplaceAll, std::move(pending));
     });
     table->SetOnRebuild([this, generation, table]() {
         if (OnWindowThread()) {
@@ -176,99 +172,33 @@ void TListViewFrameTable::Attach(TTarvenixTable* table, uint64_t generation)
         pending.Rows.reserve(static_cast<size_t>(table->Count()));
         for (int32_t i = 0; i < table->Count(); ++i)
             pending.Rows.push_back(TFrameRowView::From(*table->Item(i)));
-        Enqueue(generation, std::move(pending));
+        Queue->Push(generation, TQueue::TRule::ReplaceAll, std::move(pending));
     });
-}
-
-void TListViewFrameTable::Enqueue(uint64_t generation, TPending&& pending)
-{
-    bool post = false;
-    {
-        std::lock_guard<std::mutex> guard(QueueLock);
-        if (generation != Generation)
-            return;
-        Queue.push_back(std::move(pending));
-        ++QueuedCount;
-        post = !DrainPosted;
-        DrainPosted = true;
-    }
-    // Posting never waits for the window thread; a view destroyed before the
-    // drain runs takes the posted call with it.
-    if (post)
-        QMetaObject::invokeMethod(this, [this]() { ProcessPending(); }, Qt::QueuedConnection);
 }
 
 void TListViewFrameTable::ProcessPending()
 {
-    {
-        std::lock_guard<std::mutex> guard(QueueLock);
-        DrainPosted = false;
-        if (Queue.empty())
-            return;
-        Work.swap(Queue);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    ++DrainCount;
-    ApplyBatch(Work);
-    Work.clear();
-    BusyNs += static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    Queue->Drain();
 }
 
 void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
 {
-    // Everything before the last clear or rebuild is wiped out by it.
-    size_t first = 0;
-    for (size_t i = batch.size(); i > 0; --i) {
-        if (batch[i - 1].Kind != TKind::Row) {
-            first = i - 1;
-            break;
-        }
-    }
-    SkippedCount += first;
-
-    // Consecutive updates of existing lines do not move lines, so only the
-    // last update of each line (and row) in such a run needs to be applied.
-    std::vector<size_t> run;
-    std::unordered_map<uint64_t, size_t> lastOf;
-    auto flush = [&]() {
-        for (size_t at : run) {
-            const TPending& p = batch[at];
-            ApplyRow(p.Row, p.Index, false);
-        }
-        run.clear();
-        lastOf.clear();
-    };
-
-    for (size_t i = first; i < batch.size(); ++i) {
-        TPending& p = batch[i];
+    const auto start = std::chrono::steady_clock::now();
+    for (const TPending& p : batch) {
         switch (p.Kind) {
         case TKind::Cleared:
-            flush();
             clear();
             break;
         case TKind::Rebuild:
-            flush();
             ApplyRows(p.Rows);
             break;
         case TKind::Row:
-            if (p.IsNew) {
-                flush();
-                ApplyRow(p.Row, p.Index, true);
-            } else {
-                const uint64_t slot = (static_cast<uint64_t>(static_cast<uint32_t>(p.Index)) << 32) | p.Row.ViewKey();
-                auto [it, inserted] = lastOf.try_emplace(slot, run.size());
-                if (inserted) {
-                    run.push_back(i);
-                } else {
-                    run[it->second] = i;
-                    ++SkippedCount;
-                }
-            }
+            ApplyRow(p.Row, p.Index, p.IsNew);
             break;
         }
     }
-    flush();
+    BusyNs += static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool isNew)
@@ -356,14 +286,12 @@ TListItemFrameTable* TListViewFrameTable::Line(int32_t index) const
 
 TListViewFrameTable::TStatistics TListViewFrameTable::Statistics() const
 {
+    const TQueue::TCounters counts = Queue->Counts();
     TStatistics stats;
-    {
-        std::lock_guard<std::mutex> guard(QueueLock);
-        stats.Queued = QueuedCount;
-    }
-    stats.Drains = DrainCount;
+    stats.Queued = counts.Queued;
+    stats.Drains = counts.Drains;
     stats.Applied = AppliedCount;
-    stats.Skipped = SkippedCount;
+    stats.Skipped = counts.Redundant;
     stats.BusyNs = BusyNs;
     return stats;
 }

@@ -1,11 +1,13 @@
 #pragma once
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <vector>
 
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+
+#include "views/WindowQueue.h"
 
 class TTarvenixTable;
 class TTarvenixTableItem;
@@ -46,11 +48,12 @@ public:
 // order, following the table through its three notification hooks.
 //
 // The hooks run on the channel's reading thread while the channel runs. There
-// the view copies what the notification names into a queue and posts one
-// drain to the window thread when the queue becomes non-empty; it never waits
-// for the window thread, so it cannot deadlock with the stop sequence or with
-// SetTable. On the window thread a notification is applied at once, after
-// what is still queued, so lines always change in notification order.
+// the view copies what the notification names into its window queue, which
+// merges repeated updates of one line and lets a clear or rebuild replace
+// what is queued before it; it never waits for the window thread, so it
+// cannot deadlock with the stop sequence or with SetTable. On the window
+// thread a notification is applied at once, after what is still queued, so
+// lines always change in notification order.
 //
 // The attached table must outlive the attachment: call SetTable(nullptr)
 // (or attach another table) before the table is destroyed. The destructor
@@ -100,28 +103,19 @@ private:
         TFrameRowView Row;
         std::vector<TFrameRowView> Rows; // Rebuild only
     };
+    using TQueue = TWindowQueue<TPending>;
 
     void Detach();
     void Attach(TTarvenixTable* table, uint64_t generation);
     bool OnWindowThread() const;
-    void Enqueue(uint64_t generation, TPending&& pending);
     void ApplyBatch(std::vector<TPending>& batch);
     void ApplyRow(const TFrameRowView& row, int32_t index, bool isNew);
     void ApplyRows(const std::vector<TFrameRowView>& rows);
 
     TTarvenixTable* AttachedTable = nullptr;
-
-    // Shared with the reading thread.
-    mutable std::mutex QueueLock;
-    std::vector<TPending> Queue;
-    uint64_t Generation = 0; // bumped by SetTable; stale notifications are dropped
-    bool DrainPosted = false;
-    uint64_t QueuedCount = 0;
+    std::shared_ptr<TQueue> Queue; // shared with the reading thread
 
     // Window thread only.
-    std::vector<TPending> Work;
-    uint64_t DrainCount = 0;
     uint64_t AppliedCount = 0;
-    uint64_t SkippedCount = 0;
     uint64_t BusyNs = 0;
 };
