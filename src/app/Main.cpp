@@ -23,7 +23,7 @@
 #include "app/About.h"
 #include "app/DatabaseMenu.h"
 #include "app/SignalsPage.h"
-#include "app/SendGrid.h"
+#include "app/sendgrid/SendGridPanel.h"
 #include "app/TraceMenu.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"

@@ -20,7 +20,7 @@
 
 #include "adapter/AdapterCustom.h"
 #include "adapter/frmChannelMan.h"
-#include "app/SendGrid.h"
+#include "app/sendgrid/SendGridPanel.h"
 #include "app/SignalsPage.h"
 #include "core/CanSettings.h"
 #include "views/ListViewFrameTable.h"

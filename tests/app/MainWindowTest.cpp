@@ -23,7 +23,7 @@
 #include "adapter/AdapterCustom.h"
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
-#include "app/SendGrid.h"
+#include "app/sendgrid/SendGridPanel.h"
 #include "transmit/SendFrameForm.h"
 #include "core/CanSettings.h"
 #include "platform/IniFile.h"

@@ -19,7 +19,7 @@
 #include <QTimer>
 
 #include "adapter/GuiTestSupport.h"
-#include "app/SendGrid.h"
+#include "app/sendgrid/SendGridPanel.h"
 #include "transmit/CanSendList.h"
 #include "transmit/SendFrameForm.h"
 

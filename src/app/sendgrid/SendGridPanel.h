@@ -3,11 +3,11 @@
 #include <functional>
 #include <memory>
 
-#include <QHeaderView>
 #include <QPixmap>
-#include <QTableWidget>
 #include <QWidget>
 
+#include "app/sendgrid/SendGridRows.h"
+#include "app/sendgrid/SendGridView.h"
 #include "views/WindowQueue.h"
 
 class QAction;
@@ -18,7 +18,6 @@ class QTimer;
 class TCanSendList;
 class TCanSendItem;
 class TfmSendFrame;
-class TSendGridPanel;
 
 // What the transmit grid needs from the window that hosts it. Every callable
 // is asked on the window's thread; an empty one counts as "none", 0 or false.
@@ -32,42 +31,12 @@ struct TSendGridHost {
     std::function<bool(const QString&)> AskYesNo; // question box, Yes/No, No default; true = Yes
 };
 
-// The grid's header: the fixed top row, drawn like the cells (silver, centred
-// titles); dragging between two titles resizes a column.
-class TSendGridHeader : public QHeaderView {
-public:
-    explicit TSendGridHeader(TSendGridPanel* panel, QWidget* parent);
-    // As high as a grid row.
-    QSize sizeHint() const override;
-
-protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-
-private:
-    TSendGridPanel* Panel;
-};
-
-// sgSend: the owner-drawn string grid. Table row r is grid row r + 1 (grid
-// row 0 is the header). Presses of any mouse button and double clicks are
-// handed to the panel; a double click counts as a second press as well.
-class TSendGrid : public QTableWidget {
-public:
-    explicit TSendGrid(TSendGridPanel* panel, QWidget* parent);
-
-    // The grid cell under a point of the viewport: (column, grid row), or
-    // (-1, -1) outside every data cell.
-    QPoint CellAt(const QPoint& position) const;
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-
-private:
-    TSendGridPanel* Panel;
-};
-
+// The transmit grid, one job per file of this folder: SendGridRows (the rows
+// over the transmit list: texts, row and index, tags, refresh, counts),
+// SendGridDraw (drawing the cells), SendGridMouse (what presses do),
+// SendGridView (the header and grid widgets), SendGridPanel (the panel, its
+// buttons and their commands).
+//
 // The "Transmit" part of the main window's channel area: the grid of the shown
 // channel's transmit list, the buttons beside it, the grid's pop-up menu and
 // the timer that releases a pressed "Send" button.
@@ -87,9 +56,9 @@ private:
 class TSendGridPanel : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kColumnCount = 8;
+    static constexpr int kColumnCount = kSendGridColumnCount;
     static constexpr int kRowHeight = 22;
-    static constexpr int kCountColumn = 7;
+    static constexpr int kCountColumn = kSendGridCountColumn;
 
     explicit TSendGridPanel(TSendGridHost host, QWidget* parent = nullptr);
     ~TSendGridPanel() override;
@@ -98,7 +67,7 @@ public:
     // an earlier RefreshSendGrid stay.
     void SetupSendGrid();
     // Rewrites every row from the current list and binds the items' Tag
-    // (channel * 65536 + position) and OnCountChanged. Without a list the grid
+    // (TSendGridTag: channel and position) and OnCountChanged. Without a list the grid
     // is left as it is.
     void RefreshSendGrid();
     // The items' count handler; any thread, never blocks.
