@@ -3,11 +3,13 @@
 # what a desktop and a packager read: the .desktop file and the AppStream
 # metainfo validate, every installed program has a manual page that man
 # renders (with its exit status and examples) and answers --help, and the icon
-# files exist at their sizes.
+# files exist at their sizes; the window without a display says so in one line,
+# and the headless programs end in order on SIGHUP.
 set -euo pipefail
 build=${1:?usage: check-install.sh BUILD_DIR}
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+sim="" dump=""
+trap 'kill $sim $dump 2>/dev/null || true; rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for tool in desktop-file-validate appstreamcli man python3; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run TCM_TEST_TOOLS=1 scripts/setup.sh"
@@ -43,6 +45,32 @@ for p in $programs; do
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/$p" --help </dev/null >/dev/null ||
     fail "$p --help"
 done
+
+# Without a display the window says so in one line instead of Qt's abort.
+if env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/tarvenix-can-monitor" \
+     >"$stage/win.out" 2>"$stage/win.err"; then
+  fail "the window started without a display"
+fi
+[ "$(wc -l <"$stage/win.err")" = 1 ] && grep -q "no display" "$stage/win.err" ||
+  fail "the window without a display said: $(cat "$stage/win.err")"
+
+# The installed headless programs end in order on SIGHUP (a closed terminal).
+"$root/bin/tarvenix-seeed-sim" --fps 100 --quiet >"$stage/sim.out" &
+sim=$!
+for _ in $(seq 100); do [ -s "$stage/sim.out" ] && break; sleep 0.05; done
+port=$(head -n 1 "$stage/sim.out")
+"$root/bin/tarvenix-can-dump" --port "$port" >"$stage/dump.out" 2>"$stage/dump.err" &
+dump=$!
+for _ in $(seq 100); do [ -s "$stage/dump.out" ] && break; sleep 0.05; done
+kill -HUP "$dump"
+rc=0; wait "$dump" || rc=$?
+dump=""
+[ "$rc" = 0 ] && grep -q "^frames in: [1-9]" "$stage/dump.err" ||
+  fail "tarvenix-can-dump after SIGHUP: exit $rc, $(cat "$stage/dump.err")"
+kill -HUP "$sim"
+rc=0; wait "$sim" || rc=$?
+sim=""
+[ "$rc" = 0 ] || fail "tarvenix-seeed-sim after SIGHUP: exit $rc"
 
 # PNG sizes from their headers: width and height are bytes 16..23, big-endian.
 for size in 16 22 24 32 48 64 128 256; do
