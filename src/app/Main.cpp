@@ -400,7 +400,7 @@ void TfmMain::ClearTrace()
     if (Trace) {
         // A recording still takes the removed entries it has not written yet.
         const auto removed = Trace->TakeAll();
-        TraceMenu->TraceCleared(*removed);
+        TraceMenu->TraceCleared(*Trace, *removed);
     }
 }
 

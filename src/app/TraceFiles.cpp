@@ -136,8 +136,10 @@ void TTraceRecorder::CollectFrom(const TTarvenixTraceList& trace)
     Wake.notify_one();
 }
 
-void TTraceRecorder::TraceCleared(const TTarvenixTraceList& removed)
+void TTraceRecorder::TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed)
 {
+    if (&trace != &Trace)
+        return; // another channel's trace
     CollectFrom(removed);
     Next = 0;
 }

@@ -58,9 +58,9 @@ public:
 
     // Hands the entries added since the last call to the writer thread.
     void Collect() { CollectFrom(Trace); }
-    // The trace was cleared and `removed` holds its former entries: takes
-    // those not yet written, then goes on with the trace's entry 0.
-    void TraceCleared(const TTarvenixTraceList& removed);
+    // `trace` was cleared and `removed` holds its former entries: when it is
+    // the recorded trace, takes those not yet written, then goes on with entry 0.
+    void TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed);
     // Takes what is left, writes the format's ending and closes the file.
     // False with `error` when writing failed now or earlier.
     bool Stop(std::string& error);

@@ -232,10 +232,10 @@ void TTraceMenu::ShowRecordingSign()
     lbRecording->setToolTip(path);
 }
 
-void TTraceMenu::TraceCleared(const TTarvenixTraceList& removed)
+void TTraceMenu::TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed)
 {
     if (Recorder)
-        Recorder->TraceCleared(removed);
+        Recorder->TraceCleared(trace, removed);
 }
 
 void TTraceMenu::ChannelClosed()

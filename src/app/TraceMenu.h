@@ -38,8 +38,8 @@ public:
     void ToggleRecording();
     void OpenRecording();
 
-    // Window events: the trace was cleared (`removed` holds what it had); a channel was closed.
-    void TraceCleared(const TTarvenixTraceList& removed);
+    // Window events: `trace` was cleared (`removed` holds what it had); a channel was closed.
+    void TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed);
     void ChannelClosed();
 
     bool IsRecording() const { return Recorder != nullptr; }
