@@ -24,7 +24,7 @@ int RemainingMs(TClock::time_point deadline)
 
 } // namespace
 
-int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs)
+int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd)
 {
     if (fd < 0)
         return -EBADF;
@@ -36,8 +36,8 @@ int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs)
     const bool unlimited = timeoutMs < 0;
     const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, unlimited ? -1 : RemainingMs(deadline));
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(fds, wakeFd >= 0 ? 2 : 1, unlimited ? -1 : RemainingMs(deadline));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -45,6 +45,9 @@ int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs)
         }
         if (ready == 0)
             return 0;
+        const pollfd& p = fds[0];
+        if (p.revents == 0)
+            return 0; // woken
         if (p.revents & POLLNVAL)
             return -EBADF;
         if (p.revents & POLLIN) {

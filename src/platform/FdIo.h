@@ -10,8 +10,9 @@ namespace tcm::fdio {
 // what is waiting, up to `size` bytes. Returns the byte count, 0 when nothing
 // came in time, or -errno. A far side that is gone (POLLHUP or POLLERR without
 // data, end of file after poll reported input) gives a negative value, -EIO
-// when the system named no better error, never 0.
-int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs);
+// when the system named no better error, never 0. When `wakeFd` (>= 0)
+// becomes readable first, returns 0 at once without clearing it.
+int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd = -1);
 
 // Writes all `size` bytes, waiting for room as needed but at most `timeoutMs`
 // in total. Returns 0 on success, ETIMEDOUT when time ran out before the last

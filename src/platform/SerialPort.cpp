@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/FdIo.h"
+#include "platform/WakeEvent.h"
 
 namespace tcm {
 
@@ -105,9 +106,9 @@ int TSerialPort::LastError() const
     return Error;
 }
 
-int TSerialPort::Read(uint8_t* buffer, int size, int timeoutMs)
+int TSerialPort::Read(uint8_t* buffer, int size, int timeoutMs, const TWakeEvent* wake)
 {
-    return fdio::ReadWaiting(Fd, buffer, size, timeoutMs);
+    return fdio::ReadWaiting(Fd, buffer, size, timeoutMs, wake ? wake->Handle() : -1);
 }
 
 int TSerialPort::Write(const uint8_t* data, int size, int timeoutMs)

@@ -4,6 +4,8 @@
 
 namespace tcm {
 
+class TWakeEvent;
+
 // One serial port, opened exclusively and set up for the adapter's line:
 // raw 8N1 at 2000000 baud, no flow control of any kind, DTR and RTS dropped.
 //
@@ -41,7 +43,8 @@ public:
     // pseudo-terminal closed) gives a negative value, -EIO if nothing better,
     // never 0, and it does so at once on every call: a read loop must rest
     // between failed reads.
-    int Read(uint8_t* buffer, int size, int timeoutMs = 2);
+    // A signal of `wake` ends the wait early with 0 (the signal stays set).
+    int Read(uint8_t* buffer, int size, int timeoutMs = 2, const TWakeEvent* wake = nullptr);
 
     // Writes all bytes, giving up after timeoutMs in total. Returns 0 on
     // success, else an errno value; ETIMEDOUT when time ran out with only part

@@ -17,8 +17,11 @@ public:
     bool StopAndWait(uint32_t timeoutMs)
     {
         StopRequested.store(true);
+        WakeUp();
         return WaitFor(timeoutMs);
     }
+    // Ends the loop's current wait early, so that it looks at its flags now.
+    virtual void WakeUp() {}
 
     std::atomic<bool> StopRequested{false};
     TLogger* Logger = nullptr;

@@ -108,6 +108,7 @@ bool TSeeedManager::Start()
     ReadThread->Table = Table.get();
     ReadThread->OnReadFailed = [this](int error) { SetFault(TChannelFault::PortLost, error); };
     ReadThread->Resume();
+    Table->SetOnRequest([read = ReadThread.get()] { read->WakeUp(); });
 
     bool succeeded = false;
     {
@@ -155,6 +156,7 @@ void TSeeedManager::StopThreads()
         TaskThread.reset();
     }
     if (ReadThread) {
+        Table->SetOnRequest(nullptr);
         ReadThread->StopAndWait(kStopTimeoutMs);
         ReadThread.reset();
     }

@@ -22,7 +22,9 @@ void TSeeedThreadRead::Execute()
     uint8_t buffer[4096];
     bool failing = false;
     while (!StopRequested.load()) {
-        const int n = Port->Read(buffer, sizeof(buffer), 2);
+        const int n = Port->Read(buffer, sizeof(buffer), kReadWaitMs, &Wake);
+        // Cleared before the flags are looked at: a wake-up given after this is kept.
+        Wake.Clear();
         if (n > 0) {
             failing = false;
             for (int i = 0; i < n; ++i)
@@ -52,10 +54,8 @@ void TSeeedThreadTask::Execute()
 {
     RaiseCurrentThreadPriority();
     while (!StopRequested.load()) {
-        // Waiting on the queue instead of sleeping a whole millisecond lets a
-        // frame start its write as soon as it is queued; the stop flag is
-        // still seen within a millisecond.
-        std::unique_ptr<TCanFrame> frame = SendQueue->WaitPop(1);
+        // A queued frame starts its write at once; a stop ends the wait at once.
+        std::unique_ptr<TCanFrame> frame = SendQueue->WaitPop(kQueueWaitMs, &StopRequested);
         if (!frame || Reported)
             continue; // after a reported failure the owner closes the channel: nothing more is written
         const int error = SendFrame(*frame);
@@ -67,6 +67,12 @@ void TSeeedThreadTask::Execute()
             Reported = WriteFailed(error);
         }
     }
+}
+
+void TSeeedThreadTask::WakeUp()
+{
+    if (SendQueue)
+        SendQueue->Interrupt();
 }
 
 bool TSeeedThreadTask::WriteFailed(int error)

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Event.h"
+#include "platform/WakeEvent.h"
 #include "seeed/ChannelThread.h"
 #include "seeed/SeeedPacket.h"
 
@@ -41,9 +42,17 @@ public:
 
     // How long the loop rests between reads of a failed port.
     static constexpr uint32_t kFailedReadPauseMs = 5;
+    // The longest read wait: the loop sleeps in it until bytes come, a stop
+    // is asked or the receive table has a request.
+    static constexpr int kReadWaitMs = 250;
+
+    void WakeUp() override { Wake.Signal(); }
 
 protected:
     void Execute() override;
+
+private:
+    tcm::TWakeEvent Wake;
 };
 
 // Takes frames from the send queue, writes them and records them in the trace.
@@ -62,6 +71,10 @@ public:
     // adapter counts as not responding.
     static constexpr uint32_t kNoResponseMs = 1000;
     static constexpr int kWriteTimeoutMs = 100;
+    // The longest wait for a queued frame; a stop ends it at once.
+    static constexpr uint32_t kQueueWaitMs = 250;
+
+    void WakeUp() override;
 
     // Returns 0 when the whole packet was written, else the error number.
     int WritePacket(const TSeeedPacketCustom& packet, bool awaitEcho);

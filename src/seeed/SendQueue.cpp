@@ -21,16 +21,25 @@ std::unique_ptr<TCanFrame> TSendQueue::Pop()
     return frame;
 }
 
-std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs)
+std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs, const std::atomic<bool>* stop)
 {
     std::unique_lock<std::mutex> guard(Lock);
     if (Frames.empty())
-        Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return !Frames.empty(); });
+        Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                         [this, stop] { return !Frames.empty() || (stop && stop->load()); });
     if (Frames.empty())
         return nullptr;
     auto frame = std::move(Frames.front());
     Frames.pop_front();
     return frame;
+}
+
+void TSendQueue::Interrupt()
+{
+    // Taking the lock orders this after a waiter's look at its flag: the
+    // notification cannot fall between that look and its sleep.
+    { std::lock_guard<std::mutex> guard(Lock); }
+    Arrived.notify_all();
 }
 
 int32_t TSendQueue::Count() const

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,8 +16,11 @@ public:
     void Push(std::unique_ptr<TCanFrame> frame);
     // The oldest frame, or none when the queue is empty.
     std::unique_ptr<TCanFrame> Pop();
-    // Like Pop, but waits up to `timeoutMs` for a frame to arrive.
-    std::unique_ptr<TCanFrame> WaitPop(uint32_t timeoutMs);
+    // Like Pop, but waits up to `timeoutMs` for a frame to arrive, or until
+    // `stop` (when given) is set and Interrupt called.
+    std::unique_ptr<TCanFrame> WaitPop(uint32_t timeoutMs, const std::atomic<bool>* stop = nullptr);
+    // Wakes every waiter to look at its stop flag (set the flag first).
+    void Interrupt();
     int32_t Count() const;
     // Frees every frame still waiting.
     void Clear();

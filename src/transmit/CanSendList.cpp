@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -73,9 +74,12 @@ void TCanSendList::Add(std::unique_ptr<TCanSendItem> item)
 {
     if (!item)
         return;
-    std::lock_guard<std::mutex> guard(Mutex);
-    item->OnSend = OnSend;
-    Items.push_back(std::move(item));
+    {
+        std::lock_guard<std::mutex> guard(Mutex);
+        item->OnSend = OnSend;
+        Items.push_back(std::move(item));
+    }
+    NotifyChanged();
 }
 
 void TCanSendList::Delete(int32_t index)
@@ -152,6 +156,33 @@ void TCanSendList::SendPeriodic(uint32_t now)
         if (elapsed >= static_cast<uint32_t>(item->Period))
             item->Send();
     }
+}
+
+uint32_t TCanSendList::MsUntilDue(uint32_t now) const
+{
+    std::lock_guard<std::mutex> guard(Mutex);
+    uint32_t wait = kNothingDue;
+    for (const auto& item : Items) {
+        if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
+            continue;
+        const uint32_t elapsed = now - item->LastSendTime;
+        const uint32_t period = static_cast<uint32_t>(item->Period);
+        wait = std::min(wait, elapsed >= period ? 0u : period - elapsed);
+    }
+    return wait;
+}
+
+void TCanSendList::SetOnChanged(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> guard(ChangedLock);
+    OnChanged = std::move(handler);
+}
+
+void TCanSendList::NotifyChanged()
+{
+    std::lock_guard<std::mutex> guard(ChangedLock);
+    if (OnChanged)
+        OnChanged();
 }
 
 std::string TCanSendList::GetFileName() const

@@ -71,6 +71,17 @@ public:
     // `now` (now - LastSendTime in unsigned 32-bit arithmetic, so the tick
     // count's wrap-around is harmless), in order.
     void SendPeriodic(uint32_t now);
+    // Milliseconds from tick count `now` until the next active Periodic item
+    // falls due (0: one is due), or kNothingDue when none is active.
+    uint32_t MsUntilDue(uint32_t now) const;
+    static constexpr uint32_t kNothingDue = 0xFFFFFFFFu;
+
+    // Told when items were added or removed, and by NotifyChanged: the
+    // periodic sender waits for it (or for the next due item) between passes.
+    // Called on the editing thread, without the list's lock.
+    void SetOnChanged(std::function<void()> handler);
+    // Call after changing an item in place (Active, Period, SendType).
+    void NotifyChanged();
 
     // The part of the default file name between "trans_list_" and ".dat".
     std::string NameSuffix;
@@ -127,4 +138,6 @@ private:
     std::vector<int32_t> Rejected;  // rejected line numbers of the list's file
     bool BackupKept = false;        // its ".bak" copy was made
     std::function<void(const std::string&)> OnSaveError;
+    mutable std::mutex ChangedLock; // guards OnChanged only
+    std::function<void()> OnChanged;
 };

@@ -1,10 +1,15 @@
 #include "transmit/PeriodicSendThread.h"
 
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
 #include "platform/Tick.h"
 #include "transmit/CanSendList.h"
 
-TPeriodicSendThread::TPeriodicSendThread(TCanSendList* list) : List(list)
+TPeriodicSendThread::TPeriodicSendThread(TCanSendList* list) : List(nullptr)
 {
+    SetList(list);
     Thread = std::thread([this] { Execute(); });
 }
 
@@ -15,8 +20,26 @@ TPeriodicSendThread::~TPeriodicSendThread()
 
 void TPeriodicSendThread::SetList(TCanSendList* list)
 {
-    std::lock_guard<std::mutex> guard(Lock);
-    List = list;
+    TCanSendList* old = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        old = std::exchange(List, list);
+    }
+    if (old == list)
+        return;
+    if (old)
+        old->SetOnChanged(nullptr);
+    if (list)
+        list->SetOnChanged([this] { Wake(); });
+}
+
+void TPeriodicSendThread::Wake()
+{
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Woken = true;
+    }
+    Changed.notify_all();
 }
 
 TCanSendList* TPeriodicSendThread::GetList() const
@@ -77,14 +100,19 @@ void TPeriodicSendThread::Execute()
             InPass = true;
             list = List;
         }
-        if (list)
+        uint32_t wait = kMaxWaitMs;
+        if (list) {
             list->SendPeriodic(tcm::TickCount());
-        {
-            std::lock_guard<std::mutex> guard(Lock);
-            InPass = false;
-            ++PassCount;
+            wait = std::clamp(list->MsUntilDue(tcm::TickCount()), kMinWaitMs, kMaxWaitMs);
         }
+        std::unique_lock<std::mutex> guard(Lock);
+        InPass = false;
+        ++PassCount;
+        Woken = false;
         Changed.notify_all();
-        tcm::SleepMs(1);
+        // The due time is a lower bound: the wait may end later, never earlier,
+        // so an interval is Period plus lateness. A change of the list, a pause
+        // or the end cut it short.
+        Changed.wait_for(guard, std::chrono::milliseconds(wait), [this] { return Woken || Paused || Terminated; });
     }
 }

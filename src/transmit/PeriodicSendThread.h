@@ -7,8 +7,11 @@
 class TCanSendList;
 
 // Keeps the Periodic items of one channel's transmit list going: each pass
-// reads the clock, lets the list send what is due, then sleeps 1 ms. Pausing
-// takes effect only between passes, never while the list's lock is held.
+// reads the clock and lets the list send what is due; between passes it sleeps
+// until the next item falls due (at least 1 ms), the list changes, or it is
+// paused or ended. Pausing takes effect only between passes, never while the
+// list's lock is held. The thread hooks the list's change notification
+// (SetOnChanged); the list must outlive that hook or be replaced by SetList.
 class TPeriodicSendThread {
 public:
     // The thread starts paused and without a list.
@@ -20,6 +23,11 @@ public:
 
     // Changed only while paused.
     void SetList(TCanSendList* list);
+    // Ends the current wait between passes: the list changed.
+    void Wake();
+    // The longest sleep between passes, and the shortest.
+    static constexpr uint32_t kMaxWaitMs = 1000;
+    static constexpr uint32_t kMinWaitMs = 1;
     TCanSendList* GetList() const;
 
     void Resume();
@@ -41,6 +49,7 @@ private:
     bool Paused = true;
     bool InPass = false;
     bool Terminated = false;
+    bool Woken = false;
     uint64_t PassCount = 0;
     std::thread Thread;
 };

@@ -141,6 +141,28 @@ void TTarvenixTable::Rebuild()
         OnRebuild();
 }
 
+void TTarvenixTable::RequestClear()
+{
+    ClearRequested.store(true);
+    std::lock_guard<std::mutex> guard(RequestLock);
+    if (OnRequest)
+        OnRequest();
+}
+
+void TTarvenixTable::RequestRebuild()
+{
+    RebuildRequested.store(true);
+    std::lock_guard<std::mutex> guard(RequestLock);
+    if (OnRequest)
+        OnRequest();
+}
+
+void TTarvenixTable::SetOnRequest(TNotify hook)
+{
+    std::lock_guard<std::mutex> guard(RequestLock);
+    OnRequest = std::move(hook);
+}
+
 void TTarvenixTable::ProcessPending()
 {
     if (RebuildRequested.load())

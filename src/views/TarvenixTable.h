@@ -82,9 +82,9 @@ public:
     TTarvenixTableItem* Item(int32_t index) const;
 
     void Clear();
-    void RequestClear() { ClearRequested.store(true); }
+    void RequestClear();
     void Rebuild();
-    void RequestRebuild() { RebuildRequested.store(true); }
+    void RequestRebuild();
     // Pending requests, rebuild first; the reading thread calls it between reads.
     void ProcessRequests()
     {
@@ -99,6 +99,8 @@ public:
     void SetOnRowChanged(TRowChanged hook);
     void SetOnCleared(TNotify hook);
     void SetOnRebuild(TNotify hook);
+    // Told after every request, so that the reading thread wakes to carry it out.
+    void SetOnRequest(TNotify hook);
 
 private:
     void ProcessPending();
@@ -115,4 +117,8 @@ private:
     TRowChanged OnRowChanged;
     TNotify OnCleared;
     TNotify OnRebuild;
+    // Its own lock: a request must not wait for a row notification in progress,
+    // which may itself wait for the requesting (window) thread.
+    std::mutex RequestLock;
+    TNotify OnRequest;
 };

@@ -201,6 +201,21 @@ TEST_F(TransmitList, PeriodicScanAcrossTickWrapAround)
     EXPECT_TRUE(sent.empty());
     list.SendPeriodic(100);
     EXPECT_EQ(sent, (std::vector<uint32_t>{3}));
+
+    // The sender sleeps until the next active Periodic item is due, across the wrap too.
+    int changes = 0;
+    list.SetOnChanged([&] { ++changes; });
+    list.GetItem(2)->LastSendTime = 90; // 100 ms period: due at 190
+    EXPECT_EQ(list.MsUntilDue(100), 46u); // item 1: 146 after tick 0
+    list.GetItem(1)->LastSendTime = 0xFFFFFFFFu - 9;
+    EXPECT_EQ(list.MsUntilDue(100), 37u); // item 2: 147 after 10 ms before the wrap
+    EXPECT_EQ(list.MsUntilDue(500), 0u);  // overdue
+    list.Add(MakeItem(cstSingle, 4));
+    EXPECT_EQ(changes, 1);
+    TCanSendList idle;
+    idle.Add(MakeItem(cstPeriodic, 5, false, 10));
+    idle.Add(MakeItem(cstOnRequest, 6, true, 10));
+    EXPECT_EQ(idle.MsUntilDue(0), TCanSendList::kNothingDue);
 }
 
 TEST_F(TransmitList, OnRequestScanAnswersWithEveryActiveOnRequestItem)

@@ -47,7 +47,10 @@ TEST(PeriodicSendThread, StartsPausedAndWithoutAListOnlySleeps)
     EXPECT_EQ(thread.Passes(), 0u);
     thread.Resume();
     std::this_thread::sleep_for(50ms);
-    EXPECT_GT(thread.Passes(), 5u); // passes run, with nothing to send
+    // A pass runs at once; with nothing to send the thread then sleeps
+    // instead of polling every millisecond.
+    EXPECT_GE(thread.Passes(), 1u);
+    EXPECT_LE(thread.Passes(), 2u);
     thread.Pause();
 }
 

@@ -1,6 +1,7 @@
 // tarvenix-can-dump: the headless monitor. Opens one Seeed adapter through the
 // same engine as the window and prints every trace entry as its trace line, or
 // records it in another format; optionally replays a recording onto the bus.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -26,6 +27,9 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+
+// Output is flushed (and the log drained) at least this often.
+constexpr uint32_t kFlushMs = 50;
 
 void OnSignal(int)
 {
@@ -174,6 +178,23 @@ std::string OneLine(std::string text)
     return text;
 }
 
+// How long the loop may sleep: until the next Periodic item is due, the next
+// output flush, or the end of --duration, whichever comes first; at least 1 ms.
+// Entries pile up in the trace meanwhile and are written in one go.
+uint32_t NextWakeMs(const TCanSendList& list, double duration, uint32_t started, uint32_t lastFlush)
+{
+    const uint32_t now = tcm::TickCount();
+    uint32_t wait = list.MsUntilDue(now);
+    const uint32_t sinceFlush = now - lastFlush;
+    wait = std::min(wait, sinceFlush < kFlushMs ? kFlushMs - sinceFlush : 0u);
+    if (duration >= 0) {
+        const uint32_t end = static_cast<uint32_t>(duration * 1000.0);
+        const uint32_t elapsed = now - started;
+        wait = std::min(wait, elapsed < end ? end - elapsed : 0u);
+    }
+    return std::max(wait, 1u);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -272,7 +293,7 @@ int main(int argc, char** argv)
             list.SendPeriodic(now);
 
             const bool reachedFrames = output.Consume(trace, o.Frames);
-            if (now - lastFlush >= 50 || reachedFrames) {
+            if (now - lastFlush >= kFlushMs || reachedFrames) {
                 output.Flush();
                 DrainLog(log, o.Log);
                 lastFlush = now;
@@ -292,7 +313,7 @@ int main(int argc, char** argv)
                 exitCode = 1;
                 break;
             }
-            tcm::SleepMs(1);
+            tcm::SleepMs(NextWakeMs(list, o.Duration, started, lastFlush));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());

@@ -27,6 +27,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
                 item->Active = !item->Active;
                 active = item->Active;
             }
+            list->NotifyChanged(); // the periodic sender looks again now
             SetCell(row, kSendGridActiveColumn, active ? QStringLiteral("1") : QStringLiteral("0"));
             return;
         }
