@@ -18,15 +18,20 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uid_t kNobody = 65534;
-constexpr int kRate500k = 9; // "500 Kbit/sec" in the rate box
+const std::string kRate500k = "9"; // "500 Kbit/sec" in the rate box
+const std::string kHint = "To get access to serial ports, make your user a member of the group dialout";
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 struct TRun {
     int Exit = -1;
-    std::string Out;
-    std::string Err;
+    std::string Out, Err;
 };
 
-// Runs `args` with `env` added; as nobody when `unprivileged` and we are root.
+// Runs `args` under `env`, as nobody when `unprivileged` and we are root.
 TRun RunAs(const std::vector<std::string>& args, const std::vector<std::string>& env, bool unprivileged)
 {
     std::vector<std::string> command;
@@ -52,14 +57,13 @@ std::vector<std::string> Names(const std::string& dir)
     return names;
 }
 
-// A folder for the program that the user of the child cannot write: root's
-// 0755 folder for nobody, or 0555 for an ordinary user.
+// A copy of a program in a folder of its own; MakeReadOnly keeps the child's
+// user from writing there: root's 0755 folder for nobody, 0555 for anyone else.
 struct TProgramFolder {
     TempDir Dir;
     std::string Exe;
-    explicit TProgramFolder(const std::string& source)
+    explicit TProgramFolder(const std::string& source) : Exe(Dir.File(fs::path(source).filename().string()))
     {
-        Exe = Dir.File(fs::path(source).filename().string());
         fs::copy_file(source, Exe);
     }
     void MakeReadOnly() { ::chmod(Dir.Path().c_str(), ::geteuid() == 0 ? 0755 : 0555); }
@@ -69,25 +73,18 @@ struct TProgramFolder {
 // An empty configuration home that the child's user owns.
 struct TConfigHome {
     TempDir Dir;
-    std::string Path;
-    TConfigHome() : Path(Dir.File("config"))
+    std::string Path = Dir.File("config");
+    TConfigHome()
     {
         ::chmod(Dir.Path().c_str(), 0755);
         fs::create_directory(Path);
-        if (::geteuid() == 0) {
-            EXPECT_EQ(::chown(Path.c_str(), kNobody, kNobody), 0);
-        }
+        EXPECT_TRUE(::geteuid() != 0 || ::chown(Path.c_str(), kNobody, kNobody) == 0);
     }
-    std::string Env() const { return "XDG_CONFIG_HOME=" + Path; }
+    std::vector<std::string> WindowEnv() const
+    {
+        return {"QT_QPA_PLATFORM=offscreen", "HOME=/nonexistent", "XDG_CONFIG_HOME=" + Path};
+    }
 };
-
-const std::vector<std::string> kWindowEnv = {"QT_QPA_PLATFORM=offscreen", "HOME=/nonexistent"};
-
-std::vector<std::string> With(std::vector<std::string> env, const std::string& more)
-{
-    env.push_back(more);
-    return env;
-}
 
 } // namespace
 
@@ -103,48 +100,36 @@ TEST(UserFiles, ReadOnlyFolderKeepsFilesInTheConfigFolderAndSignalsEndInOrder)
     const std::string port = pty.SlavePath();
     ASSERT_EQ(::chmod(port.c_str(), ::geteuid() == 0 ? 0600 : 0000), 0);
 
-    const TRun run = RunAs({program.Exe, std::to_string(kRate500k), port, std::to_string(SIGTERM)},
-                         With(kWindowEnv, config.Env()), true);
+    const TRun run = RunAs({program.Exe, kRate500k, port, std::to_string(SIGTERM)}, config.WindowEnv(), true);
     ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
     const std::string files = config.Path + "/TarvenixCanMonitor/";
-    EXPECT_NE(run.Out.find("files: " + files + "\n"), std::string::npos) << run.Out;
+    EXPECT_PRED2(Contains, run.Out, "files: " + files + "\n");
     // Permission denied: the described text, and how to get access below it.
-    EXPECT_NE(run.Out.find("error: Opening port is failed!|Port: " + port + ", ErrorCode: 13\n"), std::string::npos)
-        << run.Out;
-    EXPECT_NE(run.Out.find("hint: To get access to serial ports, make your user a member of the group dialout"),
-              std::string::npos)
-        << run.Out;
-
+    EXPECT_PRED2(Contains, run.Out, "error: Opening port is failed!|Port: " + port + ", ErrorCode: 13\nhint: " + kHint);
     EXPECT_EQ(Names(files), (std::vector<std::string>{"TarvenixCanMonitor.ini", "trans_list_seed.dat"}));
     const std::string ini = ReadWholeFile(files + "TarvenixCanMonitor.ini");
-    EXPECT_NE(ini.find("CanRate=500000"), std::string::npos) << ini;
-    EXPECT_NE(ini.find("Port=" + port), std::string::npos) << ini;
+    EXPECT_PRED2(Contains, ini, "CanRate=500000");
+    EXPECT_PRED2(Contains, ini, "Port=" + port);
     struct stat st{};
     ASSERT_EQ(::stat(files.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    if (::geteuid() == 0) {
-        EXPECT_EQ(st.st_uid, kNobody);
-    }
+    EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? kNobody : ::geteuid());
     EXPECT_EQ(Names(program.Dir.Path()), (std::vector<std::string>{fs::path(program.Exe).filename().string()}));
 
     // Without XDG_CONFIG_HOME the folder is ~/.config/TarvenixCanMonitor/, parents created.
-    const TRun homeRun = RunAs({program.Exe, std::to_string(kRate500k), port, std::to_string(SIGTERM)},
+    const TRun homeRun = RunAs({program.Exe, kRate500k, port, std::to_string(SIGTERM)},
                                {"-u", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM=offscreen", "HOME=" + config.Path}, true);
     ASSERT_EQ(homeRun.Exit, 0) << homeRun.Out << homeRun.Err;
     const std::string homeFiles = config.Path + "/.config/TarvenixCanMonitor/";
-    EXPECT_NE(homeRun.Out.find("files: " + homeFiles + "\n"), std::string::npos) << homeRun.Out;
-    EXPECT_NE(ReadWholeFile(homeFiles + "TarvenixCanMonitor.ini").find("CanRate=500000"), std::string::npos);
+    EXPECT_PRED2(Contains, homeRun.Out, "files: " + homeFiles + "\n");
+    EXPECT_PRED2(Contains, ReadWholeFile(homeFiles + "TarvenixCanMonitor.ini"), "CanRate=500000");
 
     // The headless monitor gives the same hint on a line of its own.
     TProgramFolder dump(TCM_CAN_DUMP_EXE);
     dump.MakeReadOnly();
     const TRun dumpRun = RunAs({dump.Exe, "--port", port}, {}, true);
     EXPECT_EQ(dumpRun.Exit, 1);
-    const auto lines = Lines(dumpRun.Err);
-    ASSERT_GE(lines.size(), 3u) << dumpRun.Err;
-    EXPECT_EQ(lines[1], "Port: " + port + ", ErrorCode: 13");
-    EXPECT_EQ(lines[2].rfind("To get access to serial ports, make your user a member of the group dialout", 0), 0u)
-        << dumpRun.Err;
+    EXPECT_PRED2(Contains, dumpRun.Err, "\nPort: " + port + ", ErrorCode: 13\n" + kHint);
 }
 
 TEST(UserFiles, WritableFolderOrSettingsBesideTheProgramStayPortable)
@@ -154,18 +139,14 @@ TEST(UserFiles, WritableFolderOrSettingsBesideTheProgramStayPortable)
         // A writable folder: everything beside the executable, as always. SIGHUP
         // while the exit question is open ends it in order all the same.
         TProgramFolder program(TCM_WINDOW_CHILD_EXE);
-        const TRun run = RunAs({program.Exe, std::to_string(kRate500k), "/dev/ttyTcmMissing0", std::to_string(SIGHUP),
-                                "question"},
-                               With(kWindowEnv, config.Env()), false);
+        const TRun run = RunAs({program.Exe, kRate500k, "/dev/ttyTcmMissing0", std::to_string(SIGHUP), "question"},
+                               config.WindowEnv(), false);
         ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
-        EXPECT_NE(run.Out.find("files: " + program.Dir.Path() + "\n"), std::string::npos) << run.Out;
+        EXPECT_PRED2(Contains, run.Out, "files: " + program.Dir.Path() + "\n");
         // No such port: the described text alone.
-        EXPECT_NE(run.Out.find("error: Opening port is failed!|Port: /dev/ttyTcmMissing0, ErrorCode: 2\n"),
-                  std::string::npos)
-            << run.Out;
-        EXPECT_EQ(run.Out.find("hint:"), std::string::npos) << run.Out;
-        EXPECT_NE(ReadWholeFile(program.Dir.File("TarvenixCanMonitor.ini")).find("CanRate=500000"),
-                  std::string::npos);
+        EXPECT_PRED2(Contains, run.Out, "error: Opening port is failed!|Port: /dev/ttyTcmMissing0, ErrorCode: 2\n");
+        EXPECT_FALSE(Contains(run.Out, "hint:")) << run.Out;
+        EXPECT_PRED2(Contains, ReadWholeFile(program.Dir.File("TarvenixCanMonitor.ini")), "CanRate=500000");
         EXPECT_TRUE(fs::exists(program.Dir.File("trans_list_seed.dat")));
     }
     {
@@ -175,14 +156,12 @@ TEST(UserFiles, WritableFolderOrSettingsBesideTheProgramStayPortable)
         const std::string before = "[Seeed]\nCanRate=125000\nCanMode=0\nPort=ttyUSB3\n";
         ASSERT_TRUE(WriteWholeFile(program.Dir.File("TarvenixCanMonitor.ini"), before));
         program.MakeReadOnly();
-        const TRun run = RunAs({program.Exe, std::to_string(kRate500k), "/dev/ttyTcmMissing0", std::to_string(SIGINT)},
-                             With(kWindowEnv, config.Env()), true);
+        const TRun run = RunAs({program.Exe, kRate500k, "/dev/ttyTcmMissing0", std::to_string(SIGINT)},
+                               config.WindowEnv(), true);
         ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
-        EXPECT_NE(run.Out.find("files: " + program.Dir.Path() + "\n"), std::string::npos) << run.Out;
-        EXPECT_NE(run.Err.find("tarvenix-can-monitor: "), std::string::npos) << run.Err;
-        if (::geteuid() == 0) {
-            EXPECT_EQ(ReadWholeFile(program.Dir.File("TarvenixCanMonitor.ini")), before);
-        }
+        EXPECT_PRED2(Contains, run.Out, "files: " + program.Dir.Path() + "\n");
+        EXPECT_PRED2(Contains, run.Err, "tarvenix-can-monitor: ");
+        EXPECT_TRUE(::geteuid() != 0 || ReadWholeFile(program.Dir.File("TarvenixCanMonitor.ini")) == before);
     }
     EXPECT_TRUE(Names(config.Path).empty());
 }
