@@ -2,8 +2,11 @@
 //
 //   bench_window [--seconds S]
 // Figures: update tick time and event-loop lateness on the "Table" and the
-// "Trace" page with the simulated adapter at 10,000 frames/s, frames lost, and
+// "Trace" page with the simulated adapter at 10,000 frames/s, the window
+// thread's CPU on the "Table" page with a real event loop, frames lost, and
 // the cost of a tick that appends 1,000 lines to a trace view of 1,000,000.
+// Offscreen unless QT_QPA_PLATFORM says otherwise (xvfb-run with
+// QT_QPA_PLATFORM=xcb for a real display server).
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -11,9 +14,14 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <QEventLoop>
+
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/ChildProcess.h"
@@ -23,6 +31,7 @@
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
 #include "platform/ProgramDir.h"
+#include "views/ListViewFrameTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
 
@@ -64,6 +73,47 @@ double RunAndMeasureLateness(int ms)
     return worst;
 }
 
+// CPU seconds (user + system) from a /proc stat file of a process or thread.
+double CpuSeconds(const std::string& statPath)
+{
+    std::ifstream stat(statPath);
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int n = 3; fields >> field; ++n) {
+        if (n == 14)
+            utime = std::stoull(field);
+        if (n == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Runs the real event loop for `ms` and prints the CPU share of the window
+// thread (the process's main thread) and of the whole process.
+void MeasureWindowCpu(const char* page, int ms)
+{
+    const std::string self = "/proc/" + std::to_string(getpid());
+    const std::string windowThread = self + "/task/" + std::to_string(getpid()) + "/stat";
+    const double windowBefore = CpuSeconds(windowThread);
+    const double processBefore = CpuSeconds(self + "/stat");
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double wall = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+    std::printf("%s page, real event loop: window thread %.1f %% of a core, whole process %.1f %% "
+                "(reading and sending threads included)\n",
+                page, 100.0 * (CpuSeconds(windowThread) - windowBefore) / wall,
+                100.0 * (CpuSeconds(self + "/stat") - processBefore) / wall);
+}
+
 long CountLost(TTarvenixTraceList& trace, long& received)
 {
     long lost = 0;
@@ -91,7 +141,8 @@ long CountLost(TTarvenixTraceList& trace, long& received)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int seconds = 10;
     for (int i = 1; i + 1 < argc; ++i)
@@ -113,8 +164,8 @@ int main(int argc, char** argv)
         return 1;
     }
     auto* pages = w.findChild<QTabWidget*>("pcData");
-    std::printf("Conditions: offscreen window, simulator process at the link limit (10,000 frames/s), "
-                "200 identifiers mixed 11/29-bit, %d s per page.\n", seconds);
+    std::printf("Conditions: %s window, simulator process at the link limit (10,000 frames/s), "
+                "200 identifiers mixed 11/29-bit, %d s per page.\n", qgetenv("QT_QPA_PLATFORM").constData(), seconds);
 
     pages->setCurrentIndex(0);
     RunAndMeasureLateness(500);
@@ -122,6 +173,14 @@ int main(int argc, char** argv)
     const double tableLate = RunAndMeasureLateness(seconds * 1000);
     std::printf("Table page: longest update tick %.2f ms, worst event-loop lateness %.1f ms\n", w.MaxTickMs(),
                 tableLate);
+    auto* tableView = w.findChild<TListViewFrameTable*>();
+    const TListViewFrameTable::TStatistics tableBefore = tableView->Statistics();
+    MeasureWindowCpu("Table", seconds * 1000);
+    const TListViewFrameTable::TStatistics tableAfter = tableView->Statistics();
+    std::printf("Table view meanwhile: %.0f notifications/s in %.0f drains/s, %.1f %% of the window thread applying them\n",
+                static_cast<double>(tableAfter.Queued - tableBefore.Queued) / seconds,
+                static_cast<double>(tableAfter.Drains - tableBefore.Drains) / seconds,
+                static_cast<double>(tableAfter.BusyNs - tableBefore.BusyNs) * 1e-7 / seconds);
 
     pages->setCurrentIndex(1);
     RunAndMeasureLateness(500);

@@ -1,10 +1,13 @@
 #include "views/ListViewFrameTable.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include <QFont>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QThread>
 
 #include "core/FrameText.h"
@@ -197,6 +200,7 @@ void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
             break;
         }
     }
+    RepaintDirtyLines();
     BusyNs += static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
@@ -222,14 +226,50 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
     TListItemFrameTable* line = Line(index);
     if (!line || line->ViewKey != key)
         return;
+    // Only the columns whose values differ get a new text, and the model stays
+    // quiet: one repaint of the changed lines follows the whole batch.
+    const TFrameRowView shown = line->Row;
     line->Row = row;
-    const QString texts[] = {row.LengthText(), row.DataText(), row.CountText(), row.PeriodText()};
-    for (int c = kColDlc; c <= kColPeriod; ++c) {
-        const QString& text = texts[c - kColDlc];
-        if (line->text(c) != text)
-            line->setText(c, text);
+    const QSignalBlocker quiet(model());
+    bool changed = false;
+    const auto put = [&](int column, const QString& text) {
+        if (line->text(column) != text) {
+            line->setText(column, text);
+            changed = true;
+        }
+    };
+    if (row.Length != shown.Length)
+        put(kColDlc, row.LengthText());
+    if (row.Length != shown.Length || row.Request != shown.Request ||
+        std::memcmp(row.Data, shown.Data, sizeof(row.Data)) != 0)
+        put(kColData, row.DataText());
+    if (row.Count != shown.Count)
+        put(kColCount, row.CountText());
+    if (row.Period != shown.Period)
+        put(kColPeriod, row.PeriodText());
+    if (changed) {
+        DirtyFirst = std::min(DirtyFirst, index);
+        DirtyLast = std::max(DirtyLast, index);
     }
     ++AppliedCount;
+}
+
+void TListViewFrameTable::RepaintDirtyLines()
+{
+    if (DirtyFirst > DirtyLast)
+        return;
+    const QTreeWidgetItem* first = Line(DirtyFirst);
+    const QTreeWidgetItem* last = Line(std::min(DirtyLast, LineCount() - 1));
+    if (first && last) {
+        QRect band = visualItemRect(first).united(visualItemRect(last));
+        band.setLeft(0);
+        band.setRight(viewport()->width());
+        viewport()->update(band);
+    } else {
+        viewport()->update();
+    }
+    DirtyFirst = INT32_MAX;
+    DirtyLast = -1;
 }
 
 void TListViewFrameTable::ApplyRows(const std::vector<TFrameRowView>& rows)
@@ -256,12 +296,15 @@ void TListViewFrameTable::RowChanged(const TTarvenixTableItem& row, int32_t inde
 {
     ProcessPending();
     ApplyRow(TFrameRowView::From(row), index, isNew);
+    RepaintDirtyLines();
 }
 
 void TListViewFrameTable::Cleared()
 {
     ProcessPending();
     clear();
+    DirtyFirst = INT32_MAX;
+    DirtyLast = -1;
 }
 
 void TListViewFrameTable::RowsRebuild()
