@@ -139,38 +139,19 @@ bool ParseTime(std::string_view text, int64_t& us)
     return true;
 }
 
-class TAscReader final : public TRecordReaderBase {
+class TAscReader final : public TLineRecordReader {
 public:
-    TAscReader(int fd, bool owned, const std::string& name) : TRecordReaderBase(fd, owned, name) {}
-
-    bool Next(TRecordFrame& out) override
-    {
-        bool tooLong = false;
-        while (In.ReadLine(Line, tooLong, kMaxLine)) {
-            ++LineNumber;
-            if (tooLong) {
-                ReportLine(LineNumber, "line too long");
-                continue;
-            }
-            std::string what;
-            if (Take(out, what))
-                return true;
-            if (!what.empty())
-                ReportLine(LineNumber, what);
-        }
-        ReportReadError();
-        return false;
-    }
+    TAscReader(int fd, bool owned, const std::string& name) : TLineRecordReader(fd, owned, name, kMaxLine) {}
 
 private:
     // Header lines set the reader's state; a frame line fills `out`. Events that are no
     // classic CAN frame are passed over; `what` says why a line is malformed.
-    bool Take(TRecordFrame& out, std::string& what)
+    bool TakeLine(const std::string& text, TRecordFrame& out, std::string& what) override
     {
-        const size_t first = Line.find_first_not_of(" \t");
+        const size_t first = text.find_first_not_of(" \t");
         if (first == std::string::npos)
             return false;
-        const std::string_view line = std::string_view(Line).substr(first);
+        const std::string_view line = std::string_view(text).substr(first);
         if (line[0] < '0' || line[0] > '9') {
             Header(line, what);
             return false;
@@ -289,8 +270,6 @@ private:
         return true;
     }
 
-    std::string Line;
-    uint64_t LineNumber = 0;
     int64_t StartUs = 0;
     int64_t Previous = 0;
     bool TriggerDate = false;

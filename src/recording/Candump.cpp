@@ -84,33 +84,18 @@ size_t SplitFields(std::string_view line, std::string_view* fields, size_t max)
     return count;
 }
 
-class TCandumpReader final : public TRecordReaderBase {
+class TCandumpReader final : public TLineRecordReader {
 public:
-    TCandumpReader(int fd, bool owned, const std::string& name) : TRecordReaderBase(fd, owned, name) {}
-
-    bool Next(TRecordFrame& out) override
-    {
-        bool tooLong = false;
-        while (In.ReadLine(Line, tooLong, kMaxLine)) {
-            ++LineNumber;
-            if (tooLong) {
-                ReportLine(LineNumber, "line too long");
-                continue;
-            }
-            std::string_view f[4];
-            const size_t n = SplitFields(Line, f, 4);
-            if (n == 0)
-                continue;
-            std::string what;
-            if (Parse(f, n, out, what))
-                return true;
-            ReportLine(LineNumber, what);
-        }
-        ReportReadError();
-        return false;
-    }
+    TCandumpReader(int fd, bool owned, const std::string& name) : TLineRecordReader(fd, owned, name, kMaxLine) {}
 
 private:
+    bool TakeLine(const std::string& line, TRecordFrame& out, std::string& what) override
+    {
+        std::string_view f[4];
+        const size_t n = SplitFields(line, f, 4);
+        return n != 0 && Parse(f, n, out, what);
+    }
+
     static bool Parse(const std::string_view* f, size_t n, TRecordFrame& out, std::string& what)
     {
         if (n < 3 || n > 4) {
@@ -139,8 +124,6 @@ private:
         return true;
     }
 
-    std::string Line;
-    uint64_t LineNumber = 0;
 };
 
 } // namespace

@@ -169,6 +169,25 @@ bool TFdInput::ReadLine(std::string& line, bool& tooLong, size_t maxLength)
     return any;
 }
 
+bool TLineRecordReader::Next(TRecordFrame& out)
+{
+    bool tooLong = false;
+    while (In.ReadLine(Line, tooLong, MaxLine)) {
+        ++LineNumber;
+        if (tooLong) {
+            ReportLine(LineNumber, "line too long");
+            continue;
+        }
+        std::string what;
+        if (TakeLine(Line, out, what))
+            return true;
+        if (!what.empty())
+            ReportLine(LineNumber, what);
+    }
+    ReportReadError();
+    return false;
+}
+
 void TRecordReaderBase::ReportLine(uint64_t line, const std::string& what)
 {
     if (OnError)

@@ -93,6 +93,24 @@ private:
     bool ReadErrorReported = false;
 };
 
+// Common part of the text readers: bounded lines, numbered, each malformed one reported once.
+class TLineRecordReader : public TRecordReaderBase {
+public:
+    bool Next(TRecordFrame& out) final;
+
+protected:
+    TLineRecordReader(int fd, bool owned, std::string name, size_t maxLine)
+        : TRecordReaderBase(fd, owned, std::move(name)), MaxLine(maxLine) {}
+    // One line without its end: true with `out` filled for a frame; false otherwise, with `what`
+    // saying why the line is malformed, or left empty for a line that holds no frame.
+    virtual bool TakeLine(const std::string& line, TRecordFrame& out, std::string& what) = 0;
+
+private:
+    size_t MaxLine;
+    std::string Line;
+    uint64_t LineNumber = 0;
+};
+
 // Frame.Time of a read frame: wall-clock milliseconds modulo 2^32.
 inline uint32_t TickFromWallUs(int64_t wallUs)
 {
