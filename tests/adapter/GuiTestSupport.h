@@ -1,11 +1,14 @@
 #pragma once
 // Helpers shared by the widget tests.
+#include <functional>
 #include <string>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
+#include <QtTest/QTest>
 
 namespace tcmtest {
 
@@ -18,6 +21,19 @@ inline void SaveScreenshot(QWidget& widget, const char* name)
         return;
     QDir().mkpath(dir);
     widget.grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
+}
+
+// Runs the event loop until `done` holds; false when `timeoutMs` passes first.
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 } // namespace tcmtest

@@ -55,18 +55,7 @@ public:
     std::vector<std::string>* Names;
 };
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
-    }
-    return true;
-}
+using tcmtest::WaitFor;
 
 class MainWindow : public ::testing::Test {
 protected:

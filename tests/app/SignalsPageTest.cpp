@@ -28,17 +28,7 @@ namespace {
 
 const std::string kDbcDir = TCM_DBC_TEST_DIR "/data/";
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+using tcmtest::WaitFor;
 
 class SignalsWindow : public ::testing::Test {
 protected:

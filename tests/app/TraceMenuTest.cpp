@@ -27,6 +27,7 @@
 #include "recording/RecordTestSupport.h"
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
+#include "../adapter/GuiTestSupport.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
@@ -66,14 +67,7 @@ uint32_t SequenceOf(const TSeenFrame& seen)
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return tcmtest::WaitFor(done, timeoutMs);
 }
 
 class TraceMenu : public ::testing::Test {
