@@ -1,19 +1,20 @@
 #include "platform/Tick.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
 namespace tcm {
 
-uint32_t TickCount()
+namespace {
+
+uint32_t SystemTickCount()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
-
-namespace {
 
 int64_t Nanoseconds(clockid_t clock)
 {
@@ -22,9 +23,7 @@ int64_t Nanoseconds(clockid_t clock)
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-} // namespace
-
-TTickWallClock TickAndWallClock()
+TTickWallClock SystemTickAndWallClock()
 {
     // The wall clock is read between two monotonic readings and paired with
     // their midpoint, so the pair is off by at most half the time it took.
@@ -38,11 +37,48 @@ TTickWallClock TickAndWallClock()
     return pair;
 }
 
-void SleepMs(uint32_t ms)
+void SystemSleepMs(uint32_t ms)
 {
     timespec req{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
     while (nanosleep(&req, &req) != 0 && errno == EINTR) {
     }
+}
+
+class TSystemClock final : public TClock {
+public:
+    uint32_t TickCount() override { return SystemTickCount(); }
+    TTickWallClock TickAndWallClock() override { return SystemTickAndWallClock(); }
+    void SleepMs(uint32_t ms) override { SystemSleepMs(ms); }
+};
+
+TSystemClock g_systemClock;
+std::atomic<TClock*> g_clock{&g_systemClock};
+
+} // namespace
+
+TClock& SystemClock()
+{
+    return g_systemClock;
+}
+
+void SetClock(TClock* clock)
+{
+    g_clock.store(clock != nullptr ? clock : &g_systemClock);
+}
+
+uint32_t TickCount()
+{
+    return g_clock.load(std::memory_order_acquire)->TickCount();
+}
+
+TTickWallClock TickAndWallClock()
+{
+    return g_clock.load(std::memory_order_acquire)->TickAndWallClock();
+}
+
+void SleepMs(uint32_t ms)
+{
+    g_clock.load(std::memory_order_acquire)->SleepMs(ms);
 }
 
 } // namespace tcm

@@ -19,4 +19,22 @@ TTickWallClock TickAndWallClock();
 // Sleeps the calling thread for at least `ms` milliseconds.
 void SleepMs(uint32_t ms);
 
+// Where the three functions above take their time from. The program keeps the
+// system clock; a test may install another (say one whose sleeps only move the
+// tick count on) so that sequences bound by fixed waits run in a fraction of
+// their real time while every "at least N ms" rule still holds by the ticks.
+class TClock {
+public:
+    virtual ~TClock() = default;
+    virtual uint32_t TickCount() = 0;
+    virtual TTickWallClock TickAndWallClock() = 0;
+    virtual void SleepMs(uint32_t ms) = 0;
+};
+
+// The operating system's clock.
+TClock& SystemClock();
+// Installs `clock` for the whole process; nullptr restores the system clock.
+// Change it only while no other thread reads the clock.
+void SetClock(TClock* clock);
+
 } // namespace tcm

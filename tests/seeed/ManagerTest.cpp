@@ -14,6 +14,7 @@
 #include "platform/PseudoTerminal.h"
 #include "seeed/SeeedManager.h"
 #include "seeed/SeeedPacket.h"
+#include "support/FastClock.h"
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
 #include "views/TarvenixTable.h"
@@ -315,6 +316,9 @@ TEST_F(SeeedEngine, RepeatedOpenAndCloseLeavesNoThreadOrDescriptor)
     auto sim = StartSim();
     CAdapterSeeed adapter;
     adapter.Port = sim->PortPath();
+    // The opening's two settle pauses only move the tick count on, so the 50
+    // cycles take their real steps without sleeping 400 ms each.
+    const tcmtest::TScopedFastClock clock;
     // Warm up once so lazily created process resources are counted before.
     ASSERT_TRUE(adapter.Open(0));
     adapter.Close(0);
@@ -328,6 +332,7 @@ TEST_F(SeeedEngine, RepeatedOpenAndCloseLeavesNoThreadOrDescriptor)
     }
     EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
     EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_GE(clock.Get().SkippedMs(), 51u * 400u) << "every opening still waits its settle pauses";
 }
 
 TEST_F(SeeedEngine, LostPortIsReportedOnceAndDoesNotSpin)

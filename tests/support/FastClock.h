@@ -1,0 +1,49 @@
+#pragma once
+// A clock for tests: the system's time, except that sleeping returns at once and
+// moves the tick count on by the time slept. Code bound by fixed waits (the
+// adapter's settle pauses) then runs its real steps in a fraction of the time,
+// and "waited at least N ms" still holds when measured in ticks.
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "platform/Tick.h"
+
+namespace tcmtest {
+
+class TFastSleepClock final : public tcm::TClock {
+public:
+    uint32_t TickCount() override { return tcm::SystemClock().TickCount() + Skipped.load(); }
+    tcm::TTickWallClock TickAndWallClock() override
+    {
+        tcm::TTickWallClock pair = tcm::SystemClock().TickAndWallClock();
+        const uint32_t skipped = Skipped.load();
+        pair.Tick += skipped;
+        pair.WallUs += static_cast<int64_t>(skipped) * 1000;
+        return pair;
+    }
+    void SleepMs(uint32_t ms) override
+    {
+        Skipped.fetch_add(ms);
+        std::this_thread::yield();
+    }
+    uint32_t SkippedMs() const { return Skipped.load(); }
+
+private:
+    std::atomic<uint32_t> Skipped{0};
+};
+
+// Installs a TFastSleepClock for its lifetime.
+class TScopedFastClock {
+public:
+    TScopedFastClock() { tcm::SetClock(&Clock); }
+    ~TScopedFastClock() { tcm::SetClock(nullptr); }
+    TScopedFastClock(const TScopedFastClock&) = delete;
+    TScopedFastClock& operator=(const TScopedFastClock&) = delete;
+    const TFastSleepClock& Get() const { return Clock; }
+
+private:
+    TFastSleepClock Clock;
+};
+
+} // namespace tcmtest
