@@ -1,8 +1,6 @@
 #include "views/ListViewFrameTable.h"
 
-#include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 
 #include <QFont>
@@ -200,7 +198,7 @@ void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
             break;
         }
     }
-    RepaintDirtyLines();
+    RepaintDirtyCells();
     BusyNs += static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
@@ -226,17 +224,22 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
     TListItemFrameTable* line = Line(index);
     if (!line || line->ViewKey != key)
         return;
-    // Only the columns whose values differ get a new text, and the model stays
-    // quiet: one repaint of the changed lines follows the whole batch.
+    // Only the columns whose values differ are formatted and compared. The
+    // model stays quiet (its per-cell change signal costs more than the text);
+    // the cells that changed are collected and repainted once per batch.
     const TFrameRowView shown = line->Row;
     line->Row = row;
     const QSignalBlocker quiet(model());
-    bool changed = false;
+    QRect lineRect;
     const auto put = [&](int column, const QString& text) {
-        if (line->text(column) != text) {
-            line->setText(column, text);
-            changed = true;
-        }
+        if (line->text(column) == text)
+            return;
+        line->setText(column, text);
+        if (lineRect.isNull())
+            lineRect = visualItemRect(line);
+        if (lineRect.intersects(viewport()->rect()))
+            DirtyCells += QRect(header()->sectionViewportPosition(column), lineRect.top(),
+                                header()->sectionSize(column), lineRect.height());
     };
     if (row.Length != shown.Length)
         put(kColDlc, row.LengthText());
@@ -247,29 +250,15 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
         put(kColCount, row.CountText());
     if (row.Period != shown.Period)
         put(kColPeriod, row.PeriodText());
-    if (changed) {
-        DirtyFirst = std::min(DirtyFirst, index);
-        DirtyLast = std::max(DirtyLast, index);
-    }
     ++AppliedCount;
 }
 
-void TListViewFrameTable::RepaintDirtyLines()
+void TListViewFrameTable::RepaintDirtyCells()
 {
-    if (DirtyFirst > DirtyLast)
+    if (DirtyCells.isEmpty())
         return;
-    const QTreeWidgetItem* first = Line(DirtyFirst);
-    const QTreeWidgetItem* last = Line(std::min(DirtyLast, LineCount() - 1));
-    if (first && last) {
-        QRect band = visualItemRect(first).united(visualItemRect(last));
-        band.setLeft(0);
-        band.setRight(viewport()->width());
-        viewport()->update(band);
-    } else {
-        viewport()->update();
-    }
-    DirtyFirst = INT32_MAX;
-    DirtyLast = -1;
+    viewport()->update(DirtyCells);
+    DirtyCells = QRegion();
 }
 
 void TListViewFrameTable::ApplyRows(const std::vector<TFrameRowView>& rows)
@@ -296,15 +285,13 @@ void TListViewFrameTable::RowChanged(const TTarvenixTableItem& row, int32_t inde
 {
     ProcessPending();
     ApplyRow(TFrameRowView::From(row), index, isNew);
-    RepaintDirtyLines();
+    RepaintDirtyCells();
 }
 
 void TListViewFrameTable::Cleared()
 {
     ProcessPending();
     clear();
-    DirtyFirst = INT32_MAX;
-    DirtyLast = -1;
 }
 
 void TListViewFrameTable::RowsRebuild()

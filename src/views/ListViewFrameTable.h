@@ -1,9 +1,9 @@
 #pragma once
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include <QRegion>
 #include <QString>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -112,16 +112,13 @@ private:
     void ApplyBatch(std::vector<TPending>& batch);
     void ApplyRow(const TFrameRowView& row, int32_t index, bool isNew);
     void ApplyRows(const std::vector<TFrameRowView>& rows);
-    // One repaint request for the lines whose texts changed since the last
-    // one (the window system paints at most once per display frame anyway).
-    void RepaintDirtyLines();
+    void RepaintDirtyCells();
 
     TTarvenixTable* AttachedTable = nullptr;
     std::shared_ptr<TQueue> Queue; // shared with the reading thread
 
     // Window thread only.
-    int32_t DirtyFirst = INT32_MAX; // lines changed quietly and not yet repainted
-    int32_t DirtyLast = -1;
+    QRegion DirtyCells; // visible cells whose texts changed quietly, not yet repainted
     uint64_t AppliedCount = 0;
     uint64_t BusyNs = 0;
 };
