@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# TCM_WERROR=1 (the test command sets it) makes every warning an error; the
+# build folder keeps that choice, so switching commands rebuilds nothing.
+werror=()
+[ "${TCM_WERROR:-0}" = 1 ] && werror=(-DTCM_WERROR=ON)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${werror[@]}"
 if [ $# -gt 0 ]; then
   for target in "$@"; do
     cmake --build build -j2 --target "$target"

@@ -4,7 +4,7 @@
 # it (lintian, programs run from the unpacked package); exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export TCM_TEST_TOOLS=1
+export TCM_TEST_TOOLS=1 TCM_WERROR=1
 scripts/build.sh
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 scripts/test-threads.sh
