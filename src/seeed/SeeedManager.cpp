@@ -24,6 +24,7 @@ TSeeedManager::TSeeedManager(const TSeeedManagerOptions& options)
       Settings(std::make_unique<TCanSettings>()), Trace(std::make_unique<TTarvenixTraceList>()),
       Table(std::make_unique<TTarvenixTable>())
 {
+    Trace->SetLogger(Logger.get()); // a failing cache file is told in the log
     SendList = std::make_unique<TCanSendList>();
     SendList->NameSuffix = "seed";
     if (options.SendListFile && options.SendListFile->empty()) {

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
+#include "core/Logger.h"
+#include "platform/BackingStore.h"
 #include "platform/Tick.h"
+
+// Blocks are mapped from a file, so they must fill whole pages (up to 64 KiB ones).
+static_assert((TTarvenixTraceList::kBlockSize * sizeof(TTarvenixTraceItem)) % 65536 == 0);
 
 TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
     : Id(frame.Id), Time(frame.Time), Length(frame.Length), Request(frame.Request), Standard(frame.Standard),
@@ -51,23 +57,77 @@ void TTarvenixTraceItem::AppendLine(std::string& out) const
     }
 }
 
+TTarvenixTraceList::~TTarvenixTraceList()
+{
+    for (const TBlock& block : Blocks)
+        FreeBlock(block, Store.get());
+    FreeBlock(Spare, Store.get());
+}
+
+TTarvenixTraceList::TBlock TTarvenixTraceList::NewBlock(tcm::TBackingStore& store, std::string& problem)
+{
+    const tcm::TBackingStore::TBlock mapped = store.Allocate();
+    if (mapped.Address)
+        return {static_cast<TTarvenixTraceItem*>(mapped.Address), mapped.Offset};
+    problem = store.ErrorText();
+    return {static_cast<TTarvenixTraceItem*>(::operator new(kBlockBytes)), -1};
+}
+
+void TTarvenixTraceList::FreeBlock(const TBlock& block, tcm::TBackingStore* store)
+{
+    if (!block.Items)
+        return;
+    if (block.Offset >= 0)
+        store->Free({block.Items, block.Offset});
+    else
+        ::operator delete(block.Items);
+}
+
+void TTarvenixTraceList::SetLogger(TLogger* logger)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    Logger = logger;
+}
+
 void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 {
     std::unique_lock<std::mutex> guard(Lock);
-    if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && Spare)
-        Blocks.push_back(std::move(Spare));
+    if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && Spare.Items) {
+        Blocks.push_back(Spare);
+        Spare = TBlock();
+    }
     while (static_cast<size_t>(Total / kBlockSize) >= Blocks.size()) {
-        // A new block is allocated outside the lock so that readers never wait for it.
+        if (!Store)
+            Store = std::make_shared<tcm::TBackingStore>(kBlockBytes);
+        // A new block is made outside the lock so that readers never wait for it.
+        const std::shared_ptr<tcm::TBackingStore> store = Store;
         guard.unlock();
-        auto block = std::make_unique<TTarvenixTraceItem[]>(kBlockSize);
+        std::string problem;
+        const TBlock block = NewBlock(*store, problem);
         guard.lock();
-        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size())
-            Blocks.push_back(std::move(block));
+        if (!problem.empty() && !StorageProblemTold) {
+            StorageProblemTold = true;
+            if (Logger)
+                Logger->Add("Trace storage: " + problem + ". New trace entries are kept in memory.");
+        }
+        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && store == Store)
+            Blocks.push_back(block);
+        else
+            FreeBlock(block, store.get()); // another writer or a Clear came first
     }
     if (!HasReference)
         TakeReference(frame.Time);
-    Blocks[static_cast<size_t>(Total / kBlockSize)][Total % kBlockSize] = TTarvenixTraceItem(frame, outgoing);
+    const TBlock& block = Blocks[static_cast<size_t>(Total / kBlockSize)];
+    new (&block.Items[Total % kBlockSize]) TTarvenixTraceItem(frame, outgoing);
     ++Total;
+    if (Total % kBlockSize != 0 || block.Offset < 0)
+        return;
+    // The block is full: its pages may leave memory; the file keeps them.
+    const tcm::TBackingStore::TBlock full{block.Items, block.Offset};
+    Store->Release(full);
+    const std::shared_ptr<tcm::TBackingStore> store = Store;
+    guard.unlock();
+    store->StartWriteOut(full);
 }
 
 int32_t TTarvenixTraceList::Count() const
@@ -81,23 +141,28 @@ const TTarvenixTraceItem* TTarvenixTraceList::Item(int32_t index) const
     std::lock_guard<std::mutex> guard(Lock);
     if (index < 0 || index >= Total)
         return nullptr;
-    const auto& block = Blocks[static_cast<size_t>(index / kBlockSize)];
-    return block ? &block[index % kBlockSize] : nullptr;
+    const TBlock& block = Blocks[static_cast<size_t>(index / kBlockSize)];
+    return block.Items ? &block.Items[index % kBlockSize] : nullptr;
 }
 
 void TTarvenixTraceList::ReleaseBefore(int32_t index)
 {
-    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> freed;
+    std::vector<TBlock> freed;
+    std::shared_ptr<tcm::TBackingStore> store;
     {
         std::lock_guard<std::mutex> guard(Lock);
+        store = Store;
         const size_t end = static_cast<size_t>(std::min(index, Total) / kBlockSize);
         for (; Released < end && Released < Blocks.size(); ++Released) {
-            if (!Spare)
-                Spare = std::move(Blocks[Released]);
+            if (!Spare.Items)
+                Spare = Blocks[Released];
             else
-                freed.push_back(std::move(Blocks[Released]));
+                freed.push_back(Blocks[Released]);
+            Blocks[Released] = TBlock();
         }
     }
+    for (const TBlock& block : freed)
+        FreeBlock(block, store.get());
 }
 
 void TTarvenixTraceList::Clear()
@@ -110,7 +175,10 @@ std::unique_ptr<TTarvenixTraceList> TTarvenixTraceList::TakeAll()
     auto old = std::make_unique<TTarvenixTraceList>();
     std::lock_guard<std::mutex> guard(Lock);
     old->Blocks.swap(Blocks);
-    old->Spare = std::move(Spare);
+    old->Spare = Spare;
+    Spare = TBlock();
+    old->Store = std::move(Store);
+    Store.reset();
     old->Released = Released;
     old->Total = Total;
     old->HasReference = HasReference;
@@ -152,7 +220,6 @@ int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 size_t TTarvenixTraceList::MemoryUsed() const
 {
     std::lock_guard<std::mutex> guard(Lock);
-    const size_t held = Blocks.size() - Released + (Spare ? 1 : 0);
-    return held * kBlockSize * sizeof(TTarvenixTraceItem) +
-           Blocks.capacity() * sizeof(std::unique_ptr<TTarvenixTraceItem[]>) + sizeof(*this);
+    const size_t held = Blocks.size() - Released + (Spare.Items ? 1 : 0);
+    return held * kBlockBytes + Blocks.capacity() * sizeof(TBlock) + sizeof(*this);
 }

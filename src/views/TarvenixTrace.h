@@ -8,6 +8,11 @@
 #include "core/CanGeneral.h"
 #include "core/FrameText.h"
 
+class TLogger;
+namespace tcm {
+class TBackingStore;
+}
+
 // One trace entry: a received or sent frame, never changed after creation.
 class TTarvenixTraceItem {
 public:
@@ -34,9 +39,15 @@ public:
 // blocks, so adding never moves an entry: a pointer from Item() stays valid
 // until Clear() (or ReleaseBefore() past it), and the window may format it
 // without holding the lock.
+// Blocks live in a file in the user's cache folder (tcm::TBackingStore): a
+// full block is let go from resident memory and read back from the file when
+// needed, so a long capture keeps every entry with bounded memory. When the
+// file cannot grow (a full disk) new blocks are kept in ordinary memory and
+// the logger is told once.
 class TTarvenixTraceList {
 public:
     TTarvenixTraceList() = default;
+    ~TTarvenixTraceList();
     TTarvenixTraceList(const TTarvenixTraceList&) = delete;
     TTarvenixTraceList& operator=(const TTarvenixTraceList&) = delete;
 
@@ -68,17 +79,33 @@ public:
     // Bytes held by the entries and the block table, for measuring.
     size_t MemoryUsed() const;
 
+    // Where the one line about a failing cache file goes; may be null.
+    void SetLogger(TLogger* logger);
+
     static constexpr int32_t kBlockSize = 16384;
 
 private:
+    struct TBlock {
+        TTarvenixTraceItem* Items = nullptr;
+        int64_t Offset = -1; // place in the store's file; -1 for ordinary memory
+    };
+    static constexpr size_t kBlockBytes = kBlockSize * sizeof(TTarvenixTraceItem);
+
+    // A block from the store, or from ordinary memory with `problem` set.
+    static TBlock NewBlock(tcm::TBackingStore& store, std::string& problem);
+    static void FreeBlock(const TBlock& block, tcm::TBackingStore* store);
     // Sets the wall-clock reference from the first entry's tick; under Lock.
     void TakeReference(uint32_t firstTime);
     static constexpr uint32_t kReferenceLeadMs = 10000;
 
     mutable std::mutex Lock;
-    std::vector<std::unique_ptr<TTarvenixTraceItem[]>> Blocks; // null once released
-    std::unique_ptr<TTarvenixTraceItem[]> Spare;               // a released block for reuse
-    size_t Released = 0;                                       // blocks released from the front
+    std::vector<TBlock> Blocks; // Items null once released
+    TBlock Spare;               // a released block for reuse
+    size_t Released = 0;        // blocks released from the front
+    // The file of this trace's blocks; it goes with them to TakeAll's list.
+    std::shared_ptr<tcm::TBackingStore> Store;
+    TLogger* Logger = nullptr;
+    bool StorageProblemTold = false;
     int32_t Total = 0;
     // Wall-clock reference of this trace, set with its first entry.
     bool HasReference = false;

@@ -1,0 +1,147 @@
+#include "platform/BackingStore.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tcm {
+
+namespace {
+
+bool MakeFolder(const std::string& path)
+{
+    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+} // namespace
+
+TBackingStore::TBackingStore(size_t blockBytes) : BlockBytes(blockBytes) {}
+
+TBackingStore::~TBackingStore()
+{
+    if (Fd >= 0) {
+        ftruncate(Fd, 0);
+        close(Fd);
+    }
+}
+
+std::string TBackingStore::CacheFolder()
+{
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/TarvenixCanMonitor";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.cache/TarvenixCanMonitor";
+    return std::string();
+}
+
+void TBackingStore::Fail(int error, const std::string& what)
+{
+    LastError = error;
+    LastErrorText = what + " (error " + std::to_string(error) + ": " + std::strerror(error) + ")";
+}
+
+bool TBackingStore::OpenFile()
+{
+    if (Fd >= 0)
+        return true;
+    const std::string folder = CacheFolder();
+    if (folder.empty()) {
+        Fail(ENOENT, "No cache folder: neither XDG_CACHE_HOME nor HOME is set");
+        return false;
+    }
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    if (!MakeFolder(parent) || !MakeFolder(folder)) {
+        Fail(errno, "Unable to make the cache folder " + folder);
+        return false;
+    }
+    // An unnamed file where the system offers one, otherwise a named one that
+    // is unlinked at once.
+    Fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (Fd < 0) {
+        std::string name = folder + "/trace-XXXXXX";
+        Fd = mkostemp(name.data(), O_CLOEXEC);
+        if (Fd >= 0)
+            unlink(name.c_str());
+    }
+    if (Fd < 0) {
+        Fail(errno, "Unable to make a file in the cache folder " + folder);
+        return false;
+    }
+    return true;
+}
+
+TBackingStore::TBlock TBackingStore::Allocate()
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    TBlock block;
+    if (!OpenFile())
+        return block;
+    const bool reuse = !FreePlaces.empty();
+    const int64_t offset = reuse ? FreePlaces.back() : Blocks * static_cast<int64_t>(BlockBytes);
+    // Reserving the space now (again for a freed place, whose space was given
+    // back) turns a full disk into this error instead of a bus error on the
+    // first write to the page.
+    const int error = posix_fallocate(Fd, static_cast<off_t>(offset), static_cast<off_t>(BlockBytes));
+    if (error != 0) {
+        Fail(error, "Unable to grow the trace file in the cache folder " + CacheFolder());
+        return block;
+    }
+    if (reuse)
+        FreePlaces.pop_back();
+    else
+        ++Blocks;
+    void* address = mmap(nullptr, BlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, Fd, static_cast<off_t>(offset));
+    if (address == MAP_FAILED) {
+        Fail(errno, "Unable to map the trace file in the cache folder " + CacheFolder());
+        FreePlaces.push_back(offset);
+        return block;
+    }
+    block.Address = address;
+    block.Offset = offset;
+    return block;
+}
+
+void TBackingStore::Release(const TBlock& block)
+{
+#ifdef MADV_PAGEOUT
+    // Reclaims the pages at once where the kernel knows how (Linux 5.4 on).
+    madvise(block.Address, BlockBytes, MADV_PAGEOUT);
+#endif
+    // Takes the pages out of this process's resident set; the file keeps them.
+    madvise(block.Address, BlockBytes, MADV_DONTNEED);
+}
+
+void TBackingStore::StartWriteOut(const TBlock& block)
+{
+    sync_file_range(Fd, static_cast<off_t>(block.Offset), static_cast<off_t>(BlockBytes), SYNC_FILE_RANGE_WRITE);
+}
+
+void TBackingStore::Free(const TBlock& block)
+{
+    munmap(block.Address, BlockBytes);
+    std::lock_guard<std::mutex> guard(Lock);
+    // The disk space goes back; the place in the file is reserved again on reuse.
+    fallocate(Fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(block.Offset),
+              static_cast<off_t>(BlockBytes));
+    FreePlaces.push_back(block.Offset);
+}
+
+int TBackingStore::ErrorNumber() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return LastError;
+}
+
+std::string TBackingStore::ErrorText() const
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return LastErrorText;
+}
+
+} // namespace tcm

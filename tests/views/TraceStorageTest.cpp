@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/Logger.h"
+#include "views/TarvenixTrace.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kBlock = TTarvenixTraceList::kBlockSize;
+
+TCanFrame FrameNo(int32_t i)
+{
+    TCanFrame f;
+    f.Id = static_cast<uint32_t>(i) * 2654435761u & 0x1FFFFFFF;
+    f.Time = static_cast<uint32_t>(i) * 3;
+    f.Length = i % 9;
+    f.Standard = i % 3 == 0;
+    f.Request = i % 7 == 0;
+    for (int b = 0; b < 8; ++b)
+        f.Data[b] = static_cast<uint8_t>(i >> (b % 4 * 8)) ^ static_cast<uint8_t>(b);
+    return f;
+}
+
+void AddFrames(TTarvenixTraceList& trace, int32_t first, int32_t count)
+{
+    for (int32_t i = first; i < first + count; ++i)
+        trace.AddFrame(FrameNo(i), i % 2 == 0);
+}
+
+// The index of the first entry that differs from what was added, or -1.
+int32_t FirstWrongEntry(const TTarvenixTraceList& trace, int32_t first, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        const TTarvenixTraceItem* item = trace.Item(i);
+        if (!item || item->FormatLine() != TTarvenixTraceItem(FrameNo(first + i), (first + i) % 2 == 0).FormatLine() ||
+            item->AsFrame().Data[7] != FrameNo(first + i).Data[7])
+            return i;
+    }
+    return -1;
+}
+
+// Descriptors of this process open on files of `folder` (unlinked ones included).
+int OpenFilesIn(const fs::path& folder)
+{
+    int n = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind(folder.string() + "/", 0) == 0)
+            ++n;
+    }
+    return n;
+}
+
+struct TCacheHome {
+    TCacheHome()
+    {
+        char name[] = "/tmp/tcm-cache-XXXXXX";
+        Root = mkdtemp(name);
+        const char* old = std::getenv("XDG_CACHE_HOME");
+        Old = old ? old : "";
+        setenv("XDG_CACHE_HOME", Root.c_str(), 1);
+    }
+    ~TCacheHome()
+    {
+        Old.empty() ? unsetenv("XDG_CACHE_HOME") : setenv("XDG_CACHE_HOME", Old.c_str(), 1);
+        fs::remove_all(Root);
+    }
+    fs::path Folder() const { return Root / "TarvenixCanMonitor"; }
+    fs::path Root;
+    std::string Old;
+};
+
+} // namespace
+
+// Many blocks go to an unlinked file in the user's cache folder: every entry
+// reads back as added at the address it first had, an entry list taken by
+// TakeAll keeps its file, and Clear lets the file go.
+TEST(TraceStorage, ManyBlocksInTheCacheFileStayReadableUntilClear)
+{
+    TCacheHome home;
+    TLogger logger;
+    TTarvenixTraceList trace;
+    trace.SetLogger(&logger);
+    const int32_t count = 9 * kBlock + 77;
+    AddFrames(trace, 0, 10);
+    const TTarvenixTraceItem* early = trace.Item(5);
+    AddFrames(trace, 10, count - 10);
+    ASSERT_EQ(trace.Count(), count);
+    EXPECT_EQ(trace.Item(5), early);
+    EXPECT_EQ(FirstWrongEntry(trace, 0, count), -1);
+    EXPECT_TRUE(logger.IsEmpty());
+
+    struct stat st {};
+    ASSERT_EQ(stat(home.Folder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(fs::is_empty(home.Folder())); // nothing there to leave behind
+    EXPECT_EQ(OpenFilesIn(home.Folder()), 1);
+
+    // A cleared list hands its entries over with their file; the trace goes on in a new one.
+    auto removed = trace.TakeAll();
+    AddFrames(trace, 1000, kBlock + 1);
+    EXPECT_EQ(OpenFilesIn(home.Folder()), 2);
+    EXPECT_EQ(FirstWrongEntry(*removed, 0, count), -1);
+    EXPECT_EQ(FirstWrongEntry(trace, 1000, kBlock + 1), -1);
+    removed.reset();
+    trace.Clear();
+    EXPECT_EQ(trace.Count(), 0);
+    EXPECT_EQ(trace.Item(0), nullptr);
+    EXPECT_EQ(OpenFilesIn(home.Folder()), 0);
+    AddFrames(trace, 5, 3);
+    EXPECT_EQ(FirstWrongEntry(trace, 5, 3), -1);
+}
+
+// A file that cannot grow (here a file size limit, as a full disk would do)
+// is told once in the log; newer blocks stay in memory and nothing is lost.
+TEST(TraceStorage, AFullDiskIsToldOnceAndTheNewestEntriesStay)
+{
+    TCacheHome home;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = 3 * kBlock * sizeof(TTarvenixTraceItem);
+        const rlimit fsize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fsize);
+        TLogger logger;
+        TTarvenixTraceList trace;
+        trace.SetLogger(&logger);
+        const int32_t count = 8 * kBlock + 100;
+        AddFrames(trace, 0, count);
+        int fault = FirstWrongEntry(trace, 0, count) == -1 ? 0 : 1;
+        const std::string line = logger.TakeFirst();
+        if (line.rfind("Trace storage: Unable to grow the trace file in the cache folder " + home.Folder().string(), 0) != 0 ||
+            line.find("New trace entries are kept in memory.") == std::string::npos || !logger.IsEmpty())
+            fault |= 2;
+        trace.Clear();
+        AddFrames(trace, 7, 5 * kBlock);
+        if (FirstWrongEntry(trace, 7, 5 * kBlock) != -1)
+            fault |= 4;
+        if (!logger.IsEmpty())
+            fault |= 8;
+        _exit(fault);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: entries wrong, 2: notice wrong, 4: entries after Clear, 8: told twice";
+}
