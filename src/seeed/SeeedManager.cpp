@@ -203,3 +203,8 @@ int32_t TSeeedManager::QueuedFrames() const
 {
     return SendQueue->Count();
 }
+
+bool TSeeedManager::WaitQueueEmpty(uint32_t timeoutMs) const
+{
+    return SendQueue->WaitEmpty(timeoutMs);
+}

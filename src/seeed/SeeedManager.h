@@ -73,6 +73,8 @@ public:
     TTarvenixTable* GetTable() const { return Table.get(); }
     TCanSendList* GetSendList() const { return SendList.get(); }
     int32_t QueuedFrames() const;
+    // Waits up to `timeoutMs` for the send queue to be empty; true when it is.
+    bool WaitQueueEmpty(uint32_t timeoutMs) const;
     // Why the transmit list could not be read at creation (once); empty when it could.
     std::string TakeLoadError() { return std::exchange(LoadError, std::string()); }
     // Which lines of the transmit list file were not understood (once); empty when none.

@@ -18,6 +18,8 @@ std::unique_ptr<TCanFrame> TSendQueue::Pop()
         return nullptr;
     auto frame = std::move(Frames.front());
     Frames.pop_front();
+    if (Frames.empty())
+        Emptied.notify_all();
     return frame;
 }
 
@@ -31,7 +33,15 @@ std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs, const std::at
         return nullptr;
     auto frame = std::move(Frames.front());
     Frames.pop_front();
+    if (Frames.empty())
+        Emptied.notify_all();
     return frame;
+}
+
+bool TSendQueue::WaitEmpty(uint32_t timeoutMs) const
+{
+    std::unique_lock<std::mutex> guard(Lock);
+    return Emptied.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return Frames.empty(); });
 }
 
 void TSendQueue::Interrupt()
@@ -54,5 +64,6 @@ void TSendQueue::Clear()
     {
         std::lock_guard<std::mutex> guard(Lock);
         old.swap(Frames);
+        Emptied.notify_all();
     }
 }

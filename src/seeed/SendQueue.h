@@ -22,11 +22,14 @@ public:
     // Wakes every waiter to look at its stop flag (set the flag first).
     void Interrupt();
     int32_t Count() const;
+    // Waits up to `timeoutMs` for the queue to be empty; true when it is.
+    bool WaitEmpty(uint32_t timeoutMs) const;
     // Frees every frame still waiting.
     void Clear();
 
 private:
     mutable std::mutex Lock;
     std::condition_variable Arrived;
+    mutable std::condition_variable Emptied;
     std::deque<std::unique_ptr<TCanFrame>> Frames;
 };

@@ -290,6 +290,7 @@ TEST_F(SeeedEngine, FramesQueuedBeforeStartAreNeverWritten)
     manager.QueueFrame(early);
     manager.QueueFrame(early);
     EXPECT_EQ(manager.QueuedFrames(), 2);
+    EXPECT_FALSE(manager.WaitQueueEmpty(10)); // no sender runs yet
     ASSERT_TRUE(manager.OpenPort(sim->PortPath()));
     ASSERT_TRUE(manager.Start());
     TCanFrame late;
@@ -298,6 +299,7 @@ TEST_F(SeeedEngine, FramesQueuedBeforeStartAreNeverWritten)
     late.Time = 12345;
     manager.QueueFrame(late);
     ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the probe and the late frame
+    EXPECT_TRUE(manager.WaitQueueEmpty(3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::vector<uint32_t> ids;
     for (const auto& f : sim->ReceivedFrames())

@@ -1,5 +1,7 @@
 #include "ToolChannel.h"
 
+#include <algorithm>
+
 #include "core/CanSettings.h"
 #include "core/Logger.h"
 #include "platform/SerialPort.h"
@@ -44,9 +46,14 @@ int32_t TToolChannel::Close()
     // was told is sent must reach the adapter first. A frame taken from the
     // queue is written before the sender thread ends.
     TSeeedManager& manager = Adapter.GetManager();
+    // It waits for the queue to empty in short slices, so that a fault (after
+    // which nothing more is written) ends the wait soon.
     const uint32_t started = tcm::TickCount();
-    while (manager.QueuedFrames() > 0 && manager.GetFault() == TChannelFault::None && tcm::TickCount() - started < kDrainMs)
-        tcm::SleepMs(1);
+    for (uint32_t waited = 0; manager.GetFault() == TChannelFault::None && waited < kDrainMs;
+         waited = tcm::TickCount() - started) {
+        if (manager.WaitQueueEmpty(std::min<uint32_t>(kFaultLookMs, kDrainMs - waited)))
+            break;
+    }
     const int32_t unsent = manager.QueuedFrames();
     Adapter.Close(0);
     return unsent;

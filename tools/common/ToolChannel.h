@@ -35,6 +35,7 @@ public:
     // never sent.
     int32_t Close();
     static constexpr uint32_t kDrainMs = 2000;
+    static constexpr uint32_t kFaultLookMs = 20;
     bool IsOpen() const;
     // Why the open channel stopped working (its port went away, or the adapter
     // stopped taking bytes), as the adapter words it; empty while it works.
