@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
 #include <unistd.h>
@@ -30,6 +31,13 @@ void TWakeEvent::Clear()
 {
     uint64_t value = 0;
     (void)!read(Fd, &value, sizeof value);
+}
+
+void TWakeEvent::Wait(int timeoutMs, int alsoFd)
+{
+    pollfd fds[2] = {{Fd, POLLIN, 0}, {alsoFd, 0, 0}}; // a negative descriptor is skipped
+    if (poll(fds, 2, timeoutMs) > 0 && (fds[0].revents & POLLIN))
+        Clear();
 }
 
 } // namespace tcm

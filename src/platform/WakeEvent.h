@@ -14,6 +14,9 @@ public:
 
     void Signal();
     void Clear();
+    // Waits up to `timeoutMs` for a Signal (then clears it), for `alsoFd` (when
+    // not -1) to show an error or hang-up, or for a signal handler to run.
+    void Wait(int timeoutMs, int alsoFd = -1);
     int Handle() const { return Fd; }
 
 private:

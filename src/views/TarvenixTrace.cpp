@@ -7,6 +7,7 @@
 #include "core/Logger.h"
 #include "platform/BackingStore.h"
 #include "platform/Tick.h"
+#include "platform/WakeEvent.h"
 
 // Blocks are mapped from a file, so they must fill whole pages (up to 64 KiB ones).
 static_assert((TTarvenixTraceList::kBlockSize * sizeof(TTarvenixTraceItem)) % 65536 == 0);
@@ -89,6 +90,12 @@ void TTarvenixTraceList::SetLogger(TLogger* logger)
     Logger = logger;
 }
 
+void TTarvenixTraceList::SetOnAdded(tcm::TWakeEvent* wake)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    Added = wake;
+}
+
 void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 {
     std::unique_lock<std::mutex> guard(Lock);
@@ -120,14 +127,20 @@ void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
     const TBlock& block = Blocks[static_cast<size_t>(Total / kBlockSize)];
     new (&block.Items[Total % kBlockSize]) TTarvenixTraceItem(frame, outgoing);
     ++Total;
-    if (Total % kBlockSize != 0 || block.Offset < 0)
-        return;
-    // The block is full: its pages may leave memory; the file keeps them.
-    const tcm::TBackingStore::TBlock full{block.Items, block.Offset};
-    Store->Release(full);
-    const std::shared_ptr<tcm::TBackingStore> store = Store;
+    tcm::TWakeEvent* const added = Added;
+    std::shared_ptr<tcm::TBackingStore> store;
+    tcm::TBackingStore::TBlock full;
+    if (Total % kBlockSize == 0 && block.Offset >= 0) {
+        // The block is full: its pages may leave memory; the file keeps them.
+        full = {block.Items, block.Offset};
+        Store->Release(full);
+        store = Store;
+    }
     guard.unlock();
-    store->StartWriteOut(full);
+    if (added)
+        added->Signal();
+    if (store)
+        store->StartWriteOut(full);
 }
 
 int32_t TTarvenixTraceList::Count() const

@@ -11,6 +11,7 @@
 class TLogger;
 namespace tcm {
 class TBackingStore;
+class TWakeEvent;
 }
 
 // One trace entry: a received or sent frame, never changed after creation.
@@ -81,6 +82,9 @@ public:
 
     // Where the one line about a failing cache file goes; may be null.
     void SetLogger(TLogger* logger);
+    // Signalled after every added entry, for a consumer that waits for them;
+    // may be null. It must outlive the trace or be unset first.
+    void SetOnAdded(tcm::TWakeEvent* wake);
 
     static constexpr int32_t kBlockSize = 16384;
 
@@ -105,6 +109,7 @@ private:
     // The file of this trace's blocks; it goes with them to TakeAll's list.
     std::shared_ptr<tcm::TBackingStore> Store;
     TLogger* Logger = nullptr;
+    tcm::TWakeEvent* Added = nullptr;
     bool StorageProblemTold = false;
     int32_t Total = 0;
     // Wall-clock reference of this trace, set with its first entry.

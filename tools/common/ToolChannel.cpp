@@ -14,6 +14,12 @@ TToolChannel::TToolChannel(const std::string& port, int32_t rate, bool extended)
     Adapter.Port = port;
     Settings->Rate = rate;
     Settings->Extended = extended;
+    Adapter.GetTrace(0)->SetOnAdded(&FrameAdded);
+}
+
+void TToolChannel::WaitForFrames(int timeoutMs, int alsoFd)
+{
+    FrameAdded.Wait(timeoutMs, alsoFd);
 }
 
 bool TToolChannel::CheckPort(std::string& error)

@@ -6,6 +6,7 @@
 
 #include "adapter/AdapterSeeed.h"
 #include "core/CanGeneral.h"
+#include "platform/WakeEvent.h"
 
 class TTarvenixTraceItem;
 class TTarvenixTraceList;
@@ -64,7 +65,12 @@ public:
     // text, when opening failed with permission denied; empty otherwise.
     static std::string HintLine(int errorNumber);
 
+    // Waits up to `timeoutMs` for a new trace entry, for `alsoFd` (when not -1)
+    // to show an error or hang-up, or for a signal.
+    void WaitForFrames(int timeoutMs, int alsoFd = -1);
+
 private:
+    tcm::TWakeEvent FrameAdded; // outlives the adapter and its trace
     CAdapterSeeed Adapter;
     TCanSettings* Settings; // lent by the adapter
     int32_t Followed = 0;

@@ -7,11 +7,12 @@
 
 #include "ToolChannel.h"
 #include "platform/PipeOutput.h"
-#include "platform/Tick.h"
 #include "recording/RecordWriter.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
+
+constexpr int kIdleLookMs = 20;
 
 // Writes the trace entries not yet written; how many.
 int32_t WriteNew(TToolChannel& channel, TRecordWriter& writer)
@@ -57,7 +58,9 @@ int RunCapture(const TCaptureOptions& options)
                 break;
             }
             channel.DrainLog(nullptr);
-            tcm::SleepMs(1);
+            // Woken by a new frame, Wireshark closing the fifo or a stop
+            // signal; a failure of the channel is seen within the time-out.
+            channel.WaitForFrames(kIdleLookMs, fd);
         }
     } catch (const std::system_error& e) {
         // The reader closing the fifo is the usual end of a capture.
