@@ -3,6 +3,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Mutex.h"
+
 // Thread-safe first-in, first-out store of diagnostic lines. Lines are kept
 // exactly as given (no time stamp or prefix) until a consumer takes them.
 class TLogger {
@@ -13,6 +15,6 @@ public:
     std::string TakeFirst();
 
 private:
-    mutable std::mutex Lock;
-    std::deque<std::string> Lines;
+    mutable tcm::TMutex Lock;
+    std::deque<std::string> Lines TCM_GUARDED_BY(Lock);
 };

@@ -8,7 +8,7 @@ namespace tcm {
 void TAutoResetEvent::Set()
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Signalled = true;
     }
     Changed.notify_one();
@@ -16,15 +16,15 @@ void TAutoResetEvent::Set()
 
 void TAutoResetEvent::Reset()
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     Signalled = false;
 }
 
 uint32_t TAutoResetEvent::Wait(uint32_t timeoutMs)
 {
     try {
-        std::unique_lock<std::mutex> lock(Lock);
-        const auto isSet = [this] { return Signalled; };
+        tcm::TMutexLock lock(Lock);
+        const auto isSet = [this]() TCM_REQUIRES(Lock) { return Signalled; };
         if (timeoutMs == kWaitInfinite) {
             Changed.wait(lock, isSet);
         } else {

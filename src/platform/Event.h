@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/Mutex.h"
+
 namespace tcm {
 
 // Result codes of a wait, the numbers that the log reports.
@@ -29,9 +31,9 @@ public:
     uint32_t Wait(uint32_t timeoutMs);
 
 private:
-    std::mutex Lock;
-    std::condition_variable Changed;
-    bool Signalled = false;
+    tcm::TMutex Lock;
+    tcm::TCondition Changed;
+    bool Signalled TCM_GUARDED_BY(Lock) = false;
 };
 
 } // namespace tcm

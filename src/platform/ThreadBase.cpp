@@ -17,7 +17,7 @@ TThreadBase::~TThreadBase()
 
 void TThreadBase::Resume()
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (HasStarted.load())
         return;
     Thread = std::thread([this] { Run(); });
@@ -29,16 +29,16 @@ void TThreadBase::Run()
     try {
         Execute();
     } catch (const std::exception& e) {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Fatal = e.what();
         if (Fatal.empty())
             Fatal = "exception";
     } catch (...) {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Fatal = "unknown exception";
     }
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Ended.store(true);
     }
     EndedChanged.notify_all();
@@ -48,7 +48,7 @@ bool TThreadBase::WaitFor(uint32_t timeoutMs)
 {
     if (!HasStarted.load())
         return true;
-    std::unique_lock<std::mutex> lock(Lock);
+    tcm::TMutexLock lock(Lock);
     const auto ended = [this] { return Ended.load(); };
     if (timeoutMs == 0xFFFFFFFFu) {
         EndedChanged.wait(lock, ended);
@@ -69,14 +69,14 @@ bool TThreadBase::Finished() const
 
 std::string TThreadBase::FatalError() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Fatal;
 }
 
 void TThreadBase::WaitForEndInDestructor()
 {
     std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(Lock);
+    tcm::TMutexLock lock(Lock);
     if (!Thread.joinable() || Thread.get_id() == self)
         return;
     std::thread running = std::move(Thread);

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/Mutex.h"
+
 namespace tcm {
 
 // Base of the worker threads: a body (Execute), a wait for its end with a time
@@ -58,9 +60,9 @@ private:
     std::thread Thread;
     std::atomic<bool> HasStarted{false};
     std::atomic<bool> Ended{false};
-    mutable std::mutex Lock; // guards the end notification, Fatal and the start
-    std::condition_variable EndedChanged;
-    std::string Fatal;
+    mutable tcm::TMutex Lock; // guards the end notification, Fatal and the start
+    tcm::TCondition EndedChanged;
+    std::string Fatal TCM_GUARDED_BY(Lock);
 };
 
 } // namespace tcm

@@ -33,7 +33,7 @@ bool TSeeedPacketParser::TryDecode()
     std::memcpy(Frame.Data, &w[10], 8);
     Frame.Time = tcm::TickCount();
 
-    std::lock_guard<std::mutex> guard(HandlerLock);
+    tcm::TMutexLock guard(HandlerLock);
     if (OnFrame)
         OnFrame(Frame);
     return true;
@@ -41,6 +41,6 @@ bool TSeeedPacketParser::TryDecode()
 
 void TSeeedPacketParser::SetOnFrame(THandler handler)
 {
-    std::lock_guard<std::mutex> guard(HandlerLock);
+    tcm::TMutexLock guard(HandlerLock);
     OnFrame = std::move(handler);
 }

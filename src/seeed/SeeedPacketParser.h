@@ -3,6 +3,7 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/Mutex.h"
 #include "core/CanGeneral.h"
 #include "seeed/SeeedPacket.h"
 
@@ -72,6 +73,6 @@ private:
 
     TSeeedPacketBuffer Buffer;
     TCanFrame Frame;
-    std::mutex HandlerLock; // held for each handler call and each replacement
-    THandler OnFrame;
+    tcm::TMutex HandlerLock; // held for each handler call and each replacement
+    THandler OnFrame TCM_GUARDED_BY(HandlerLock);
 };

@@ -5,7 +5,7 @@
 void TSendQueue::Push(std::unique_ptr<TCanFrame> frame)
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Frames.push_back(std::move(frame));
     }
     Arrived.notify_one();
@@ -13,7 +13,7 @@ void TSendQueue::Push(std::unique_ptr<TCanFrame> frame)
 
 std::unique_ptr<TCanFrame> TSendQueue::Pop()
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (Frames.empty())
         return nullptr;
     auto frame = std::move(Frames.front());
@@ -25,10 +25,10 @@ std::unique_ptr<TCanFrame> TSendQueue::Pop()
 
 std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs, const std::atomic<bool>* stop)
 {
-    std::unique_lock<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (Frames.empty())
         Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                         [this, stop] { return !Frames.empty() || (stop && stop->load()); });
+                         [this, stop]() TCM_REQUIRES(Lock) { return !Frames.empty() || (stop && stop->load()); });
     if (Frames.empty())
         return nullptr;
     auto frame = std::move(Frames.front());
@@ -40,21 +40,22 @@ std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs, const std::at
 
 bool TSendQueue::WaitEmpty(uint32_t timeoutMs) const
 {
-    std::unique_lock<std::mutex> guard(Lock);
-    return Emptied.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return Frames.empty(); });
+    tcm::TMutexLock guard(Lock);
+    return Emptied.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [this]() TCM_REQUIRES(Lock) { return Frames.empty(); });
 }
 
 void TSendQueue::Interrupt()
 {
     // Taking the lock orders this after a waiter's look at its flag: the
     // notification cannot fall between that look and its sleep.
-    { std::lock_guard<std::mutex> guard(Lock); }
+    { tcm::TMutexLock guard(Lock); }
     Arrived.notify_all();
 }
 
 int32_t TSendQueue::Count() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return static_cast<int32_t>(Frames.size());
 }
 
@@ -62,7 +63,7 @@ void TSendQueue::Clear()
 {
     std::deque<std::unique_ptr<TCanFrame>> old;
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         old.swap(Frames);
         Emptied.notify_all();
     }

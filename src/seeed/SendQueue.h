@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/Mutex.h"
 #include "core/CanGeneral.h"
 
 // Unbounded first-in, first-out queue of owned frames between every sender and
@@ -28,8 +29,8 @@ public:
     void Clear();
 
 private:
-    mutable std::mutex Lock;
-    std::condition_variable Arrived;
-    mutable std::condition_variable Emptied;
-    std::deque<std::unique_ptr<TCanFrame>> Frames;
+    mutable tcm::TMutex Lock;
+    tcm::TCondition Arrived;
+    mutable tcm::TCondition Emptied;
+    std::deque<std::unique_ptr<TCanFrame>> Frames TCM_GUARDED_BY(Lock);
 };

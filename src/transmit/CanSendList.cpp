@@ -49,7 +49,7 @@ TCanSendList::~TCanSendList()
             }
         }
     }
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     Items.clear();
 }
 
@@ -75,7 +75,7 @@ void TCanSendList::Add(std::unique_ptr<TCanSendItem> item)
     if (!item)
         return;
     {
-        std::lock_guard<std::mutex> guard(Mutex);
+        tcm::TMutexLock guard(Mutex);
         item->OnSend = OnSend;
         Items.push_back(std::move(item));
     }
@@ -86,7 +86,7 @@ void TCanSendList::Delete(int32_t index)
 {
     std::unique_ptr<TCanSendItem> removed;
     {
-        std::lock_guard<std::mutex> guard(Mutex);
+        tcm::TMutexLock guard(Mutex);
         if (index < 0 || index >= Count())
             return;
         const auto at = Items.begin() + index;
@@ -98,7 +98,7 @@ void TCanSendList::Delete(int32_t index)
 
 bool TCanSendList::MoveUp(int32_t index)
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     if (index < 1 || index >= Count())
         return false;
     std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) - 1]);
@@ -107,7 +107,7 @@ bool TCanSendList::MoveUp(int32_t index)
 
 bool TCanSendList::MoveDown(int32_t index)
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     if (index < 0 || index >= Count() - 1)
         return false;
     std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) + 1]);
@@ -116,14 +116,14 @@ bool TCanSendList::MoveDown(int32_t index)
 
 void TCanSendList::ResetCounters()
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     for (const auto& item : Items)
         item->ResetCount();
 }
 
 void TCanSendList::SetStandard(bool flag)
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     Standard = flag;
     for (const auto& item : Items)
         item->Frame.Standard = flag;
@@ -131,7 +131,7 @@ void TCanSendList::SetStandard(bool flag)
 
 void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     OnSend = std::move(handler);
     for (const auto& item : Items)
         item->OnSend = OnSend;
@@ -139,7 +139,7 @@ void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
 
 void TCanSendList::SendOnRequest()
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     for (const auto& item : Items) {
         if (item->SendType == cstOnRequest && item->Active)
             item->Send();
@@ -148,7 +148,7 @@ void TCanSendList::SendOnRequest()
 
 void TCanSendList::SendPeriodic(uint32_t now)
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     for (const auto& item : Items) {
         if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
             continue;
@@ -160,7 +160,7 @@ void TCanSendList::SendPeriodic(uint32_t now)
 
 uint32_t TCanSendList::MsUntilDue(uint32_t now) const
 {
-    std::lock_guard<std::mutex> guard(Mutex);
+    tcm::TMutexLock guard(Mutex);
     uint32_t wait = kNothingDue;
     for (const auto& item : Items) {
         if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
@@ -174,13 +174,13 @@ uint32_t TCanSendList::MsUntilDue(uint32_t now) const
 
 void TCanSendList::SetOnChanged(std::function<void()> handler)
 {
-    std::lock_guard<std::mutex> guard(ChangedLock);
+    tcm::TMutexLock guard(ChangedLock);
     OnChanged = std::move(handler);
 }
 
 void TCanSendList::NotifyChanged()
 {
-    std::lock_guard<std::mutex> guard(ChangedLock);
+    tcm::TMutexLock guard(ChangedLock);
     if (OnChanged)
         OnChanged();
 }
@@ -303,7 +303,7 @@ void TCanSendList::SaveToFile()
         return;
     std::string content;
     {
-        std::lock_guard<std::mutex> guard(Mutex);
+        tcm::TMutexLock guard(Mutex);
         content.reserve(Items.size() * 40);
         for (const auto& item : Items) {
             content += item->SaveToString();

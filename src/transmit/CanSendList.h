@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "transmit/CanSend.h"
 
 // The transmit list of one channel: an ordered, owning sequence of items that
@@ -14,7 +15,7 @@
 // channel's send handler, applies the channel's identifier mode to every frame
 // and keeps itself in a text file, one item record per line.
 //
-// Threads and the lock (a plain std::mutex, reached through Lock()):
+// Threads and the lock (reached through Lock(); clang checks the marks below):
 // - SendPeriodic and SendOnRequest hold the lock for their whole walk, and call
 //   the items' OnSend and OnCountChanged with it held. Those handlers must only
 //   queue or post: they must never take this lock or wait for the window's thread.
@@ -26,7 +27,7 @@
 //   (the window's thread, the only one that changes the sequence), and may be
 //   called while holding Lock().
 // - Changing an item in place (the item dialog) while scans may run: hold
-//   Lock() for the change, e.g. `std::lock_guard guard(list.Lock());`.
+//   Lock() for the change, e.g. `tcm::TMutexLock guard(list.Lock());`.
 // - Reading an item's Count or LastSendTime from another thread than the
 //   sending ones also needs Lock(); the OnCountChanged value needs none.
 //
@@ -44,36 +45,37 @@ public:
     TCanSendList(const TCanSendList&) = delete;
     TCanSendList& operator=(const TCanSendList&) = delete;
 
-    int32_t Count() const;
+    // Editing thread only (the one writer of the sequence), with or without the lock.
+    int32_t Count() const TCM_NO_THREAD_SAFETY_ANALYSIS;
     // The item at `index`, or nullptr when the index is out of range. Lent.
-    TCanSendItem* GetItem(int32_t index) const;
+    TCanSendItem* GetItem(int32_t index) const TCM_NO_THREAD_SAFETY_ANALYSIS;
 
     // Appends the item, taking ownership, and gives it the list's OnSend.
     // A null item is ignored.
-    void Add(TCanSendItem* item);
-    void Add(std::unique_ptr<TCanSendItem> item);
+    void Add(TCanSendItem* item) TCM_EXCLUDES(Mutex);
+    void Add(std::unique_ptr<TCanSendItem> item) TCM_EXCLUDES(Mutex);
     // Removes and destroys the item at `index`; waits for a running scan.
     // An index out of range changes nothing.
-    void Delete(int32_t index);
+    void Delete(int32_t index) TCM_EXCLUDES(Mutex);
     // Swap the item with its neighbour; false (and no change) at the edge.
-    bool MoveUp(int32_t index);
-    bool MoveDown(int32_t index);
+    bool MoveUp(int32_t index) TCM_EXCLUDES(Mutex);
+    bool MoveDown(int32_t index) TCM_EXCLUDES(Mutex);
     // ResetCount on every item in order (each one notifies).
-    void ResetCounters();
+    void ResetCounters() TCM_EXCLUDES(Mutex);
     // Standard := flag and Frame.Standard of every item := flag.
-    void SetStandard(bool flag);
+    void SetStandard(bool flag) TCM_EXCLUDES(Mutex);
     // The channel's send handler; every item in the list gets it, now and on Add.
-    void SetOnSend(std::function<bool(const TCanFrame&)> handler);
+    void SetOnSend(std::function<bool(const TCanFrame&)> handler) TCM_EXCLUDES(Mutex);
 
     // Answers one received remote frame: every active OnRequest item, in order.
-    void SendOnRequest();
+    void SendOnRequest() TCM_EXCLUDES(Mutex);
     // Sends every active Periodic item whose Period has elapsed at tick count
     // `now` (now - LastSendTime in unsigned 32-bit arithmetic, so the tick
     // count's wrap-around is harmless), in order.
-    void SendPeriodic(uint32_t now);
+    void SendPeriodic(uint32_t now) TCM_EXCLUDES(Mutex);
     // Milliseconds from tick count `now` until the next active Periodic item
     // falls due (0: one is due), or kNothingDue when none is active.
-    uint32_t MsUntilDue(uint32_t now) const;
+    uint32_t MsUntilDue(uint32_t now) const TCM_EXCLUDES(Mutex);
     static constexpr uint32_t kNothingDue = 0xFFFFFFFFu;
 
     // Told when items were added or removed, and by NotifyChanged: the
@@ -113,7 +115,7 @@ public:
     // Does nothing to a file that could not be read. When lines of the file
     // were rejected, the first save keeps the file as it was as
     // GetFileName() + ".bak" before replacing it.
-    void SaveToFile();
+    void SaveToFile() TCM_EXCLUDES(Mutex);
     // Line numbers (from 1) of the lines the last LoadFromFile rejected.
     const std::vector<int32_t>& RejectedLines() const { return Rejected; }
     // The text telling the user which lines were rejected and where the file
@@ -121,7 +123,7 @@ public:
     std::string RejectedLinesNotice() const;
 
     // The list's lock, for changing an item in place while scans may run.
-    std::mutex& Lock() { return Mutex; }
+    tcm::TMutex& Lock() TCM_RETURN_CAPABILITY(Mutex) { return Mutex; }
 
     // Receives the text of a failed save during destruction, for the owner to show.
     void SetOnSaveError(std::function<void(const std::string&)> handler);
@@ -129,15 +131,15 @@ public:
 private:
     void LoadFrom(const std::string& path, bool missingIsError, std::vector<int32_t>* rejected);
 
-    std::vector<std::unique_ptr<TCanSendItem>> Items;
-    std::function<bool(const TCanFrame&)> OnSend;
-    mutable std::mutex Mutex;
+    std::vector<std::unique_ptr<TCanSendItem>> Items TCM_GUARDED_BY(Mutex);
+    std::function<bool(const TCanFrame&)> OnSend TCM_GUARDED_BY(Mutex);
+    mutable tcm::TMutex Mutex;
     std::string FileOverride;
     bool Persistent = true;
     std::string UnreadFile;         // the list's file that could not be read
     std::vector<int32_t> Rejected;  // rejected line numbers of the list's file
     bool BackupKept = false;        // its ".bak" copy was made
     std::function<void(const std::string&)> OnSaveError;
-    mutable std::mutex ChangedLock; // guards OnChanged only
-    std::function<void()> OnChanged;
+    mutable tcm::TMutex ChangedLock; // guards OnChanged only
+    std::function<void()> OnChanged TCM_GUARDED_BY(ChangedLock);
 };

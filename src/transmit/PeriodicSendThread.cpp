@@ -22,7 +22,7 @@ void TPeriodicSendThread::SetList(TCanSendList* list)
 {
     TCanSendList* old = nullptr;
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         old = std::exchange(List, list);
     }
     if (old == list)
@@ -36,7 +36,7 @@ void TPeriodicSendThread::SetList(TCanSendList* list)
 void TPeriodicSendThread::Wake()
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Woken = true;
     }
     Changed.notify_all();
@@ -44,14 +44,14 @@ void TPeriodicSendThread::Wake()
 
 TCanSendList* TPeriodicSendThread::GetList() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return List;
 }
 
 void TPeriodicSendThread::Resume()
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Paused = false;
     }
     Changed.notify_all();
@@ -59,16 +59,16 @@ void TPeriodicSendThread::Resume()
 
 void TPeriodicSendThread::Pause()
 {
-    std::unique_lock<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     Paused = true;
     // A pass in progress finishes first; it holds the list's lock, not ours.
-    Changed.wait(guard, [this] { return !InPass; });
+    Changed.wait(guard, [this]() TCM_REQUIRES(Lock) { return !InPass; });
 }
 
 void TPeriodicSendThread::Terminate()
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Terminated = true;
     }
     Changed.notify_all();
@@ -78,13 +78,13 @@ void TPeriodicSendThread::Terminate()
 
 bool TPeriodicSendThread::IsPaused() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Paused;
 }
 
 uint64_t TPeriodicSendThread::Passes() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return PassCount;
 }
 
@@ -93,8 +93,8 @@ void TPeriodicSendThread::Execute()
     for (;;) {
         TCanSendList* list = nullptr;
         {
-            std::unique_lock<std::mutex> guard(Lock);
-            Changed.wait(guard, [this] { return Terminated || !Paused; });
+            tcm::TMutexLock guard(Lock);
+            Changed.wait(guard, [this]() TCM_REQUIRES(Lock) { return Terminated || !Paused; });
             if (Terminated)
                 return;
             InPass = true;
@@ -105,7 +105,7 @@ void TPeriodicSendThread::Execute()
             list->SendPeriodic(tcm::TickCount());
             wait = std::clamp(list->MsUntilDue(tcm::TickCount()), kMinWaitMs, kMaxWaitMs);
         }
-        std::unique_lock<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         InPass = false;
         ++PassCount;
         Woken = false;
@@ -113,6 +113,6 @@ void TPeriodicSendThread::Execute()
         // The due time is a lower bound: the wait may end later, never earlier,
         // so an interval is Period plus lateness. A change of the list, a pause
         // or the end cut it short.
-        Changed.wait_for(guard, std::chrono::milliseconds(wait), [this] { return Woken || Paused || Terminated; });
+        Changed.wait_for(guard, std::chrono::milliseconds(wait), [this]() TCM_REQUIRES(Lock) { return Woken || Paused || Terminated; });
     }
 }

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Mutex.h"
+
 class TCanSendList;
 
 // Keeps the Periodic items of one channel's transmit list going: each pass
@@ -43,13 +45,13 @@ public:
 private:
     void Execute();
 
-    mutable std::mutex Lock;
-    std::condition_variable Changed;
-    TCanSendList* List;
-    bool Paused = true;
-    bool InPass = false;
-    bool Terminated = false;
-    bool Woken = false;
-    uint64_t PassCount = 0;
+    mutable tcm::TMutex Lock;
+    tcm::TCondition Changed;
+    TCanSendList* List TCM_GUARDED_BY(Lock);
+    bool Paused TCM_GUARDED_BY(Lock) = true;
+    bool InPass TCM_GUARDED_BY(Lock) = false;
+    bool Terminated TCM_GUARDED_BY(Lock) = false;
+    bool Woken TCM_GUARDED_BY(Lock) = false;
+    uint64_t PassCount TCM_GUARDED_BY(Lock) = 0;
     std::thread Thread;
 };

@@ -298,7 +298,7 @@ bool TfmSendFrame::StoreItem()
     // A new item is in no list yet; an edited one may be in use by a scan.
     if (EditMode == 1 && List != nullptr) {
         {
-            std::lock_guard guard(List->Lock());
+            tcm::TMutexLock guard(List->Lock());
             apply();
         }
         List->NotifyChanged();

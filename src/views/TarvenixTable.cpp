@@ -117,7 +117,7 @@ void TTarvenixTable::AddFrame(const TCanFrame& frame)
     }
     row->Update(frame);
 
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     if (OnRowChanged)
         OnRowChanged(*row, index, isNew);
 }
@@ -128,7 +128,7 @@ void TTarvenixTable::Clear()
     Storage.clear();
     ByKey.Clear();
     ClearRequested.store(false);
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     if (OnCleared)
         OnCleared();
 }
@@ -136,7 +136,7 @@ void TTarvenixTable::Clear()
 void TTarvenixTable::Rebuild()
 {
     RebuildRequested.store(false);
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     if (OnRebuild)
         OnRebuild();
 }
@@ -144,7 +144,7 @@ void TTarvenixTable::Rebuild()
 void TTarvenixTable::RequestClear()
 {
     ClearRequested.store(true);
-    std::lock_guard<std::mutex> guard(RequestLock);
+    tcm::TMutexLock guard(RequestLock);
     if (OnRequest)
         OnRequest();
 }
@@ -152,14 +152,14 @@ void TTarvenixTable::RequestClear()
 void TTarvenixTable::RequestRebuild()
 {
     RebuildRequested.store(true);
-    std::lock_guard<std::mutex> guard(RequestLock);
+    tcm::TMutexLock guard(RequestLock);
     if (OnRequest)
         OnRequest();
 }
 
 void TTarvenixTable::SetOnRequest(TNotify hook)
 {
-    std::lock_guard<std::mutex> guard(RequestLock);
+    tcm::TMutexLock guard(RequestLock);
     OnRequest = std::move(hook);
 }
 
@@ -173,18 +173,18 @@ void TTarvenixTable::ProcessPending()
 
 void TTarvenixTable::SetOnRowChanged(TRowChanged hook)
 {
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     OnRowChanged = std::move(hook);
 }
 
 void TTarvenixTable::SetOnCleared(TNotify hook)
 {
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     OnCleared = std::move(hook);
 }
 
 void TTarvenixTable::SetOnRebuild(TNotify hook)
 {
-    std::lock_guard<std::mutex> guard(HookLock);
+    tcm::TMutexLock guard(HookLock);
     OnRebuild = std::move(hook);
 }

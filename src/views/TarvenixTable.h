@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "core/CanGeneral.h"
 
 // One row of the receive table: the frames of one identifier, identifier
@@ -113,12 +114,12 @@ private:
     TTarvenixRowIndex ByKey;
     std::atomic<bool> ClearRequested{false};
     std::atomic<bool> RebuildRequested{false};
-    std::mutex HookLock; // held for each notification and each hook change
-    TRowChanged OnRowChanged;
-    TNotify OnCleared;
-    TNotify OnRebuild;
+    tcm::TMutex HookLock; // held for each notification and each hook change
+    TRowChanged OnRowChanged TCM_GUARDED_BY(HookLock);
+    TNotify OnCleared TCM_GUARDED_BY(HookLock);
+    TNotify OnRebuild TCM_GUARDED_BY(HookLock);
     // Its own lock: a request must not wait for a row notification in progress,
     // which may itself wait for the requesting (window) thread.
-    std::mutex RequestLock;
-    TNotify OnRequest;
+    tcm::TMutex RequestLock;
+    TNotify OnRequest TCM_GUARDED_BY(RequestLock);
 };

@@ -464,7 +464,7 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     item->Frame.Length = 1;
     w.CurrentList()->Add(std::move(owned));
     auto count = [&] {
-        std::lock_guard<std::mutex> guard(w.CurrentList()->Lock());
+        tcm::TMutexLock guard(w.CurrentList()->Lock());
         return item->Count;
     };
     auto openOn = [&](TSeeedSimulator& sim) {

@@ -265,7 +265,7 @@ TEST_F(SeeedEngine, RemoteFramesTriggerEveryActiveOnRequestItem)
     EXPECT_EQ(ids, (std::vector<uint32_t>{0x111, 0x444, 0x111, 0x444}));
     {
         // The reading thread counts the sends; reading them here takes the list's lock.
-        std::lock_guard<std::mutex> guard(list.Lock());
+        tcm::TMutexLock guard(list.Lock());
         EXPECT_EQ(list.GetItem(0)->Count, 2);
         EXPECT_EQ(list.GetItem(1)->Count, 0);
     }

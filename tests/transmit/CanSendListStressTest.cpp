@@ -138,7 +138,7 @@ TEST(TransmitListStress, ScansAndEditsInParallel)
                 TCanSendItem* item = list.GetItem(static_cast<int32_t>(rng() % static_cast<uint32_t>(count)));
                 const int32_t length = static_cast<int32_t>(1 + rng() % 8);
                 const bool active = (rng() % 4) != 0;
-                std::lock_guard<std::mutex> guard(list.Lock());
+                tcm::TMutexLock guard(list.Lock());
                 item->Frame.Length = length;
                 item->Frame.Data[4] = static_cast<uint8_t>(length);
                 item->Active = active;

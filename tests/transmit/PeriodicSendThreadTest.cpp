@@ -93,7 +93,7 @@ TEST(PeriodicSendThread, PauseWaitsForThePassAndNeverLeavesTheListLocked)
         std::this_thread::yield();
     thread.Pause();
     // The window's next Delete must not wait: the lock is free once Pause returns.
-    std::unique_lock<std::mutex> lock(counting.List.Lock(), std::try_to_lock);
+    std::unique_lock<tcm::TMutex> lock(counting.List.Lock(), std::try_to_lock);
     EXPECT_TRUE(lock.owns_lock());
     lock.unlock();
     counting.List.Delete(0);

@@ -23,7 +23,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
         if (item->SendType != cstSingle) {
             bool active = false;
             {
-                std::lock_guard guard(list->Lock());
+                tcm::TMutexLock guard(list->Lock());
                 item->Active = !item->Active;
                 active = item->Active;
             }
@@ -33,7 +33,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
         }
         if (IsCurrentChannelOpen()) {
             // Send writes Count and LastSendTime, which the scans read.
-            std::lock_guard guard(list->Lock());
+            tcm::TMutexLock guard(list->Lock());
             item->Send();
         }
         Pressed = row;

@@ -64,7 +64,7 @@ void TSendGridPanel::RefreshSendGrid()
         // The scans read Tag and OnCountChanged and write Count: bind and read
         // under the list's lock. Counts queued before this point are dropped,
         // as every count is read afresh here.
-        std::lock_guard guard(list->Lock());
+        tcm::TMutexLock guard(list->Lock());
         Counts->NewGeneration();
         const int32_t count = list->Count();
         rows.reserve(static_cast<size_t>(count));

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the engine and the headless programs with clang and -Wthread-safety
+# -Werror into ./build-clang, so a lock rule broken in the code fails the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_FLAGS="-Wthread-safety -Werror" -DTCM_WITH_GUI=OFF -DTCM_WITH_BENCH=OFF
+cmake --build build-clang -j2 --target tcm_engine tarvenix-can-dump tarvenix-seeed-sim
+echo "Lock rules hold (clang -Wthread-safety)."
