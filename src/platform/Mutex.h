@@ -51,21 +51,34 @@ private:
     std::mutex Native;
 };
 
-// Holds a TMutex for its scope. Its unlock/lock pair lets a condition variable
-// (std::condition_variable_any) release the lock while it waits.
+// Holds a TMutex for its scope, like std::unique_lock: unlock() and lock() let
+// go of it and take it again in between (the analysis follows both), and a
+// condition variable (TCondition) uses them while it waits.
 class TCM_SCOPED_CAPABILITY TMutexLock {
 public:
     explicit TMutexLock(TMutex& mutex) TCM_ACQUIRE(mutex) : Mutex(mutex) { Mutex.lock(); }
-    ~TMutexLock() TCM_RELEASE() { Mutex.unlock(); }
+    ~TMutexLock() TCM_RELEASE()
+    {
+        if (Owned)
+            Mutex.unlock();
+    }
     TMutexLock(const TMutexLock&) = delete;
     TMutexLock& operator=(const TMutexLock&) = delete;
 
-    // For std::condition_variable_any only: it unlocks and locks again around a wait.
-    void lock() TCM_NO_THREAD_SAFETY_ANALYSIS { Mutex.lock(); }
-    void unlock() TCM_NO_THREAD_SAFETY_ANALYSIS { Mutex.unlock(); }
+    void lock() TCM_ACQUIRE()
+    {
+        Mutex.lock();
+        Owned = true;
+    }
+    void unlock() TCM_RELEASE()
+    {
+        Owned = false;
+        Mutex.unlock();
+    }
 
 private:
     TMutex& Mutex;
+    bool Owned = true;
 };
 
 // The condition variable that waits on a TMutexLock.

@@ -86,19 +86,19 @@ void TTarvenixTraceList::FreeBlock(const TBlock& block, tcm::TBackingStore* stor
 
 void TTarvenixTraceList::SetLogger(TLogger* logger)
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     Logger = logger;
 }
 
 void TTarvenixTraceList::SetOnAdded(tcm::TWakeEvent* wake)
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     Added = wake;
 }
 
 void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 {
-    std::unique_lock<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && Spare.Items) {
         Blocks.push_back(Spare);
         Spare = TBlock();
@@ -145,13 +145,13 @@ void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 
 int32_t TTarvenixTraceList::Count() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Total;
 }
 
 const TTarvenixTraceItem* TTarvenixTraceList::Item(int32_t index) const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (index < 0 || index >= Total)
         return nullptr;
     const TBlock& block = Blocks[static_cast<size_t>(index / kBlockSize)];
@@ -163,7 +163,7 @@ void TTarvenixTraceList::ReleaseBefore(int32_t index)
     std::vector<TBlock> freed;
     std::shared_ptr<tcm::TBackingStore> store;
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         store = Store;
         const size_t end = static_cast<size_t>(std::min(index, Total) / kBlockSize);
         for (; Released < end && Released < Blocks.size(); ++Released) {
@@ -186,7 +186,8 @@ void TTarvenixTraceList::Clear()
 std::unique_ptr<TTarvenixTraceList> TTarvenixTraceList::TakeAll()
 {
     auto old = std::make_unique<TTarvenixTraceList>();
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
+    tcm::TMutexLock oldGuard(old->Lock); // no other thread knows `old` yet: never waits
     old->Blocks.swap(Blocks);
     old->Spare = Spare;
     Spare = TBlock();
@@ -216,7 +217,7 @@ void TTarvenixTraceList::TakeReference(uint32_t firstTime)
 
 void TTarvenixTraceList::SetWallReference(uint32_t tick, int64_t wallUs)
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     ReferenceTick = tick - kReferenceLeadMs;
     ReferenceWallUs = wallUs - static_cast<int64_t>(kReferenceLeadMs) * 1000;
     HasReference = true;
@@ -224,7 +225,7 @@ void TTarvenixTraceList::SetWallReference(uint32_t tick, int64_t wallUs)
 
 int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (!HasReference)
         return 0;
     return ReferenceWallUs + static_cast<int64_t>(static_cast<uint32_t>(item.Time - ReferenceTick)) * 1000;
@@ -232,7 +233,7 @@ int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 
 size_t TTarvenixTraceList::MemoryUsed() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     const size_t held = Blocks.size() - Released + (Spare.Items ? 1 : 0);
     return held * kBlockBytes + Blocks.capacity() * sizeof(TBlock) + sizeof(*this);
 }

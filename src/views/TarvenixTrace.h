@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/CanGeneral.h"
+#include "platform/Mutex.h"
 #include "core/FrameText.h"
 
 class TLogger;
@@ -99,21 +100,21 @@ private:
     static TBlock NewBlock(tcm::TBackingStore& store, std::string& problem);
     static void FreeBlock(const TBlock& block, tcm::TBackingStore* store);
     // Sets the wall-clock reference from the first entry's tick; under Lock.
-    void TakeReference(uint32_t firstTime);
+    void TakeReference(uint32_t firstTime) TCM_REQUIRES(Lock);
     static constexpr uint32_t kReferenceLeadMs = 10000;
 
-    mutable std::mutex Lock;
-    std::vector<TBlock> Blocks; // Items null once released
-    TBlock Spare;               // a released block for reuse
-    size_t Released = 0;        // blocks released from the front
+    mutable tcm::TMutex Lock;
+    std::vector<TBlock> Blocks TCM_GUARDED_BY(Lock); // Items null once released
+    TBlock Spare TCM_GUARDED_BY(Lock);               // a released block for reuse
+    size_t Released TCM_GUARDED_BY(Lock) = 0;        // blocks released from the front
     // The file of this trace's blocks; it goes with them to TakeAll's list.
-    std::shared_ptr<tcm::TBackingStore> Store;
-    TLogger* Logger = nullptr;
-    tcm::TWakeEvent* Added = nullptr;
-    bool StorageProblemTold = false;
-    int32_t Total = 0;
+    std::shared_ptr<tcm::TBackingStore> Store TCM_GUARDED_BY(Lock);
+    TLogger* Logger TCM_GUARDED_BY(Lock) = nullptr;
+    tcm::TWakeEvent* Added TCM_GUARDED_BY(Lock) = nullptr;
+    bool StorageProblemTold TCM_GUARDED_BY(Lock) = false;
+    int32_t Total TCM_GUARDED_BY(Lock) = 0;
     // Wall-clock reference of this trace, set with its first entry.
-    bool HasReference = false;
-    uint32_t ReferenceTick = 0;
-    int64_t ReferenceWallUs = 0;
+    bool HasReference TCM_GUARDED_BY(Lock) = false;
+    uint32_t ReferenceTick TCM_GUARDED_BY(Lock) = 0;
+    int64_t ReferenceWallUs TCM_GUARDED_BY(Lock) = 0;
 };
