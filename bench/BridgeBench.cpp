@@ -307,6 +307,7 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     sim.Stop();
-    std::printf("\n%s\n", clean ? "Every frame passed both bridges." : "A BRIDGE LOST, INVENTED OR FELL BEHIND FRAMES.");
+    std::printf("\n%s\n",
+                clean ? "Every frame passed both bridges." : "A BRIDGE LOST, INVENTED OR FELL BEHIND FRAMES.");
     return clean ? 0 : 1;
 }

@@ -70,8 +70,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const auto start = TClock::now();
-    TChild dump({TCM_CAN_DUMP_EXE, "--port", port, "--format", format, "--output", output, "--frames",
-                 std::to_string(frames)});
+    TChild dump(
+        {TCM_CAN_DUMP_EXE, "--port", port, "--format", format, "--output", output, "--frames", std::to_string(frames)});
     // Samples every 250 ms (printed once a second); the first one after a second
     // is the baseline, once
     // the channel is open and traffic flows.

@@ -49,10 +49,22 @@ void DecodeMessage(benchmark::State& state, uint32_t id, bool extended)
     state.counters["signals_per_frame"] = static_cast<double>(signals) / static_cast<double>(state.iterations());
 }
 
-void BM_DecodeIntelAndValueTables(benchmark::State& state) { DecodeMessage(state, 100, false); }
-void BM_DecodeMotorola(benchmark::State& state) { DecodeMessage(state, 0x200, false); }
-void BM_DecodeMultiplexed(benchmark::State& state) { DecodeMessage(state, 0x300, false); }
-void BM_Decode64BitExtended(benchmark::State& state) { DecodeMessage(state, 0x18FEF1FE, true); }
+void BM_DecodeIntelAndValueTables(benchmark::State& state)
+{
+    DecodeMessage(state, 100, false);
+}
+void BM_DecodeMotorola(benchmark::State& state)
+{
+    DecodeMessage(state, 0x200, false);
+}
+void BM_DecodeMultiplexed(benchmark::State& state)
+{
+    DecodeMessage(state, 0x300, false);
+}
+void BM_Decode64BitExtended(benchmark::State& state)
+{
+    DecodeMessage(state, 0x18FEF1FE, true);
+}
 
 // Decoding plus the printed line of every signal.
 void BM_DecodeAndFormatLines(benchmark::State& state)

@@ -29,7 +29,7 @@ using TClock = std::chrono::steady_clock;
 
 double CpuSeconds()
 {
-    rusage u {};
+    rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
@@ -99,7 +99,8 @@ TRunResult Receive(const std::vector<std::string>& simArgs, double seconds)
 
 void PrintRun(const char* what, const TRunResult& r)
 {
-    std::printf("%s: %.1f s, %ld frames received (%.0f frames/s), lost %ld, invented %ld, receiving side CPU %.2f %% of one core\n",
+    std::printf("%s: %.1f s, %ld frames received (%.0f frames/s), lost %ld, invented %ld, receiving side CPU %.2f %% "
+                "of one core\n",
                 what, r.Seconds, r.Received, static_cast<double>(r.Received) / r.Seconds, r.Lost, r.Invented,
                 r.CpuPercent);
 }
@@ -129,8 +130,7 @@ void MeasureLatency(int samples)
     }
     device.join();
     uint8_t buf[64];
-    while (pty.Read(buf, sizeof(buf), 50) > 0) {
-    } // the normal-mode settings packet
+    while (pty.Read(buf, sizeof(buf), 50) > 0) {} // the normal-mode settings packet
     std::vector<double> micros;
     TCanFrame f;
     f.Standard = true;

@@ -82,8 +82,10 @@ int main(int argc, char** argv)
                 period, elapsed, passMs);
     std::printf("sends %zu (%.2f per second), received by the adapter %zu; interval mean %.3f ms, min %.3f, "
                 "median %.3f, max %.3f; missed %d\n",
-                sends.size(), static_cast<double>(sends.size()) / elapsed, received, sum / static_cast<double>(intervals.size()),
-                intervals.front(), intervals[intervals.size() / 2], intervals.back(), missed);
-    std::printf("mean minus (period + pass time): %.3f ms\n", sum / static_cast<double>(intervals.size()) - period - passMs);
+                sends.size(), static_cast<double>(sends.size()) / elapsed, received,
+                sum / static_cast<double>(intervals.size()), intervals.front(), intervals[intervals.size() / 2],
+                intervals.back(), missed);
+    std::printf("mean minus (period + pass time): %.3f ms\n",
+                sum / static_cast<double>(intervals.size()) - period - passMs);
     return missed == 0 ? 0 : 1;
 }

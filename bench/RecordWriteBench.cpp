@@ -97,7 +97,8 @@ int main(int argc, char** argv)
         return 2;
     }
     std::printf("%d frames per run, one thread, mixed standard/extended, lengths 0-8;\n"
-                "frames per second of the thread's CPU time (the machine may be shared), then by the clock\n", count);
+                "frames per second of the thread's CPU time (the machine may be shared), then by the clock\n",
+                count);
     std::printf("reference: write() of 48 KB blocks: /dev/null %.0f MB/s, memfd %.0f MB/s\n",
                 ReferenceMegabytesPerSecond(null), ReferenceMegabytesPerSecond(memory));
     struct TCase {
@@ -105,15 +106,16 @@ int main(int argc, char** argv)
         TRecordFormat Format;
         bool Compressed;
     } cases[] = {{"candump", TRecordFormat::Candump, true}, {"blf zlib", TRecordFormat::Blf, true},
-                 {"blf stored", TRecordFormat::Blf, false},  {"asc", TRecordFormat::Asc, true},
-                 {"pcap", TRecordFormat::Pcap, true},        {"trace text", TRecordFormat::Trace, true}};
+                 {"blf stored", TRecordFormat::Blf, false}, {"asc", TRecordFormat::Asc, true},
+                 {"pcap", TRecordFormat::Pcap, true},       {"trace text", TRecordFormat::Trace, true}};
     bool ok = true;
     for (const auto& c : cases) {
         const TResult toNull = Run(c.Format, null, count, frames, c.Compressed);
         const TResult toMemory = Run(c.Format, memory, count, frames, c.Compressed);
-        std::printf("%-11s /dev/null %6.2f M frames/s   memfd %6.2f M frames/s (%4.0f MB/s)   by the clock: %5.2f / %5.2f\n",
-                    c.Name, toNull.FramesPerSecond / 1e6, toMemory.FramesPerSecond / 1e6, toMemory.MegabytesPerSecond,
-                    toNull.WallFramesPerSecond / 1e6, toMemory.WallFramesPerSecond / 1e6);
+        std::printf(
+            "%-11s /dev/null %6.2f M frames/s   memfd %6.2f M frames/s (%4.0f MB/s)   by the clock: %5.2f / %5.2f\n",
+            c.Name, toNull.FramesPerSecond / 1e6, toMemory.FramesPerSecond / 1e6, toMemory.MegabytesPerSecond,
+            toNull.WallFramesPerSecond / 1e6, toMemory.WallFramesPerSecond / 1e6);
         if ((c.Format == TRecordFormat::Candump || c.Format == TRecordFormat::Blf) && toMemory.FramesPerSecond < 2e6)
             ok = false;
     }

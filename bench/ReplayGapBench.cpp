@@ -86,8 +86,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const double seconds = static_cast<double>(fileUs.back() - fileUs.front()) / 1e6 + 1.5;
-    TChild dump({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--replay", path, "--duration",
-                 std::to_string(seconds)});
+    TChild dump({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--replay", path, "--duration", std::to_string(seconds)});
     const int status = dump.WaitExit(static_cast<int>(seconds * 1000) + 10000);
 
     std::lock_guard<std::mutex> guard(lock);
@@ -111,7 +110,8 @@ int main(int argc, char** argv)
         std::this_thread::sleep_until(due);
         reference.push_back(std::chrono::duration<double, std::milli>(TClock::now() - due).count());
     }
-    std::printf("tarvenix-can-dump --replay of %d frames (gaps 0 to 50 ms), measured at the simulated adapter\n", count);
+    std::printf("tarvenix-can-dump --replay of %d frames (gaps 0 to 50 ms), measured at the simulated adapter\n",
+                count);
     std::printf("  exit %d; frames arrived %zu, in file order %d; %s", status, got, inOrder, dump.ErrText.c_str());
     std::printf("  gap error: %s\n", Summary(errors).c_str());
     std::printf("  reference, this process sleeping the same gaps, lateness: %s\n", Summary(reference).c_str());

@@ -57,8 +57,10 @@ int main(int argc, char** argv)
     const struct {
         const char* Name;
         TRecordFormat Format;
-    } formats[] = {{"trace.log", TRecordFormat::Candump}, {"trace.blf", TRecordFormat::Blf},
-                   {"trace.pcap", TRecordFormat::Pcap},   {"trace.asc", TRecordFormat::Asc},
+    } formats[] = {{"trace.log", TRecordFormat::Candump},
+                   {"trace.blf", TRecordFormat::Blf},
+                   {"trace.pcap", TRecordFormat::Pcap},
+                   {"trace.asc", TRecordFormat::Asc},
                    {"trace.txt", TRecordFormat::Trace}};
     for (const auto& f : formats) {
         const std::string path = dir + "/" + f.Name;

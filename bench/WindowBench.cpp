@@ -165,7 +165,8 @@ int main(int argc, char** argv)
     }
     auto* pages = w.findChild<QTabWidget*>("pcData");
     std::printf("Conditions: %s window, simulator process at the link limit (10,000 frames/s), "
-                "200 identifiers mixed 11/29-bit, %d s per page.\n", qgetenv("QT_QPA_PLATFORM").constData(), seconds);
+                "200 identifiers mixed 11/29-bit, %d s per page.\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), seconds);
 
     pages->setCurrentIndex(0);
     RunAndMeasureLateness(500);
@@ -177,10 +178,11 @@ int main(int argc, char** argv)
     const TListViewFrameTable::TStatistics tableBefore = tableView->Statistics();
     MeasureWindowCpu("Table", seconds * 1000);
     const TListViewFrameTable::TStatistics tableAfter = tableView->Statistics();
-    std::printf("Table view meanwhile: %.0f notifications/s in %.0f drains/s, %.1f %% of the window thread applying them\n",
-                static_cast<double>(tableAfter.Queued - tableBefore.Queued) / seconds,
-                static_cast<double>(tableAfter.Drains - tableBefore.Drains) / seconds,
-                static_cast<double>(tableAfter.BusyNs - tableBefore.BusyNs) * 1e-7 / seconds);
+    std::printf(
+        "Table view meanwhile: %.0f notifications/s in %.0f drains/s, %.1f %% of the window thread applying them\n",
+        static_cast<double>(tableAfter.Queued - tableBefore.Queued) / seconds,
+        static_cast<double>(tableAfter.Drains - tableBefore.Drains) / seconds,
+        static_cast<double>(tableAfter.BusyNs - tableBefore.BusyNs) * 1e-7 / seconds);
 
     pages->setCurrentIndex(1);
     RunAndMeasureLateness(500);

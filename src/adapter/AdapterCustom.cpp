@@ -26,15 +26,36 @@ CAdapterCustom::CAdapterCustom()
     tcm::DebugOutput("CAdapterCustom.create");
 }
 
-TCanSendList* CAdapterCustom::GetSendList(int32_t) { return nullptr; }
-TLogger* CAdapterCustom::GetLogger(int32_t) { return nullptr; }
-TCanSettings* CAdapterCustom::GetSettings(int32_t) { return nullptr; }
-TTarvenixTraceList* CAdapterCustom::GetTrace(int32_t) { return nullptr; }
-TTarvenixTable* CAdapterCustom::GetTable(int32_t) { return nullptr; }
-TTarvenixTable* CAdapterCustom::GetReceiveTable(int32_t) { return nullptr; }
+TCanSendList* CAdapterCustom::GetSendList(int32_t)
+{
+    return nullptr;
+}
+TLogger* CAdapterCustom::GetLogger(int32_t)
+{
+    return nullptr;
+}
+TCanSettings* CAdapterCustom::GetSettings(int32_t)
+{
+    return nullptr;
+}
+TTarvenixTraceList* CAdapterCustom::GetTrace(int32_t)
+{
+    return nullptr;
+}
+TTarvenixTable* CAdapterCustom::GetTable(int32_t)
+{
+    return nullptr;
+}
+TTarvenixTable* CAdapterCustom::GetReceiveTable(int32_t)
+{
+    return nullptr;
+}
 void CAdapterCustom::LoadAdapterSettings(TIniFile&, const std::string&) {}
 void CAdapterCustom::SaveAdapterSettings(TIniFile&, const std::string&) {}
-bool CAdapterCustom::IsOpen(int32_t) const { return false; }
+bool CAdapterCustom::IsOpen(int32_t) const
+{
+    return false;
+}
 
 bool CAdapterCustom::IsAnyOpen() const
 {

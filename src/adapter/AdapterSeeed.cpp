@@ -20,13 +20,34 @@ CAdapterSeeed::~CAdapterSeeed()
     Manager.reset();
 }
 
-TCanSendList* CAdapterSeeed::GetSendList(int32_t) { return Manager->GetSendList(); }
-TLogger* CAdapterSeeed::GetLogger(int32_t) { return Manager->GetLogger(); }
-TCanSettings* CAdapterSeeed::GetSettings(int32_t) { return Manager->GetSettings(); }
-TTarvenixTraceList* CAdapterSeeed::GetTrace(int32_t) { return Manager->GetTrace(); }
-TTarvenixTable* CAdapterSeeed::GetTable(int32_t) { return Manager->GetTable(); }
-TTarvenixTable* CAdapterSeeed::GetReceiveTable(int32_t) { return Manager->GetTable(); }
-bool CAdapterSeeed::IsOpen(int32_t) const { return Manager->IsPortOpen(); }
+TCanSendList* CAdapterSeeed::GetSendList(int32_t)
+{
+    return Manager->GetSendList();
+}
+TLogger* CAdapterSeeed::GetLogger(int32_t)
+{
+    return Manager->GetLogger();
+}
+TCanSettings* CAdapterSeeed::GetSettings(int32_t)
+{
+    return Manager->GetSettings();
+}
+TTarvenixTraceList* CAdapterSeeed::GetTrace(int32_t)
+{
+    return Manager->GetTrace();
+}
+TTarvenixTable* CAdapterSeeed::GetTable(int32_t)
+{
+    return Manager->GetTable();
+}
+TTarvenixTable* CAdapterSeeed::GetReceiveTable(int32_t)
+{
+    return Manager->GetTable();
+}
+bool CAdapterSeeed::IsOpen(int32_t) const
+{
+    return Manager->IsPortOpen();
+}
 
 bool CAdapterSeeed::Open(int32_t)
 {

@@ -49,8 +49,10 @@ int TComPortList::CompareStrings(const std::string& a, const std::string& b)
 
 bool TComPortList::Add(const std::string& name)
 {
-    const auto at = std::lower_bound(Names.begin(), Names.end(), name,
-        [](const std::string& listed, const std::string& added) { return CompareStrings(listed, added) < 0; });
+    const auto at =
+        std::lower_bound(Names.begin(), Names.end(), name, [](const std::string& listed, const std::string& added) {
+            return CompareStrings(listed, added) < 0;
+        });
     if (at != Names.end() && CompareStrings(*at, name) == 0)
         return false;
     Names.insert(at, name);
@@ -59,8 +61,10 @@ bool TComPortList::Add(const std::string& name)
 
 int32_t TComPortList::IndexOf(const std::string& name) const
 {
-    const auto at = std::lower_bound(Names.begin(), Names.end(), name,
-        [](const std::string& listed, const std::string& wanted) { return CompareStrings(listed, wanted) < 0; });
+    const auto at =
+        std::lower_bound(Names.begin(), Names.end(), name, [](const std::string& listed, const std::string& wanted) {
+            return CompareStrings(listed, wanted) < 0;
+        });
     if (at != Names.end() && CompareStrings(*at, name) == 0)
         return static_cast<int32_t>(at - Names.begin());
     return -1;

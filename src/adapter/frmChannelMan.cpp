@@ -17,15 +17,15 @@ namespace {
 // the boxes and the button keep their right margins when the panel is wider
 // or narrower.
 constexpr int kMainWidth = 144;
-constexpr int kSettingsTop = 15;      // gbCanSettings under gbMain's caption
+constexpr int kSettingsTop = 15; // gbCanSettings under gbMain's caption
 constexpr int kSettingsHeight = 75;
-constexpr int kBorder = 2;            // gbMain frame
+constexpr int kBorder = 2; // gbMain frame
 constexpr int kBoxLeft = 43;
-constexpr int kBoxWidth = 91;         // at kMainWidth
+constexpr int kBoxWidth = 91; // at kMainWidth
 constexpr int kBoxHeight = 21;
 constexpr int kButtonLeft = 20;
 constexpr int kButtonTop = 94;
-constexpr int kButtonWidth = 102;     // at kMainWidth
+constexpr int kButtonWidth = 102; // at kMainWidth
 constexpr int kButtonHeight = 25;
 
 // Keys that produce text: the boxes would jump to a matching entry.
@@ -152,8 +152,8 @@ void TfrChannelMan::PlaceControls()
 bool TfrChannelMan::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        const bool ours = watched == cbCanRate || watched == cbCanMode || watched == cbCanRate->view()
-            || watched == cbCanMode->view();
+        const bool ours = watched == cbCanRate || watched == cbCanMode || watched == cbCanRate->view() ||
+                          watched == cbCanMode->view();
         if (ours && IsTypingKey(static_cast<QKeyEvent*>(event)))
             return true; // discarded: the boxes change only by picking an entry
     }

@@ -105,7 +105,8 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent)
     lbFilesDir = new QLabel(Panel2);
     lbFilesDir->setObjectName(QStringLiteral("lbFilesDir"));
     lbFilesDir->setGeometry(8, 104, 232, 20);
-    lbFilesDir->setText(lbFilesDir->fontMetrics().elidedText(QStringLiteral("Files: ") + filesDir, Qt::ElideMiddle, 232));
+    lbFilesDir->setText(
+        lbFilesDir->fontMetrics().elidedText(QStringLiteral("Files: ") + filesDir, Qt::ElideMiddle, 232));
     lbFilesDir->setToolTip(filesDir);
 
     btOK = new QPushButton(QStringLiteral("OK"), Panel2);

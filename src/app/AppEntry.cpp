@@ -12,28 +12,27 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: tarvenix-can-monitor [Qt options]\n"
-    "\n"
-    "Monitor and transmitter for a CAN bus through the Seeed USB-CAN adapter (a\n"
-    "serial port at 2000000 baud). Pick the adapter's port in the COM Port box, the\n"
-    "bit rate and the identifier mode, and press OPEN: received frames show in the\n"
-    "Table and Trace pages; the transmit list below sends prepared frames once,\n"
-    "periodically or in answer to remote frames.\n"
-    "\n"
-    "Files: the settings file TarvenixCanMonitor.ini and the transmit list\n"
-    "trans_list_seed.dat live beside the program when its folder is writable or the\n"
-    "settings file is already there; otherwise in $XDG_CONFIG_HOME/TarvenixCanMonitor/\n"
-    "(by default ~/.config/TarvenixCanMonitor/). The About box names the folder.\n"
-    "\n"
-    "The window needs a desktop session (DISPLAY or WAYLAND_DISPLAY). SIGTERM,\n"
-    "SIGINT and SIGHUP end it in order, as the window's own close does, without the\n"
-    "exit question.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help     show this text and exit\n"
-    "  --version      show the version and exit\n"
-    "Any other option goes to Qt (such as -platform offscreen or -style fusion).\n";
+const char kUsage[] = "Usage: tarvenix-can-monitor [Qt options]\n"
+                      "\n"
+                      "Monitor and transmitter for a CAN bus through the Seeed USB-CAN adapter (a\n"
+                      "serial port at 2000000 baud). Pick the adapter's port in the COM Port box, the\n"
+                      "bit rate and the identifier mode, and press OPEN: received frames show in the\n"
+                      "Table and Trace pages; the transmit list below sends prepared frames once,\n"
+                      "periodically or in answer to remote frames.\n"
+                      "\n"
+                      "Files: the settings file TarvenixCanMonitor.ini and the transmit list\n"
+                      "trans_list_seed.dat live beside the program when its folder is writable or the\n"
+                      "settings file is already there; otherwise in $XDG_CONFIG_HOME/TarvenixCanMonitor/\n"
+                      "(by default ~/.config/TarvenixCanMonitor/). The About box names the folder.\n"
+                      "\n"
+                      "The window needs a desktop session (DISPLAY or WAYLAND_DISPLAY). SIGTERM,\n"
+                      "SIGINT and SIGHUP end it in order, as the window's own close does, without the\n"
+                      "exit question.\n"
+                      "\n"
+                      "Options:\n"
+                      "  -h, --help     show this text and exit\n"
+                      "  --version      show the version and exit\n"
+                      "Any other option goes to Qt (such as -platform offscreen or -style fusion).\n";
 
 bool HasArgument(int argc, char** argv, const char* name)
 {

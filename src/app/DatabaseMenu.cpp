@@ -71,13 +71,13 @@ bool TDatabaseMenu::Load(const QString& path)
     }
     const QString name = QFileInfo(path).fileName();
     if (database->Messages.empty()) {
-        Report(ShowError, "No message was found in " + name + ": it is not loaded.\n"
-                              + DbcText(DbcProblemReport(*database, name.toStdString())));
+        Report(ShowError, "No message was found in " + name + ": it is not loaded.\n" +
+                              DbcText(DbcProblemReport(*database, name.toStdString())));
         return false;
     }
     if (!database->Problems.empty())
-        Report(ShowInfo, "Some lines of " + name + " could not be read and are left out:\n"
-                             + DbcText(DbcProblemReport(*database, name.toStdString())));
+        Report(ShowInfo, "Some lines of " + name + " could not be read and are left out:\n" +
+                             DbcText(DbcProblemReport(*database, name.toStdString())));
     Use(std::move(database), path);
     Remember(path);
     return true;

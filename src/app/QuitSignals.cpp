@@ -36,7 +36,7 @@ TQuitSignals::TQuitSignals(TfmMain& window) : QObject(&window), Window(window)
     }
     Notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
     connect(Notifier, &QSocketNotifier::activated, this, [this] { OnSignalByte(); });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -46,7 +46,7 @@ TQuitSignals::TQuitSignals(TfmMain& window) : QObject(&window), Window(window)
 
 TQuitSignals::~TQuitSignals()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (int sig : kSignals)
@@ -61,8 +61,7 @@ TQuitSignals::~TQuitSignals()
 void TQuitSignals::OnSignalByte()
 {
     char bytes[64];
-    while (::read(g_fds[1], bytes, sizeof bytes) > 0) {
-    }
+    while (::read(g_fds[1], bytes, sizeof bytes) > 0) {}
     if (Quitting)
         return; // a second signal while ending changes nothing
     Quitting = true;

@@ -272,9 +272,7 @@ void TTraceMenu::OpenRecording()
     int64_t errorCount = 0;
     TProgressJob job(&Window, 0, [](int64_t done) { return QString("Loading: %1 frames...").arg(Count(done)); });
     job.DelayMs = ProgressDelayMs;
-    job.Run([&](TFileJobControl& control) {
-        LoadRecording(*reader, *trace, *table, control, errors, errorCount);
-    });
+    job.Run([&](TFileJobControl& control) { LoadRecording(*reader, *trace, *table, control, errors, errorCount); });
     if (tableView) {
         tableView->SetTable(table);
         table->Rebuild();
@@ -283,8 +281,8 @@ void TTraceMenu::OpenRecording()
     UpdateActions();
 
     if (errorCount > 0) {
-        QString text = QString("%1: %2 malformed %3 skipped:").arg(path, Count(errorCount),
-                                                                 errorCount == 1 ? "part was" : "parts were");
+        QString text = QString("%1: %2 malformed %3 skipped:")
+                           .arg(path, Count(errorCount), errorCount == 1 ? "part was" : "parts were");
         for (const auto& e : errors)
             text += "\n" + QString::fromStdString(e);
         if (errorCount > static_cast<int64_t>(errors.size()))

@@ -6,12 +6,12 @@
 // zero, which makes it an extended data frame: producers that mean a standard
 // frame set Standard themselves.
 struct TCanFrame {
-    uint32_t Id = 0;        // identifier; never masked or checked here
-    int32_t Length = 0;     // data length code; a received frame may carry up to 255
-    uint8_t Data[8] = {};   // all eight bytes are always stored and sent
-    bool Request = false;   // remote frame
-    bool Standard = false;  // 11-bit identifier when true, 29-bit when false
-    uint32_t Time = 0;      // millisecond tick count when decoded or sent
+    uint32_t Id = 0;       // identifier; never masked or checked here
+    int32_t Length = 0;    // data length code; a received frame may carry up to 255
+    uint8_t Data[8] = {};  // all eight bytes are always stored and sent
+    bool Request = false;  // remote frame
+    bool Standard = false; // 11-bit identifier when true, 29-bit when false
+    uint32_t Time = 0;     // millisecond tick count when decoded or sent
 
     // Copies every field, including Time and all eight data bytes.
     void Assign(const TCanFrame& source) { *this = source; }

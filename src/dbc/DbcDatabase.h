@@ -14,14 +14,14 @@ struct TDbcValueText {
     std::string Text;
 };
 
-enum class TDbcByteOrder : uint8_t { Intel, Motorola };   // @1 and @0
+enum class TDbcByteOrder : uint8_t { Intel, Motorola }; // @1 and @0
 enum class TDbcValueType : uint8_t { Integer, Float32, Float64 };
 enum class TDbcMuxRole : uint8_t { None, Multiplexor, Multiplexed };
 
 struct TDbcSignal {
     std::string Name;
-    uint32_t StartBit = 0;   // as the file writes it: LSB (Intel) or MSB in sawtooth numbering (Motorola)
-    uint32_t Length = 1;     // 1..64 bits
+    uint32_t StartBit = 0; // as the file writes it: LSB (Intel) or MSB in sawtooth numbering (Motorola)
+    uint32_t Length = 1;   // 1..64 bits
     TDbcByteOrder Order = TDbcByteOrder::Intel;
     bool Signed = false;
     TDbcValueType Type = TDbcValueType::Integer;
@@ -32,7 +32,7 @@ struct TDbcSignal {
     std::string Unit;
     std::vector<std::string> Receivers;
     TDbcMuxRole Mux = TDbcMuxRole::None;
-    uint64_t MuxValue = 0;   // the multiplexor value that selects a Multiplexed signal
+    uint64_t MuxValue = 0; // the multiplexor value that selects a Multiplexed signal
     std::string Comment;
     std::vector<TDbcValueText> Values; // sorted by Raw
     int Line = 0;
@@ -49,14 +49,14 @@ struct TDbcSignal {
 };
 
 struct TDbcMessage {
-    uint32_t Id = 0;          // without the extended flag
+    uint32_t Id = 0; // without the extended flag
     bool Extended = false;
     std::string Name;
-    uint32_t Size = 0;        // data length the file gives
+    uint32_t Size = 0; // data length the file gives
     std::string Transmitter;
     std::string Comment;
     std::vector<TDbcSignal> Signals;
-    int Multiplexor = -1;     // index of the multiplexor signal in Signals, -1 for none
+    int Multiplexor = -1; // index of the multiplexor signal in Signals, -1 for none
     int Line = 0;
 
     TDbcSignal* FindSignal(const std::string& name);

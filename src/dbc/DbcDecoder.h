@@ -8,8 +8,8 @@
 // One signal of a frame, decoded.
 struct TDbcDecoded {
     const TDbcSignal* Signal = nullptr;
-    int64_t Raw = 0;          // sign-extended for a signed signal; the bit pattern otherwise
-    double Value = 0;         // physical value: raw * factor + offset
+    int64_t Raw = 0;                   // sign-extended for a signed signal; the bit pattern otherwise
+    double Value = 0;                  // physical value: raw * factor + offset
     const std::string* Text = nullptr; // value-table text of Raw, or none
 };
 

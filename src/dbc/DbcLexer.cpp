@@ -39,8 +39,8 @@ void TDbcLexer::Advance()
 {
     // Blanks, line ends and "//" comment lines.
     for (;;) {
-        while (Pos < Text.size() && (Text[Pos] == ' ' || Text[Pos] == '\t' || Text[Pos] == '\r' || Text[Pos] == '\n'
-                                     || Text[Pos] == '\f' || Text[Pos] == '\v')) {
+        while (Pos < Text.size() && (Text[Pos] == ' ' || Text[Pos] == '\t' || Text[Pos] == '\r' || Text[Pos] == '\n' ||
+                                     Text[Pos] == '\f' || Text[Pos] == '\v')) {
             if (Text[Pos] == '\n')
                 ++Line;
             ++Pos;
@@ -66,8 +66,8 @@ void TDbcLexer::Advance()
         while (Pos < Text.size() && IsIdentChar(Text[Pos]))
             ++Pos;
         Current.Kind = TDbcTokenKind::Identifier;
-    } else if (IsDigit(c) || ((c == '-' || c == '+' || c == '.') && Pos + 1 < Text.size()
-                              && (IsDigit(Text[Pos + 1]) || (Text[Pos + 1] == '.' && c != '.')))) {
+    } else if (IsDigit(c) || ((c == '-' || c == '+' || c == '.') && Pos + 1 < Text.size() &&
+                              (IsDigit(Text[Pos + 1]) || (Text[Pos + 1] == '.' && c != '.')))) {
         // A number: sign, digits, fraction, exponent. Its validity is checked
         // where it is converted.
         ++Pos;

@@ -11,7 +11,7 @@ enum class TDbcTokenKind : uint8_t { End, Identifier, Number, String, Punct, Bad
 
 struct TDbcToken {
     TDbcTokenKind Kind = TDbcTokenKind::End;
-    std::string_view Text;   // a string's text without quotes and still escaped
+    std::string_view Text; // a string's text without quotes and still escaped
     int Line = 0;
     bool FirstOnLine = false;
 

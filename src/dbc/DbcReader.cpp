@@ -14,10 +14,10 @@ constexpr uint32_t kExtendedFlag = 0x80000000u;
 
 // Sections this reader reads over: their statements end with ';'.
 const std::unordered_set<std::string_view> kSkippedSections = {
-    "VAL_TABLE_", "BA_DEF_", "BA_", "BA_DEF_DEF_", "SIG_GROUP_", "EV_", "BO_TX_BU_", "ENVVAR_DATA_",
-    "SGTYPE_", "SGTYPE_VAL_", "SG_MUL_VAL_", "BA_DEF_REL_", "BA_REL_", "BA_DEF_DEF_REL_", "BU_SG_REL_",
-    "BU_EV_REL_", "BU_BO_REL_", "SIG_TYPE_REF_", "BA_DEF_SGTYPE_", "BA_SGTYPE_", "CAT_DEF_", "CAT_",
-    "FILTER", "EV_DATA_", "NS_DESC_", "SIGTYPE_VALTYPE_",
+    "VAL_TABLE_",   "BA_DEF_",    "BA_",         "BA_DEF_DEF_",   "SIG_GROUP_",       "EV_",        "BO_TX_BU_",
+    "ENVVAR_DATA_", "SGTYPE_",    "SGTYPE_VAL_", "SG_MUL_VAL_",   "BA_DEF_REL_",      "BA_REL_",    "BA_DEF_DEF_REL_",
+    "BU_SG_REL_",   "BU_EV_REL_", "BU_BO_REL_",  "SIG_TYPE_REF_", "BA_DEF_SGTYPE_",   "BA_SGTYPE_", "CAT_DEF_",
+    "CAT_",         "FILTER",     "EV_DATA_",    "NS_DESC_",      "SIGTYPE_VALTYPE_",
 };
 
 const std::unordered_set<std::string_view> kReadSections = {
@@ -35,7 +35,8 @@ bool LooksLikeKeyword(std::string_view word)
 {
     if (word.size() < 2 || word.back() != '_')
         return false;
-    return std::all_of(word.begin(), word.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; });
+    return std::all_of(word.begin(), word.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; });
 }
 
 struct TFailure {
@@ -132,7 +133,8 @@ private:
     void Recover()
     {
         const TDbcToken at = Failure.At;
-        const int line = at.Kind == TDbcTokenKind::End || (at.FirstOnLine && at.Line > StatementLine) ? StatementLine : at.Line;
+        const int line =
+            at.Kind == TDbcTokenKind::End || (at.FirstOnLine && at.Line > StatementLine) ? StatementLine : at.Line;
         Problem(line, Failure.What);
         if (at.FirstOnLine && at.Line > StatementLine && at.Kind == TDbcTokenKind::Identifier)
             return; // the statement ended early; the next one starts here
@@ -231,8 +233,8 @@ private:
         TDbcMessage m;
         m.Line = StatementLine;
         uint64_t size = 0;
-        if (!MessageId(m.Id, m.Extended) || !Word(m.Name, "the message name") || !Punct(':', "after the message name")
-            || !Unsigned(size, "the message length"))
+        if (!MessageId(m.Id, m.Extended) || !Word(m.Name, "the message name") ||
+            !Punct(':', "after the message name") || !Unsigned(size, "the message length"))
             return false;
         m.Size = static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu));
         if (Lex.Peek().Kind == TDbcTokenKind::Identifier && !Lex.Peek().FirstOnLine)
@@ -258,9 +260,9 @@ private:
         if (Lex.Peek().Kind == TDbcTokenKind::Identifier && !MuxMark(std::string(Lex.Next().Text), s))
             return false;
         uint64_t start = 0, length = 0, order = 0;
-        if (!Punct(':', "after the signal name") || !Unsigned(start, "the start bit") || !Punct('|', "after the start bit")
-            || !Unsigned(length, "the signal length") || !Punct('@', "after the signal length")
-            || !Unsigned(order, "the byte order (0 or 1)"))
+        if (!Punct(':', "after the signal name") || !Unsigned(start, "the start bit") ||
+            !Punct('|', "after the start bit") || !Unsigned(length, "the signal length") ||
+            !Punct('@', "after the signal length") || !Unsigned(order, "the byte order (0 or 1)"))
             return false;
         if (order > 1)
             return Fail("expected the byte order 0 (Motorola) or 1 (Intel)");
@@ -268,10 +270,10 @@ private:
             s.Signed = Lex.Next().Is('-');
         else
             return Fail("expected '+' (unsigned) or '-' (signed)");
-        if (!Punct('(', "before the factor") || !Real(s.Factor, "the factor") || !Punct(',', "after the factor")
-            || !Real(s.Offset, "the offset") || !Punct(')', "after the offset") || !Punct('[', "before the minimum")
-            || !Real(s.Minimum, "the minimum") || !Punct('|', "after the minimum") || !Real(s.Maximum, "the maximum")
-            || !Punct(']', "after the maximum") || !Text(s.Unit, "the unit"))
+        if (!Punct('(', "before the factor") || !Real(s.Factor, "the factor") || !Punct(',', "after the factor") ||
+            !Real(s.Offset, "the offset") || !Punct(')', "after the offset") || !Punct('[', "before the minimum") ||
+            !Real(s.Minimum, "the minimum") || !Punct('|', "after the minimum") || !Real(s.Maximum, "the maximum") ||
+            !Punct(']', "after the maximum") || !Text(s.Unit, "the unit"))
             return false;
         while (Lex.Peek().Kind == TDbcTokenKind::Identifier && !Lex.Peek().FirstOnLine) {
             s.Receivers.emplace_back(Lex.Next().Text);
@@ -312,7 +314,8 @@ private:
         size_t end = mark.size();
         if (end > 2 && mark.back() == 'M')
             --end;
-        if (mark.size() >= 2 && mark[0] == 'm' && DbcToUnsigned(std::string_view(mark).substr(1, end - 1), s.MuxValue)) {
+        if (mark.size() >= 2 && mark[0] == 'm' &&
+            DbcToUnsigned(std::string_view(mark).substr(1, end - 1), s.MuxValue)) {
             s.Mux = TDbcMuxRole::Multiplexed;
             return true;
         }
@@ -391,8 +394,9 @@ private:
         }
         std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.Raw < b.Raw; });
         // The first text of a value written twice counts.
-        values.erase(std::unique(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.Raw == b.Raw; }),
-                     values.end());
+        values.erase(
+            std::unique(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.Raw == b.Raw; }),
+            values.end());
         s->Values = std::move(values);
         return true;
     }
@@ -469,7 +473,8 @@ std::string DbcProblemReport(const TDbcDatabase& database, const std::string& fi
             report += fileName + ": " + std::to_string(database.Problems.size() - shown) + " more problems not shown\n";
             break;
         }
-        report += fileName + (problem.Line > 0 ? ":" + std::to_string(problem.Line) : std::string()) + ": " + problem.Text + "\n";
+        report += fileName + (problem.Line > 0 ? ":" + std::to_string(problem.Line) : std::string()) + ": " +
+                  problem.Text + "\n";
         ++shown;
     }
     return report;

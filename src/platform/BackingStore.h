@@ -46,7 +46,7 @@ public:
     static std::string CacheFolder();
 
 private:
-    bool OpenFile(); // under Lock
+    bool OpenFile();                               // under Lock
     void Fail(int error, const std::string& what); // under Lock
 
     const size_t BlockBytes;

@@ -192,15 +192,14 @@ void CheckNames(const std::string& section, const std::string& key)
 {
     if (section.empty() || HasLineBreak(section) || section.find(']') != std::string::npos || Trim(section) != section)
         throw std::invalid_argument("INI section name cannot be written: \"" + section + "\"");
-    if (key.empty() || HasLineBreak(key) || key.find('=') != std::string::npos || Trim(key) != key ||
-        key[0] == '[' || key[0] == ';' || key[0] == '#')
+    if (key.empty() || HasLineBreak(key) || key.find('=') != std::string::npos || Trim(key) != key || key[0] == '[' ||
+        key[0] == ';' || key[0] == '#')
         throw std::invalid_argument("INI key name cannot be written: \"" + key + "\"");
 }
 
 } // namespace
 
-EIniFileError::EIniFileError(const std::string& path)
-    : std::runtime_error("Unable to write to " + path), FilePath(path)
+EIniFileError::EIniFileError(const std::string& path) : std::runtime_error("Unable to write to " + path), FilePath(path)
 {
 }
 

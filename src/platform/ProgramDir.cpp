@@ -64,8 +64,7 @@ std::string ProgramDir()
     return dir;
 }
 
-std::string ChooseFilesDir(const std::string& programDir, const std::string& xdgConfigHome,
-                           const std::string& home)
+std::string ChooseFilesDir(const std::string& programDir, const std::string& xdgConfigHome, const std::string& home)
 {
     const std::string own = WithSlash(programDir);
     // Write access as the effective user, the one who will create the files.
@@ -80,7 +79,7 @@ std::string ChooseFilesDir(const std::string& programDir, const std::string& xdg
 
 bool MakeFolders(const std::string& dir)
 {
-    struct stat st{};
+    struct stat st {};
     if (dir.empty() || (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
         return !dir.empty();
     std::string path = dir;

@@ -16,8 +16,7 @@ std::string FilesDir();
 
 // The rule behind FilesDir(), for a given executable folder and environment:
 // `xdgConfigHome` and `home` may be empty (unset). Creates nothing.
-std::string ChooseFilesDir(const std::string& programDir, const std::string& xdgConfigHome,
-                           const std::string& home);
+std::string ChooseFilesDir(const std::string& programDir, const std::string& xdgConfigHome, const std::string& home);
 
 // Creates `dir` and its missing parents with the user's permissions (0700 for
 // new folders); true when it exists as a folder afterwards.

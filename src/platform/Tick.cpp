@@ -40,8 +40,7 @@ TTickWallClock SystemTickAndWallClock()
 void SystemSleepMs(uint32_t ms)
 {
     timespec req{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
-    while (nanosleep(&req, &req) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&req, &req) != 0 && errno == EINTR) {}
 }
 
 class TSystemClock final : public TClock {

@@ -168,14 +168,14 @@ private:
             return false;
         }
         if (n < 2 || f[1].find_first_not_of("0123456789") != std::string_view::npos)
-            return false;  // an event: "Start of measurement", statistics
+            return false; // an event: "Start of measurement", statistics
         if (n < 3 || StartsWithWord(f[2], "ErrorFrame") || (n >= 4 && StartsWithWord(f[3], "TxRq")))
             return false;
         if (!Frame(f, n, out.Frame, what))
             return false;
         out.Outgoing = f[3][0] == 'T' || f[3][0] == 't';
         if (Relative) {
-            Previous += at;  // each time counts from the line before
+            Previous += at; // each time counts from the line before
             out.WallUs = StartUs + Previous;
         } else {
             out.WallUs = StartUs + at;

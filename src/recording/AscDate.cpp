@@ -8,8 +8,7 @@ namespace tcm::recording {
 namespace {
 
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool Number(std::string_view text, int maxDigits, int& value)
 {
@@ -91,7 +90,8 @@ std::optional<int64_t> ParseAscDate(std::string_view text)
     const size_t dot = clock.find('.');
     if (t.tm_mon < 0 || !Number(f[k + 1], 2, t.tm_mday) || clock.size() < 8 || clock[2] != ':' || clock[5] != ':' ||
         !Number(clock.substr(0, 2), 2, t.tm_hour) || !Number(clock.substr(3, 2), 2, t.tm_min) ||
-        !Number(clock.substr(6, 2), 2, t.tm_sec) || (dot != std::string_view::npos && (dot != 8 || !Number(clock.substr(9), 3, ms))) ||
+        !Number(clock.substr(6, 2), 2, t.tm_sec) ||
+        (dot != std::string_view::npos && (dot != 8 || !Number(clock.substr(9), 3, ms))) ||
         (dot == std::string_view::npos && clock.size() != 8))
         return std::nullopt;
     if (dot != std::string_view::npos)

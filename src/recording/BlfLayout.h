@@ -13,9 +13,9 @@ constexpr uint32_t kFileHeaderSize = 144;
 constexpr uint32_t kBaseHeaderSize = 16;
 constexpr uint32_t kHeaderV1Size = 16;
 constexpr uint32_t kHeaderV2Size = 24;
-constexpr uint32_t kContainerHeaderSize = 16;  // compression method, reserved, uncompressed size, reserved
-constexpr uint32_t kCanMessageSize = 16;       // channel, flags, dlc, id, eight data bytes
-constexpr uint32_t kCanFdMessageSize = 84;     // ..., frame length, bit count, FD flags, valid bytes, 64 data bytes
+constexpr uint32_t kContainerHeaderSize = 16; // compression method, reserved, uncompressed size, reserved
+constexpr uint32_t kCanMessageSize = 16;      // channel, flags, dlc, id, eight data bytes
+constexpr uint32_t kCanFdMessageSize = 84;    // ..., frame length, bit count, FD flags, valid bytes, 64 data bytes
 
 constexpr uint32_t kTypeCanMessage = 1;
 constexpr uint32_t kTypeLogContainer = 10;
@@ -38,15 +38,39 @@ constexpr uint8_t kFdFlagEdl = 0x01;
 constexpr size_t kOffFileSize = 16;
 constexpr size_t kOffUncompressedSize = 24;
 constexpr size_t kOffObjectCount = 32;
-constexpr size_t kOffStartTime = 40;  // SYSTEMTIME: year, month, day of week, day, hour, minute, second, ms
+constexpr size_t kOffStartTime = 40; // SYSTEMTIME: year, month, day of week, day, hour, minute, second, ms
 constexpr size_t kOffStopTime = 56;
 
-inline void Put16(unsigned char* p, uint16_t v) { std::memcpy(p, &v, 2); }
-inline void Put32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void Put64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
-inline uint16_t Get16(const unsigned char* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
-inline uint32_t Get32(const unsigned char* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
-inline uint64_t Get64(const unsigned char* p) { uint64_t v; std::memcpy(&v, p, 8); return v; }
+inline void Put16(unsigned char* p, uint16_t v)
+{
+    std::memcpy(p, &v, 2);
+}
+inline void Put32(unsigned char* p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
+inline void Put64(unsigned char* p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+inline uint16_t Get16(const unsigned char* p)
+{
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline uint32_t Get32(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline uint64_t Get64(const unsigned char* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
 
 // SYSTEMTIME of a UTC millisecond time, in local time as Vector's tools and readers take it;
 // and back (0 when the fields are no plausible date).

@@ -52,7 +52,7 @@ public:
             unsigned char h[kBaseHeaderSize];
             size_t got = InnerRead(h, sizeof h, false);
             if (got == 0)
-                continue;  // container ended on an object boundary
+                continue; // container ended on an object boundary
             if (got < sizeof h)
                 got += InnerRead(h + got, sizeof h - got, true);
             if (got < sizeof h) {
@@ -72,7 +72,8 @@ public:
             if (Ended)
                 break;
             if (skipped > kSilentGap)
-                ReportInner(containerAt, objectAt, std::to_string(skipped) + " bytes without an object signature skipped");
+                ReportInner(containerAt, objectAt,
+                            std::to_string(skipped) + " bytes without an object signature skipped");
             TInnerSource source(*this);
             std::string what;
             const TParse r = ParseObject(source, h, out, what);
@@ -114,7 +115,8 @@ private:
             unsigned char scratch[256];
             uint64_t done = 0;
             while (done < size) {
-                const size_t n = R.InnerRead(scratch, static_cast<size_t>(std::min<uint64_t>(size - done, sizeof scratch)), true);
+                const size_t n =
+                    R.InnerRead(scratch, static_cast<size_t>(std::min<uint64_t>(size - done, sizeof scratch)), true);
                 if (n == 0)
                     break;
                 done += n;
@@ -271,7 +273,9 @@ private:
                 ZipDone = true;
             } else if (r != Z_OK && !(r == Z_BUF_ERROR && (Zip.avail_in > 0 || RawLeft > 0))) {
                 ReportOffset(ContainerAt, std::string("log container does not inflate (") +
-                                              (r == Z_BUF_ERROR ? "data cut short" : Zip.msg ? Zip.msg : "zlib error") +
+                                              (r == Z_BUF_ERROR ? "data cut short"
+                                               : Zip.msg        ? Zip.msg
+                                                                : "zlib error") +
                                               "), rest of it skipped");
                 ZipDone = true;
             }
@@ -332,8 +336,9 @@ private:
         unsigned char v[kHeaderV2Size];
         unsigned char m[kCanFdMessageSize];
         const uint64_t after = objectSize - headerSize - bodyNeeded;
-        if (source.Read(v, versionSize) < versionSize || source.Skip(headerSize - kBaseHeaderSize - versionSize) <
-                                                             uint64_t(headerSize - kBaseHeaderSize - versionSize) ||
+        if (source.Read(v, versionSize) < versionSize ||
+            source.Skip(headerSize - kBaseHeaderSize - versionSize) <
+                uint64_t(headerSize - kBaseHeaderSize - versionSize) ||
             source.Read(m, bodyNeeded) < bodyNeeded || source.Skip(after) < after)
             return TParse::Cut;
         const uint32_t timeFlags = Get32(v);
@@ -355,7 +360,8 @@ private:
         f.Request = (m[2] & kFlagRemote) != 0;
         f.Length = m[3] & 0x0F;
         if (!f.Request)
-            std::memcpy(f.Data, type == kTypeCanFdMessage ? m + 20 : m + 8, static_cast<size_t>(CanDataBytes(f.Length)));
+            std::memcpy(f.Data, type == kTypeCanFdMessage ? m + 20 : m + 8,
+                        static_cast<size_t>(CanDataBytes(f.Length)));
         out.Outgoing = (m[2] & kFlagTx) != 0;
         out.WallUs = StartUs + static_cast<int64_t>(std::min<uint64_t>(sinceUs, uint64_t(1) << 62));
         f.Time = TickFromWallUs(out.WallUs);
@@ -369,7 +375,7 @@ private:
 
     bool Started = false;
     bool Ended = false;
-    bool CutReported = false;  // the end of the file came inside a container, and that was said
+    bool CutReported = false; // the end of the file came inside a container, and that was said
     int64_t StartUs = 0;
     bool InContainer = false;
     uint64_t ContainerAt = 0;
@@ -378,7 +384,7 @@ private:
     bool Zlib = false;
     bool ZipReady = false;
     bool ZipDone = false;
-    uint64_t Inflated = 0;  // content bytes of the current container so far
+    uint64_t Inflated = 0; // content bytes of the current container so far
     z_stream Zip{};
     std::unique_ptr<unsigned char[]> ZipIn;
     std::unique_ptr<unsigned char[]> Window;

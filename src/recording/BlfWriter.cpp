@@ -87,7 +87,7 @@ public:
         Put32(o + 16, kTimeNanos);
         Put64(o + 24, static_cast<uint64_t>(sinceStartNs < 0 ? 0 : sinceStartNs));
         unsigned char* m = o + 32;
-        Put16(m, 1);  // channel
+        Put16(m, 1); // channel
         m[2] = static_cast<unsigned char>((r.Outgoing ? kFlagTx : 0) | (f.Request ? kFlagRemote : 0));
         const int length = CanDataBytes(f.Length);
         m[3] = static_cast<unsigned char>(length);
@@ -123,7 +123,7 @@ private:
     {
         unsigned char h[kFileHeaderSize] = {'L', 'O', 'G', 'G'};
         Put32(h + 4, kFileHeaderSize);
-        h[12] = 2;  // BLF API version 2.6.8.1, which Vector's and other readers accept
+        h[12] = 2; // BLF API version 2.6.8.1, which Vector's and other readers accept
         h[13] = 6;
         h[14] = 8;
         h[15] = 1;
@@ -188,7 +188,7 @@ private:
 
     TFdOutput Out;
     bool Compressed;
-    int64_t HeaderAt;  // where the file header goes back to at the end; -1 when not seekable
+    int64_t HeaderAt; // where the file header goes back to at the end; -1 when not seekable
     std::string Objects;
     std::string Packed;
     z_stream Zip{};

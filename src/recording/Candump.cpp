@@ -123,7 +123,6 @@ private:
         out.Frame.Time = TickFromWallUs(us);
         return true;
     }
-
 };
 
 } // namespace

@@ -19,8 +19,14 @@ constexpr uint32_t kCanFrameBytes = 16;
 constexpr uint32_t kMaxRecord = kMaxSocketCanRecord;
 constexpr uint32_t kPcapNgMagic = 0x0A0D0D0A;
 
-void Put32(std::string& out, uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::string& out, uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); }
+void Put32(std::string& out, uint32_t v)
+{
+    out.append(reinterpret_cast<const char*>(&v), 4);
+}
+void Put16(std::string& out, uint16_t v)
+{
+    out.append(reinterpret_cast<const char*>(&v), 2);
+}
 
 class TPcapWriter final : public TRecordWriter {
 public:
@@ -30,9 +36,9 @@ public:
         Put32(b, kMagicMicro);
         Put16(b, 2);
         Put16(b, 4);
-        Put32(b, 0);      // time zone
-        Put32(b, 0);      // accuracy
-        Put32(b, 65535);  // snapshot length
+        Put32(b, 0);     // time zone
+        Put32(b, 0);     // accuracy
+        Put32(b, 65535); // snapshot length
         Put32(b, kLinkSocketCan);
     }
     void Write(const TRecordFrame& r) override
@@ -65,7 +71,10 @@ private:
     TFdOutput Out;
 };
 
-uint32_t Swap32(uint32_t v) { return __builtin_bswap32(v); }
+uint32_t Swap32(uint32_t v)
+{
+    return __builtin_bswap32(v);
+}
 
 } // namespace
 
@@ -130,7 +139,8 @@ public:
             const uint32_t incl = head[2];
             if (incl > kMaxRecord) {
                 // Without a believable length the next record cannot be found.
-                ReportOffset(at, "record length " + std::to_string(incl) + " is not a SocketCAN frame; rest of file skipped");
+                ReportOffset(at, "record length " + std::to_string(incl) +
+                                     " is not a SocketCAN frame; rest of file skipped");
                 return false;
             }
             unsigned char frame[kMaxRecord];
@@ -161,7 +171,10 @@ private:
         uint32_t head[6];
         if (In.Read(head, 4) == 4 && head[0] == kPcapNgMagic) {
             NextGeneration = std::make_unique<TPcapNgParser>(
-                In, [](void* self, uint64_t at, const std::string& what) { static_cast<TPcapReader*>(self)->ReportOffset(at, what); },
+                In,
+                [](void* self, uint64_t at, const std::string& what) {
+                    static_cast<TPcapReader*>(self)->ReportOffset(at, what);
+                },
                 this);
             return true;
         }
@@ -193,7 +206,7 @@ private:
         return false;
     }
 
-    std::unique_ptr<TPcapNgParser> NextGeneration;  // pcapng, as dumpcap writes by default
+    std::unique_ptr<TPcapNgParser> NextGeneration; // pcapng, as dumpcap writes by default
     bool Started = false;
     bool Swapped = false;
     bool Nano = false;

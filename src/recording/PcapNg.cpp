@@ -23,7 +23,7 @@ __extension__ typedef unsigned __int128 TWide;
 
 struct TInterface {
     uint16_t LinkType = 0;
-    uint8_t Resolution = 6;  // if_tsresol: 10^-n, or 2^-n with the top bit set
+    uint8_t Resolution = 6; // if_tsresol: 10^-n, or 2^-n with the top bit set
 };
 
 } // namespace
@@ -108,7 +108,10 @@ TPcapNgParser::TPcapNgParser(TFdInput& in, TReport report, void* context)
 {
 }
 
-TPcapNgParser::~TPcapNgParser() { delete State; }
+TPcapNgParser::~TPcapNgParser()
+{
+    delete State;
+}
 
 bool TPcapNgParser::Next(TRecordFrame& out)
 {
@@ -147,7 +150,7 @@ bool TPcapNgParser::Next(TRecordFrame& out)
             s.Say(at, "block length " + std::to_string(length) + " is impossible; rest of file skipped");
             break;
         }
-        uint64_t left = length - 8 - (type == kSectionHeader ? 4 : 0);  // body and trailing length
+        uint64_t left = length - 8 - (type == kSectionHeader ? 4 : 0); // body and trailing length
         if (type == kInterfaceDescription || type == kEnhancedPacket) {
             unsigned char body[kMaxSocketCanRecord + 64];
             const uint32_t keep = static_cast<uint32_t>(std::min<uint64_t>(left - 4, sizeof body));

@@ -12,8 +12,8 @@ struct TFormatName {
 };
 
 constexpr TFormatName kFormats[] = {
-    {TRecordFormat::Trace, "trace", ".txt"},  {TRecordFormat::Candump, "candump", ".log"},
-    {TRecordFormat::Asc, "asc", ".asc"},      {TRecordFormat::Blf, "blf", ".blf"},
+    {TRecordFormat::Trace, "trace", ".txt"}, {TRecordFormat::Candump, "candump", ".log"},
+    {TRecordFormat::Asc, "asc", ".asc"},     {TRecordFormat::Blf, "blf", ".blf"},
     {TRecordFormat::Pcap, "pcap", ".pcap"},
 };
 

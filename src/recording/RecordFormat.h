@@ -19,9 +19,9 @@ const char* RecordFormatName(TRecordFormat format);
 
 // One frame as the recording formats carry it.
 struct TRecordFrame {
-    TCanFrame Frame;        // Frame.Time is the millisecond tick (the Trace format prints it)
-    bool Outgoing = false;  // sent by us (ASC "Tx", BLF direction); candump and pcap carry no direction
-    int64_t WallUs = 0;     // UTC microseconds since the Unix epoch
+    TCanFrame Frame;       // Frame.Time is the millisecond tick (the Trace format prints it)
+    bool Outgoing = false; // sent by us (ASC "Tx", BLF direction); candump and pcap carry no direction
+    int64_t WallUs = 0;    // UTC microseconds since the Unix epoch
 };
 
 // A trace entry as a record frame (its wall-clock time from the trace's reference).

@@ -100,7 +100,9 @@ public:
 
 protected:
     TLineRecordReader(int fd, bool owned, std::string name, size_t maxLine)
-        : TRecordReaderBase(fd, owned, std::move(name)), MaxLine(maxLine) {}
+        : TRecordReaderBase(fd, owned, std::move(name)), MaxLine(maxLine)
+    {
+    }
     // One line without its end: true with `out` filled for a frame; false otherwise, with `what`
     // saying why the line is malformed, or left empty for a line that holds no frame.
     virtual bool TakeLine(const std::string& line, TRecordFrame& out, std::string& what) = 0;
@@ -118,7 +120,8 @@ inline uint32_t TickFromWallUs(int64_t wallUs)
 }
 
 // Per-format factories (owned fd closes with the reader).
-std::unique_ptr<TRecordWriter> CreateCandumpWriter(int fd, const std::string& name, const TRecordWriterOptions& options);
+std::unique_ptr<TRecordWriter> CreateCandumpWriter(int fd, const std::string& name,
+                                                   const TRecordWriterOptions& options);
 std::unique_ptr<TRecordWriter> CreateAscWriter(int fd, const std::string& name);
 std::unique_ptr<TRecordWriter> CreateBlfWriter(int fd, const std::string& name, const TRecordWriterOptions& options);
 std::unique_ptr<TRecordWriter> CreatePcapWriter(int fd, const std::string& name);

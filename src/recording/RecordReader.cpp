@@ -38,8 +38,10 @@ bool StartsWith(std::string_view text, std::string_view start)
 // The format a file's first bytes show; nothing when they show none.
 std::optional<TRecordFormat> FormatFromContent(std::string_view head)
 {
-    static const char kPcapMagics[][4] = {{'\xD4', '\xC3', '\xB2', '\xA1'}, {'\xA1', '\xB2', '\xC3', '\xD4'},
-                                          {'\x4D', '\x3C', '\xB2', '\xA1'}, {'\xA1', '\xB2', '\x3C', '\x4D'},
+    static const char kPcapMagics[][4] = {{'\xD4', '\xC3', '\xB2', '\xA1'},
+                                          {'\xA1', '\xB2', '\xC3', '\xD4'},
+                                          {'\x4D', '\x3C', '\xB2', '\xA1'},
+                                          {'\xA1', '\xB2', '\x3C', '\x4D'},
                                           {'\x0A', '\x0D', '\x0D', '\x0A'}};
     for (const auto& magic : kPcapMagics)
         if (StartsWith(head, std::string_view(magic, 4)))
@@ -53,7 +55,8 @@ std::optional<TRecordFormat> FormatFromContent(std::string_view head)
     const std::string_view line = head.substr(start, head.find('\n', start) - start);
     if (line[0] == '(')
         return TRecordFormat::Candump;
-    for (std::string_view word : {"date ", "base ", "//", "internal events", "no internal events", "Begin Triggerblock"})
+    for (std::string_view word :
+         {"date ", "base ", "//", "internal events", "no internal events", "Begin Triggerblock"})
         if (StartsWith(line, word))
             return TRecordFormat::Asc;
     return std::nullopt;

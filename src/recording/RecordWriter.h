@@ -5,8 +5,8 @@
 #include "recording/RecordFormat.h"
 
 struct TRecordWriterOptions {
-    std::string Interface = "can0";  // candump interface name
-    bool BlfCompressed = true;       // zlib-compressed BLF log containers (else stored)
+    std::string Interface = "can0"; // candump interface name
+    bool BlfCompressed = true;      // zlib-compressed BLF log containers (else stored)
 };
 
 // Writes frames into a descriptor as they come, in one format, with constant memory:

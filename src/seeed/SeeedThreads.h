@@ -20,8 +20,7 @@ struct TCanSettings;
 // Base of the Seeed worker threads: the open port and the adapter's parser (not owned).
 class TSeeedThreadCustom : public TChannelCustomThread {
 public:
-    TSeeedThreadCustom(tcm::TSerialPort* port, bool createSuspended)
-        : TChannelCustomThread(createSuspended), Port(port)
+    TSeeedThreadCustom(tcm::TSerialPort* port, bool createSuspended) : TChannelCustomThread(createSuspended), Port(port)
     {
     }
 

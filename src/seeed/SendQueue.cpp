@@ -49,7 +49,9 @@ void TSendQueue::Interrupt()
 {
     // Taking the lock orders this after a waiter's look at its flag: the
     // notification cannot fall between that look and its sleep.
-    { tcm::TMutexLock guard(Lock); }
+    {
+        tcm::TMutexLock guard(Lock);
+    }
     Arrived.notify_all();
 }
 

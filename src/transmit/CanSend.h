@@ -21,12 +21,12 @@ enum TCanSendType : int32_t {
 // only while holding the list's Lock().
 class TCanSendItem {
 public:
-    std::string Caption;           // the operator's name for the item; may be empty
-    TCanFrame Frame;               // the frame that is sent (Time is not used)
-    int32_t SendType = cstSingle;  // a TCanSendType code
-    int32_t Period = 0;            // milliseconds between sends of a Periodic item
-    int32_t Count = 0;             // sends since creation, loading or the last reset
-    bool Active = false;           // Periodic and OnRequest items are sent only while set
+    std::string Caption;          // the operator's name for the item; may be empty
+    TCanFrame Frame;              // the frame that is sent (Time is not used)
+    int32_t SendType = cstSingle; // a TCanSendType code
+    int32_t Period = 0;           // milliseconds between sends of a Periodic item
+    int32_t Count = 0;            // sends since creation, loading or the last reset
+    bool Active = false;          // Periodic and OnRequest items are sent only while set
     // Set by the owning list. While empty, Send does nothing. Receives the item's
     // own frame and must copy what it keeps; may run with the list's lock held.
     // Returns false when the frame could not be taken (the channel has failed).
@@ -35,8 +35,8 @@ public:
     // May run on any sending thread with the list's lock held: it must neither
     // wait for the window's thread nor take the list's lock.
     std::function<void(int32_t count, uint32_t tag)> OnCountChanged;
-    uint32_t Tag = 0;              // opaque to the item, handed to OnCountChanged
-    uint32_t LastSendTime = 0;     // tick count read right after the last send; 0 before
+    uint32_t Tag = 0;          // opaque to the item, handed to OnCountChanged
+    uint32_t LastSendTime = 0; // tick count read right after the last send; 0 before
 
     // "Single", "Periodic", "OnRequest", or "Unknown" for any other code.
     std::string GetTypeName() const;

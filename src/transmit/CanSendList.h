@@ -136,9 +136,9 @@ private:
     mutable tcm::TMutex Mutex;
     std::string FileOverride;
     bool Persistent = true;
-    std::string UnreadFile;         // the list's file that could not be read
-    std::vector<int32_t> Rejected;  // rejected line numbers of the list's file
-    bool BackupKept = false;        // its ".bak" copy was made
+    std::string UnreadFile;        // the list's file that could not be read
+    std::vector<int32_t> Rejected; // rejected line numbers of the list's file
+    bool BackupKept = false;       // its ".bak" copy was made
     std::function<void(const std::string&)> OnSaveError;
     mutable tcm::TMutex ChangedLock; // guards OnChanged only
     std::function<void()> OnChanged TCM_GUARDED_BY(ChangedLock);

@@ -113,6 +113,7 @@ void TPeriodicSendThread::Execute()
         // The due time is a lower bound: the wait may end later, never earlier,
         // so an interval is Period plus lateness. A change of the list, a pause
         // or the end cut it short.
-        Changed.wait_for(guard, std::chrono::milliseconds(wait), [this]() TCM_REQUIRES(Lock) { return Woken || Paused || Terminated; });
+        Changed.wait_for(guard, std::chrono::milliseconds(wait),
+                         [this]() TCM_REQUIRES(Lock) { return Woken || Paused || Terminated; });
     }
 }

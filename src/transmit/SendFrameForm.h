@@ -35,10 +35,10 @@ public:
     explicit TfmSendFrame(QWidget* parent = nullptr);
     ~TfmSendFrame() override;
 
-    int32_t EditMode = 0;           // 0: add a new item; 1: edit Item
-    bool StandardId = true;         // 11-bit identifiers (the channel is not Extended)
-    TCanSendItem* Item = nullptr;   // edit: the item to change (lent); add: the new item after a save
-    TCanSendList* List = nullptr;   // the list that holds Item, for its lock; may be null
+    int32_t EditMode = 0;         // 0: add a new item; 1: edit Item
+    bool StandardId = true;       // 11-bit identifiers (the channel is not Extended)
+    TCanSendItem* Item = nullptr; // edit: the item to change (lent); add: the new item after a save
+    TCanSendList* List = nullptr; // the list that holds Item, for its lock; may be null
     std::array<QLineEdit*, 8> DataEdits{};
 
     // Shows the message of a failed check. Replaceable so that tests can see

@@ -28,9 +28,9 @@ struct TFrameRowView {
     // Row identity: Id, bit 31 for an extended identifier, bit 30 for a
     // remote-request row.
     uint32_t ViewKey() const;
-    QString IdText() const;     // "012", "00000012"
+    QString IdText() const; // "012", "00000012"
     QString LengthText() const;
-    QString DataText() const;   // "0A 0B 0C", "Request", or empty
+    QString DataText() const; // "0A 0B 0C", "Request", or empty
     QString CountText() const;
     QString PeriodText() const;
 };
@@ -87,11 +87,11 @@ public:
 
     // Counters of the hand-over, for measurements.
     struct TStatistics {
-        uint64_t Queued = 0;     // notifications copied on another thread
-        uint64_t Drains = 0;     // drains run on the window thread
-        uint64_t Applied = 0;    // line changes made (inserts, updates, rebuilt lines)
-        uint64_t Skipped = 0;    // queued notifications made redundant by a later one
-        uint64_t BusyNs = 0;     // time the window thread spent applying queued work
+        uint64_t Queued = 0;  // notifications copied on another thread
+        uint64_t Drains = 0;  // drains run on the window thread
+        uint64_t Applied = 0; // line changes made (inserts, updates, rebuilt lines)
+        uint64_t Skipped = 0; // queued notifications made redundant by a later one
+        uint64_t BusyNs = 0;  // time the window thread spent applying queued work
     };
     TStatistics Statistics() const;
 

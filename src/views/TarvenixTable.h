@@ -30,8 +30,8 @@ public:
     uint32_t Id;
     bool Request;
     int32_t Count = 0;
-    int32_t Period = 0;  // smoothed interval in ms, never negative
-    int32_t Length = 0;  // latest length, at most 8
+    int32_t Period = 0; // smoothed interval in ms, never negative
+    int32_t Length = 0; // latest length, at most 8
     uint8_t Data[8] = {};
     uint32_t LastTime = 0;
     bool Standard;

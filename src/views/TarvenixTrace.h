@@ -13,7 +13,7 @@ class TLogger;
 namespace tcm {
 class TBackingStore;
 class TWakeEvent;
-}
+} // namespace tcm
 
 // One trace entry: a received or sent frame, never changed after creation.
 class TTarvenixTraceItem {

@@ -32,17 +32,16 @@
 // Close, when the receiver goes, drops everything for good; the queue is held
 // by shared pointer so that late pushes from threads still holding it reach
 // nothing. A posted drain dies with its receiver.
-template <typename TEntry>
-class TWindowQueue : public std::enable_shared_from_this<TWindowQueue<TEntry>> {
+template <typename TEntry> class TWindowQueue : public std::enable_shared_from_this<TWindowQueue<TEntry>> {
 public:
     using TApply = std::function<void(std::vector<TEntry>& batch)>;
     enum class TRule : uint8_t { Append, Merge, ReplaceAll };
     static constexpr uint64_t kCurrent = UINT64_MAX; // push for whatever generation is current
 
     struct TCounters {
-        uint64_t Queued = 0;     // pushes accepted
-        uint64_t Redundant = 0;  // queued entries merged or replaced before a drain
-        uint64_t Drains = 0;     // drains that found work
+        uint64_t Queued = 0;    // pushes accepted
+        uint64_t Redundant = 0; // queued entries merged or replaced before a drain
+        uint64_t Drains = 0;    // drains that found work
     };
 
     // `receiver` lives on the window thread and must Close() the queue before it goes.
@@ -134,12 +133,12 @@ private:
     TWindowQueue(QObject* receiver, TApply apply) : Receiver(receiver), Apply(std::move(apply)) {}
 
     mutable std::mutex Lock;
-    QObject* Receiver;                                  // guarded by Lock
-    std::vector<TEntry> Pending;                        // guarded by Lock
-    std::unordered_map<uint64_t, size_t> MergeSlots;    // merge key -> place in Pending since the last barrier
-    uint64_t Current = 0;                               // generation, guarded by Lock
-    bool DrainPosted = false;                           // guarded by Lock
-    TCounters Counters;                                 // guarded by Lock
-    const TApply Apply;                                 // window thread
-    std::vector<TEntry> Work;                           // window thread
+    QObject* Receiver;                               // guarded by Lock
+    std::vector<TEntry> Pending;                     // guarded by Lock
+    std::unordered_map<uint64_t, size_t> MergeSlots; // merge key -> place in Pending since the last barrier
+    uint64_t Current = 0;                            // generation, guarded by Lock
+    bool DrainPosted = false;                        // guarded by Lock
+    TCounters Counters;                              // guarded by Lock
+    const TApply Apply;                              // window thread
+    std::vector<TEntry> Work;                        // window thread
 };

@@ -67,8 +67,10 @@ TEST_F(AdapterSettings, IntegerFormsAndModeByLowByte)
         int32_t WantRate;
         bool WantExtended;
     };
-    const Case cases[] = {{"0x3D090", "256", 250000, false}, {"$3D090", "2", 250000, true},
-                          {"fast", "one", 250000, false},    {"-125000", "1", -125000, true},
+    const Case cases[] = {{"0x3D090", "256", 250000, false},
+                          {"$3D090", "2", 250000, true},
+                          {"fast", "one", 250000, false},
+                          {"-125000", "1", -125000, true},
                           {"500000", "0x100", 500000, false}};
     for (const auto& c : cases) {
         ASSERT_TRUE(WriteWholeFile(ini, std::string("[Seeed]\nCanRate=") + c.Rate + "\nCanMode=" + c.Mode +

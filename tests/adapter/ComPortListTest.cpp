@@ -91,7 +91,7 @@ TEST_F(TManagerFixture, PortNamesMustFitTheBuffer)
 {
     std::vector<std::string> lines;
     Manager->OnLog = [&](const std::string& line) { lines.push_back(line); };
-    const std::string fits = "COM" + std::string(12, '1');  // 15 characters
+    const std::string fits = "COM" + std::string(12, '1');    // 15 characters
     const std::string tooLong = "COM" + std::string(13, '2'); // 16 characters
     EXPECT_EQ(Refresh({Port(fits), Port(tooLong)}), (Names{fits}));
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "PortName: " + tooLong), 0);
@@ -105,8 +105,8 @@ TEST_F(TManagerFixture, LogLinesOfOneEnumerationInOrder)
     std::vector<std::string> lines;
     Manager->OnLog = [&](const std::string& line) { lines.push_back(line); };
     Refresh({Port("ttyUSB0", "USB-Serial Controller")});
-    EXPECT_EQ(lines, (Names{"TComPortListManager.UpdateList", "Friendly name: USB-Serial Controller",
-                            "PortName: ttyUSB0"}));
+    EXPECT_EQ(lines,
+              (Names{"TComPortListManager.UpdateList", "Friendly name: USB-Serial Controller", "PortName: ttyUSB0"}));
 
     // Failures: an unreadable friendly name logs its error and skips the
     // device; a device without a port name logs only its friendly name.
@@ -141,9 +141,25 @@ TEST(ComPortListManager, WorksWithoutLogHandlerOrSource)
 
 TEST(ComPortList, OrderIsConsistent)
 {
-    const Names names = {"COM", "COMX", "COM1", "COM01", "COM2", "COM10", "COM99999999999999999999",
-                         "COM100000000000000000000", "tty", "tty0", "ttyS", "ttyS3", "ttyUSB0",
-                         "/dev/pts/3", "/dev/pts/12", "/dev/ttyUSB1", "A", "COM1X", "COM1X2"};
+    const Names names = {"COM",
+                         "COMX",
+                         "COM1",
+                         "COM01",
+                         "COM2",
+                         "COM10",
+                         "COM99999999999999999999",
+                         "COM100000000000000000000",
+                         "tty",
+                         "tty0",
+                         "ttyS",
+                         "ttyS3",
+                         "ttyUSB0",
+                         "/dev/pts/3",
+                         "/dev/pts/12",
+                         "/dev/ttyUSB1",
+                         "A",
+                         "COM1X",
+                         "COM1X2"};
     for (const std::string& a : names) {
         EXPECT_EQ(TComPortList::CompareStrings(a, a), 0) << a;
         for (const std::string& b : names) {

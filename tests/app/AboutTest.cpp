@@ -49,7 +49,8 @@ TEST(AboutBox, LayoutAndTexts)
     EXPECT_TRUE(QString::fromLatin1(TfmAbout::kSiteUrl).endsWith(about.lbSiteLink->text()));
 
     // No text is cut off by its label.
-    for (QLabel* label : {about.Panel1, about.lbSubversion, about.lbVersion, about.Label1, about.Label2, about.lbSiteLink})
+    for (QLabel* label :
+         {about.Panel1, about.lbSubversion, about.lbVersion, about.Label1, about.Label2, about.lbSiteLink})
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
             << label->objectName().toStdString();
     // The folder of the settings file and the transmit list, in full in the tool tip.

@@ -339,7 +339,8 @@ void FillAndSave(TfmSendFrame& dialog, int type, const char* id, const char* per
     dialog.cbLength->setCurrentIndex(length);
     dialog.UpdateControls();
     for (int i = 0; i < length; ++i)
-        dialog.DataEdits[static_cast<size_t>(i)]->setText(QString("%1").arg(0x11 * (i + 1), 2, 16, QChar('0')).toUpper());
+        dialog.DataEdits[static_cast<size_t>(i)]->setText(
+            QString("%1").arg(0x11 * (i + 1), 2, 16, QChar('0')).toUpper());
     dialog.edCaption->setText(caption);
     dialog.StoreItem();
 }
@@ -435,7 +436,7 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     // Edits, moves and active ticks reach the file at exit.
     grid.SelectRow(3);
     QTest::mouseClick(grid.btUp, Qt::LeftButton); // OnRequest item above the Periodic one
-    press(3, 1);                                   // Periodic item inactive again
+    press(3, 1);                                  // Periodic item inactive again
     grid.SelectRow(1);
     grid.RunDialog = [&](TfmSendFrame& dialog) {
         dialog.FormShow();
@@ -489,8 +490,8 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     ASSERT_TRUE(openOn(unplugged)) << (Errors.empty() ? "" : Errors[0]);
     unplugged.Unplug();
     ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
-    EXPECT_EQ(Errors[0], "Connection to the adapter on " + unplugged.PortPath() +
-                             " was lost (error 5). The channel was closed.");
+    EXPECT_EQ(Errors[0],
+              "Connection to the adapter on " + unplugged.PortPath() + " was lost (error 5). The channel was closed.");
     expectClosed();
 
     // The adapter stops reading: once the terminal is full, writes time out.
@@ -500,7 +501,8 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     ASSERT_TRUE(openOn(hung)) << (Errors.empty() ? "" : Errors[0]);
     hung.HoldReading(true);
     ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }, 20000));
-    EXPECT_EQ(Errors[0], "The adapter on " + hung.PortPath() + " does not respond (error 110). The channel was closed.");
+    EXPECT_EQ(Errors[0],
+              "The adapter on " + hung.PortPath() + " does not respond (error 110). The channel was closed.");
     expectClosed();
     EXPECT_NE(Find<QPlainTextEdit>("mLog")->toPlainText().indexOf("WriteFile is failed. Error = 110"), -1);
 

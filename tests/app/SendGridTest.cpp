@@ -77,7 +77,10 @@ struct TFakeWindow {
     TFakeWindow()
     {
         List.SetPersistent(false);
-        List.SetOnSend([this](const TCanFrame& frame) { Sent.push_back(frame); return true; });
+        List.SetOnSend([this](const TCanFrame& frame) {
+            Sent.push_back(frame);
+            return true;
+        });
     }
 
     TSendGridHost Host()
@@ -127,10 +130,7 @@ struct TGrid {
     {
         return Panel.sgSend->visualRect(Panel.sgSend->model()->index(row - 1, column));
     }
-    void Press(int row, int column)
-    {
-        QTest::mouseClick(Viewport(), Qt::LeftButton, {}, Cell(row, column).center());
-    }
+    void Press(int row, int column) { QTest::mouseClick(Viewport(), Qt::LeftButton, {}, Cell(row, column).center()); }
     // As the window system delivers it: press, release, double click, release.
     static void DoubleClick(QWidget* target, const QPoint& at)
     {

@@ -67,7 +67,8 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
     traffic.Ids = {0x64, 0x300, 0x123};
     TSeeedSimulator sim(traffic);
     ASSERT_TRUE(sim.Start());
-    ASSERT_TRUE(WriteWholeFile(Ini(), "[Seeed]\nPort=" + sim.PortPath() + "\n\n[Database]\nFile=" + kDbcDir + "signals.dbc\n"));
+    ASSERT_TRUE(
+        WriteWholeFile(Ini(), "[Seeed]\nPort=" + sim.PortPath() + "\n\n[Database]\nFile=" + kDbcDir + "signals.dbc\n"));
     TfmMain& w = Open();
     EXPECT_TRUE(Errors.empty());
 
@@ -115,7 +116,8 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
             expected.push_back(std::string("Muxed ") + name);
     std::vector<std::string> shown;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        shown.push_back(list->topLevelItem(i)->text(0).toStdString() + " " + list->topLevelItem(i)->text(1).toStdString());
+        shown.push_back(list->topLevelItem(i)->text(0).toStdString() + " " +
+                        list->topLevelItem(i)->text(1).toStdString());
     EXPECT_EQ(shown, expected);
     auto cell = [&](int row, int column) { return list->topLevelItem(row)->text(column).toStdString(); };
     const double speed = (engine->Data[0] | engine->Data[1] << 8) * 0.25;

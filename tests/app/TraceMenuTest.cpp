@@ -310,9 +310,8 @@ TEST_F(TraceMenu, OpensRecordingsIntoTraceAndTableWhileTheChannelIsClosed)
     // The table as if the frames had been received: latest data, counts, smoothed periods.
     auto* table = w.findChild<TListViewFrameTable*>("TableView");
     ASSERT_EQ(table->topLevelItemCount(), 3);
-    const char* rows[3][5] = {{"100", "2", "07 08", "4", "19"},
-                              {"7FF", "1", "AA", "1", "0"},
-                              {"18DAF110", "0", "Request", "1", "0"}};
+    const char* rows[3][5] = {
+        {"100", "2", "07 08", "4", "19"}, {"7FF", "1", "AA", "1", "0"}, {"18DAF110", "0", "Request", "1", "0"}};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 5; ++c)
             EXPECT_EQ(table->topLevelItem(r)->text(c).toStdString(), rows[r][c]) << r << "," << c;

@@ -110,7 +110,7 @@ TEST(UserFiles, ReadOnlyFolderKeepsFilesInTheConfigFolderAndSignalsEndInOrder)
     const std::string ini = ReadWholeFile(files + "TarvenixCanMonitor.ini");
     EXPECT_PRED2(Contains, ini, "CanRate=500000");
     EXPECT_PRED2(Contains, ini, "Port=" + port);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(files.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? kNobody : ::geteuid());
@@ -156,8 +156,8 @@ TEST(UserFiles, WritableFolderOrSettingsBesideTheProgramStayPortable)
         const std::string before = "[Seeed]\nCanRate=125000\nCanMode=0\nPort=ttyUSB3\n";
         ASSERT_TRUE(WriteWholeFile(program.Dir.File("TarvenixCanMonitor.ini"), before));
         program.MakeReadOnly();
-        const TRun run = RunAs({program.Exe, kRate500k, "/dev/ttyTcmMissing0", std::to_string(SIGINT)},
-                               config.WindowEnv(), true);
+        const TRun run =
+            RunAs({program.Exe, kRate500k, "/dev/ttyTcmMissing0", std::to_string(SIGINT)}, config.WindowEnv(), true);
         ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
         EXPECT_PRED2(Contains, run.Out, "files: " + program.Dir.Path() + "\n");
         EXPECT_PRED2(Contains, run.Err, "tarvenix-can-monitor: ");

@@ -33,7 +33,7 @@ public:
     void GetSupportedRates(std::vector<int32_t>& rates) const override { CAdapterCustom::GetSupportedRates(rates); }
 };
 
-const std::vector<int32_t> kSeeedRates = {5000, 10000, 20000, 50000, 100000, 125000,
+const std::vector<int32_t> kSeeedRates = {5000,   10000,  20000,  50000,  100000, 125000,
                                           200000, 250000, 400000, 500000, 800000, 1000000};
 
 std::vector<std::string> Labels(const TCanRateList& list)
@@ -48,10 +48,10 @@ std::vector<std::string> Labels(const TCanRateList& list)
 TEST(CanRateList, GeneralTableAndLookups)
 {
     TCanRateList list;
-    const std::vector<std::string> expected = {
-        "5 Kbit/sec", "10 Kbit/sec", "20 Kbit/sec", "40 Kbit/sec", "50 Kbit/sec",
-        "80 Kbit/sec", "100 Kbit/sec", "125 Kbit/sec", "200 Kbit/sec", "250 Kbit/sec",
-        "400 Kbit/sec", "500 Kbit/sec", "666 Kbit/sec", "800 Kbit/sec", "1 Mbit/sec"};
+    const std::vector<std::string> expected = {"5 Kbit/sec",   "10 Kbit/sec",  "20 Kbit/sec",  "40 Kbit/sec",
+                                               "50 Kbit/sec",  "80 Kbit/sec",  "100 Kbit/sec", "125 Kbit/sec",
+                                               "200 Kbit/sec", "250 Kbit/sec", "400 Kbit/sec", "500 Kbit/sec",
+                                               "666 Kbit/sec", "800 Kbit/sec", "1 Mbit/sec"};
     EXPECT_EQ(Labels(list), expected);
     EXPECT_EQ(list.RateAt(0), 5000u);
     EXPECT_EQ(list.RateAt(14), 1000000u);

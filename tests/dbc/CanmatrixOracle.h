@@ -19,7 +19,7 @@ struct TOracleFrame {
 };
 
 struct TOracleSignal {
-    std::string Raw;  // "-" for a floating-point signal
+    std::string Raw; // "-" for a floating-point signal
     double Value = 0;
     std::string Text; // value-table text of the raw value, or empty
 };

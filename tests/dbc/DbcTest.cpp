@@ -21,8 +21,10 @@ std::vector<TOracleFrame> TestFrames(const TDbcDatabase& db)
     std::vector<TOracleFrame> frames;
     std::mt19937 random(20261208);
     for (const auto& m : db.Messages) {
-        std::vector<std::vector<uint8_t>> datas = {std::vector<uint8_t>(8, 0x00), std::vector<uint8_t>(8, 0xFF),
-                                                   {0x80, 0, 0, 0, 0, 0, 0, 0x01}, {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA},
+        std::vector<std::vector<uint8_t>> datas = {std::vector<uint8_t>(8, 0x00),
+                                                   std::vector<uint8_t>(8, 0xFF),
+                                                   {0x80, 0, 0, 0, 0, 0, 0, 0x01},
+                                                   {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA},
                                                    {0x01, 0, 0, 0, 0, 0x0B, 0, 0}};
         for (int i = 0; i < 40; ++i) {
             std::vector<uint8_t> data(8);
@@ -63,7 +65,8 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
         std::map<std::string, TOracleSignal> ours;
         for (const auto& d : decoded) {
             const bool isFloat = d.Signal->Type != TDbcValueType::Integer;
-            const std::string raw = d.Signal->Signed ? std::to_string(d.Raw) : std::to_string(static_cast<uint64_t>(d.Raw));
+            const std::string raw =
+                d.Signal->Signed ? std::to_string(d.Raw) : std::to_string(static_cast<uint64_t>(d.Raw));
             ours[d.Signal->Name] = {isFloat ? "-" : raw, d.Value, d.Text ? *d.Text : ""};
         }
         ASSERT_EQ(ours.size(), expected[i].size()) << m->Name << " frame " << i;

@@ -59,23 +59,22 @@ TEST_F(IniFileTest, NewFileRoundTripsStringsAndIntegers)
 
 TEST_F(IniFileTest, EverythingElseSurvivesByteForByte)
 {
-    const std::string original =
-        "; settings of the monitor\n"
-        "loose=before any section\n"
-        "\n"
-        "[Window]\n"
-        "  Left = 10   \n"
-        "# a comment inside\n"
-        "Top=20\n"
-        "not a key line\n"
-        "\n"
-        "\n"
-        "[Seeed]\n"
-        "CanRate = 125000\n"
-        "Port=COM3\n"
-        "\n"
-        "[Tail]\n"
-        "Last=1";
+    const std::string original = "; settings of the monitor\n"
+                                 "loose=before any section\n"
+                                 "\n"
+                                 "[Window]\n"
+                                 "  Left = 10   \n"
+                                 "# a comment inside\n"
+                                 "Top=20\n"
+                                 "not a key line\n"
+                                 "\n"
+                                 "\n"
+                                 "[Seeed]\n"
+                                 "CanRate = 125000\n"
+                                 "Port=COM3\n"
+                                 "\n"
+                                 "[Tail]\n"
+                                 "Last=1";
     ASSERT_TRUE(WriteWholeFile(Path(), original));
     TIniFile ini(Path());
 
@@ -144,14 +143,36 @@ TEST_F(IniFileTest, IntegersAreReadByTheRulesAndAnythingElseGivesTheDefault)
     };
     constexpr int32_t kDef = -999;
     const TCase cases[] = {
-        {"0x3D090", 250000}, {"$3D090", 250000}, {"0X3d090", 250000}, {"$3d090", 250000},
-        {"-5", -5},          {"+7", 7},          {"256", 256},        {"0", 0},
-        {"007", 7},          {"   42   ", 42},   {"\t13\t", 13},      {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN}, {"0xFFFFFFFF", -1},  {"$80000000", INT32_MIN},
-        {"word", kDef},      {"", kDef},         {"12abc", kDef},     {"0x", kDef},
-        {"$", kDef},         {"0x3G", kDef},     {"- 5", kDef},       {"1 2", kDef},
-        {"+", kDef},         {"-0x5", kDef},     {"2147483648", kDef}, {"-2147483649", kDef},
-        {"0x100000000", kDef}, {"99999999999999999999", kDef}, {"1.5", kDef},
+        {"0x3D090", 250000},
+        {"$3D090", 250000},
+        {"0X3d090", 250000},
+        {"$3d090", 250000},
+        {"-5", -5},
+        {"+7", 7},
+        {"256", 256},
+        {"0", 0},
+        {"007", 7},
+        {"   42   ", 42},
+        {"\t13\t", 13},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"0xFFFFFFFF", -1},
+        {"$80000000", INT32_MIN},
+        {"word", kDef},
+        {"", kDef},
+        {"12abc", kDef},
+        {"0x", kDef},
+        {"$", kDef},
+        {"0x3G", kDef},
+        {"- 5", kDef},
+        {"1 2", kDef},
+        {"+", kDef},
+        {"-0x5", kDef},
+        {"2147483648", kDef},
+        {"-2147483649", kDef},
+        {"0x100000000", kDef},
+        {"99999999999999999999", kDef},
+        {"1.5", kDef},
     };
     std::string content = "[N]\n";
     for (size_t i = 0; i < std::size(cases); ++i)

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const TCanFrame& f = r.Frame;
         if (f.Length < 0 || f.Length > 15 || f.Id > (f.Standard ? 0x7FFu : 0x1FFFFFFFu))
             __builtin_trap();
-        if (++frames > size)  // every frame takes some bytes of the input
+        if (++frames > size) // every frame takes some bytes of the input
             __builtin_trap();
     }
     return 0;

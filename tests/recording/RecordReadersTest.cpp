@@ -87,15 +87,16 @@ TEST(RecordReaders, MalformedLinesAndObjectsAreReportedAndSkipped)
     TempDir dir;
     const std::string log = dir.File("bad.log");
     ASSERT_TRUE(WriteWholeFile(log, "(1700000000.000100) can0 123#11\n"
-                                    "(1700000000.000200) can0 12#11\n"              // 2 hex digits
-                                    "(1700000000,000300) can0 123#11\n"             // comma
+                                    "(1700000000.000200) can0 12#11\n"  // 2 hex digits
+                                    "(1700000000,000300) can0 123#11\n" // comma
                                     "\n"
-                                    "(1700000000.000400) can0 123#112\n"            // odd digits
-                                    "(1700000000.000500) can0 0000ABCD#R9\n"        // remote length 9
-                                    "(1700000000.000600) can0 123#11 X\n"           // direction X
-                                    "(1700000000.000700) can0 123##011\n"           // CAN FD
-                                    + std::string(5000, 'A') + "\n"
-                                    "(1700000000.000800) can0 00000ABC#0102 T\n"));
+                                    "(1700000000.000400) can0 123#112\n"     // odd digits
+                                    "(1700000000.000500) can0 0000ABCD#R9\n" // remote length 9
+                                    "(1700000000.000600) can0 123#11 X\n"    // direction X
+                                    "(1700000000.000700) can0 123##011\n"    // CAN FD
+                                        + std::string(5000, 'A') +
+                                        "\n"
+                                        "(1700000000.000800) can0 00000ABC#0102 T\n"));
     auto r = ReadFile(log);
     ASSERT_EQ(r.Frames.size(), 2u);
     EXPECT_EQ(r.Frames[1].Id, 0xABCu);
@@ -110,11 +111,11 @@ TEST(RecordReaders, MalformedLinesAndObjectsAreReportedAndSkipped)
                                     "base hex  timestamps absolute\r\n"
                                     "   0.000000 Start of measurement\r\n"
                                     "   0.001000 1  123             Rx   d 2 01 02\r\n"
-                                    "   0.002000 1  800             Rx   d 1 01\r\n"     // beyond 11 bits
-                                    "   0.003000 1  123             Rx   d 4 01 02\r\n"  // bytes missing
-                                    "   0.004000 1  123             Up   d 1 01\r\n"     // direction
-                                    "   0.00x000 1  123             Rx   d 1 01\r\n"     // time
-                                    "   0.005000 1  123             Rx   d 1 0G1\r\n"    // byte
+                                    "   0.002000 1  800             Rx   d 1 01\r\n"    // beyond 11 bits
+                                    "   0.003000 1  123             Rx   d 4 01 02\r\n" // bytes missing
+                                    "   0.004000 1  123             Up   d 1 01\r\n"    // direction
+                                    "   0.00x000 1  123             Rx   d 1 01\r\n"    // time
+                                    "   0.005000 1  123             Rx   d 1 0G1\r\n"   // byte
                                     "   0.005500 CANFD   1 Rx 123 1 0 9 12 01 02 03 04 05 06 07 08 09 10 11 12\r\n"
                                     "   0.006000 1  ErrorFrame\r\n"
                                     "   0.007000 1  1FFFFFFFx       Tx   r\r\n"
@@ -135,36 +136,38 @@ TEST(RecordReaders, MalformedLinesAndObjectsAreReportedAndSkipped)
         frames.push_back(f);
     }
     std::string blf = Blf(frames, false, dir);
-    blf[144 + 32 + 48 * 10] = 'X';                 // object 10 of the first container
-    blf.resize(blf.size() - 20);                    // inside the last object
+    blf[144 + 32 + 48 * 10] = 'X'; // object 10 of the first container
+    blf.resize(blf.size() - 20);   // inside the last object
     ASSERT_TRUE(WriteWholeFile(dir.File("bad.blf"), blf));
     r = ReadFile(dir.File("bad.blf"));
     EXPECT_EQ(r.Frames.size(), frames.size() - 2);
     ASSERT_EQ(r.Errors.size(), 2u);
     EXPECT_NE(r.Errors[0].find(": offset 144: log container byte 480: 48 bytes without an object signature"),
-              std::string::npos) << r.Errors[0];
+              std::string::npos)
+        << r.Errors[0];
     EXPECT_NE(r.Errors[1].find("cut short at the end of the file"), std::string::npos) << r.Errors[1];
 
     blf = Blf(frames, true, dir);
-    blf[144 + 32 + 100] ^= 0x55;                    // inside the first container's zlib data
-    std::memcpy(&blf[4], "\xFF\xFF\xFF\x7F", 4);    // a header size past the end of the file
+    blf[144 + 32 + 100] ^= 0x55;                 // inside the first container's zlib data
+    std::memcpy(&blf[4], "\xFF\xFF\xFF\x7F", 4); // a header size past the end of the file
     ASSERT_TRUE(WriteWholeFile(dir.File("zlib.blf"), blf));
     r = ReadFile(dir.File("zlib.blf"));
     EXPECT_TRUE(r.Frames.empty());
     std::memcpy(&blf[4], "\x90\x00\x00\x00", 4);
     ASSERT_TRUE(WriteWholeFile(dir.File("zlib.blf"), blf));
     r = ReadFile(dir.File("zlib.blf"));
-    EXPECT_GE(r.Frames.size(), frames.size() - 2731);  // the other containers' frames
+    EXPECT_GE(r.Frames.size(), frames.size() - 2731); // the other containers' frames
     EXPECT_LT(r.Frames.size(), frames.size());
     ASSERT_FALSE(r.Errors.empty());
     EXPECT_NE(r.Errors[0].find(": offset 144: log container does not inflate"), std::string::npos) << r.Errors[0];
 
     // pcap: a CAN FD record and a record length beyond any frame.
-    WriteCapture(TRecordFormat::Pcap, dir.File("bad.pcap"), std::vector<TRecordFrame>(frames.begin(), frames.begin() + 4));
+    WriteCapture(TRecordFormat::Pcap, dir.File("bad.pcap"),
+                 std::vector<TRecordFrame>(frames.begin(), frames.begin() + 4));
     std::string pcap = ReadWholeFile(dir.File("bad.pcap"));
-    pcap[24 + 32 + 16 + 4] = 64;                   // second frame: length 64
+    pcap[24 + 32 + 16 + 4] = 64; // second frame: length 64
     const uint32_t huge = 1u << 30;
-    std::memcpy(&pcap[24 + 3 * 32 + 8], &huge, 4);  // fourth record
+    std::memcpy(&pcap[24 + 3 * 32 + 8], &huge, 4); // fourth record
     ASSERT_TRUE(WriteWholeFile(dir.File("bad.pcap"), pcap));
     r = ReadFile(dir.File("bad.pcap"));
     EXPECT_EQ(r.Frames.size(), 2u);
@@ -177,8 +180,8 @@ TEST(RecordWriters, FailuresNameTheFileAndStreamsNeedNoSeeking)
 {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    for (TRecordFormat format : {TRecordFormat::Trace, TRecordFormat::Candump, TRecordFormat::Asc, TRecordFormat::Blf,
-                                 TRecordFormat::Pcap}) {
+    for (TRecordFormat format :
+         {TRecordFormat::Trace, TRecordFormat::Candump, TRecordFormat::Asc, TRecordFormat::Blf, TRecordFormat::Pcap}) {
         auto writer = CreateRecordWriter(format, full, "/dev/full");
         try {
             for (const auto& f : MixedCapture())

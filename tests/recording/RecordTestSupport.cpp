@@ -12,7 +12,7 @@
 std::vector<TRecordFrame> MixedCapture()
 {
     std::vector<TRecordFrame> frames;
-    int64_t us = 1700000000123456;  // not on a millisecond: the formats' rounding shows
+    int64_t us = 1700000000123456; // not on a millisecond: the formats' rounding shows
     auto add = [&](uint32_t id, bool standard, bool remote, int length, bool out) {
         TRecordFrame r;
         r.Frame.Id = id;
@@ -98,13 +98,20 @@ std::string RunTool(std::vector<std::string> args)
     return child.OutText;
 }
 
-const std::vector<std::string> kTsharkFields = {"frame.time_epoch", "can.id",   "can.flags.xtd",
-                                                "can.flags.rtr",    "can.len",  "data.data",
+const std::vector<std::string> kTsharkFields = {"frame.time_epoch",
+                                                "can.id",
+                                                "can.flags.xtd",
+                                                "can.flags.rtr",
+                                                "can.len",
+                                                "data.data",
                                                 "frame.packet_flags_direction"};
 
 namespace {
 
-bool TrueField(const std::string& value) { return value == "1" || value == "True" || value == "true"; }
+bool TrueField(const std::string& value)
+{
+    return value == "1" || value == "True" || value == "true";
+}
 
 std::vector<std::string> SplitTabs(const std::string& line)
 {

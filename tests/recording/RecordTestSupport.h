@@ -29,7 +29,8 @@ TSeenFrame Seen(const TRecordFrame& frame, bool withDirection);
 void WriteCapture(TRecordFormat format, const std::string& path, const std::vector<TRecordFrame>& frames,
                   const TRecordWriterOptions& options = {});
 // Our reader over a file: its frames and its error messages.
-std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection, std::vector<std::string>* errors = nullptr);
+std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection,
+                                     std::vector<std::string>* errors = nullptr);
 
 // A program's standard output; fails the test when it cannot run or exits non-zero.
 std::string RunTool(std::vector<std::string> args);

@@ -21,7 +21,8 @@ std::vector<TSeenFrame> Expected(const std::vector<TRecordFrame>& frames, bool w
 std::vector<std::string> TsharkArgs(const std::string& input)
 {
     // AUTOSAR NM would take the data of identifier 0 for itself.
-    std::vector<std::string> args = {"/usr/bin/tshark", "-r", input, "--disable-protocol", "autosar-nm", "-T", "fields"};
+    std::vector<std::string> args = {"/usr/bin/tshark", "-r", input,   "--disable-protocol",
+                                     "autosar-nm",      "-T", "fields"};
     for (const auto& field : kTsharkFields) {
         args.push_back("-e");
         args.push_back(field);

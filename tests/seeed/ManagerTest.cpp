@@ -185,7 +185,8 @@ TEST_F(SeeedEngine, OpenFailuresGiveTheirTexts)
     ASSERT_TRUE(manager.OpenPort(sim->PortPath()));
     TSeeedManager second;
     EXPECT_FALSE(second.OpenPort(sim->PortPath()));
-    EXPECT_EQ(second.GetLastError().rfind("Opening port is failed!\rPort: " + sim->PortPath() + ", ErrorCode: ", 0), 0u);
+    EXPECT_EQ(second.GetLastError().rfind("Opening port is failed!\rPort: " + sim->PortPath() + ", ErrorCode: ", 0),
+              0u);
     manager.ClosePort();
     manager.ClosePort(); // harmless
     EXPECT_TRUE(second.OpenPort(sim->PortPath()));
@@ -388,10 +389,12 @@ TEST_F(SeeedEngine, WriteThatTimesOutIsLoggedAsFailed)
     f.Length = 8;
     for (int i = 0; i < 20000; ++i)
         manager.QueueFrame(f);
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto log = TakeLog(*manager.GetLogger());
-        return HasLinePrefix(log, "WriteFile is failed. Error = " + std::to_string(ETIMEDOUT));
-    }, 20000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto log = TakeLog(*manager.GetLogger());
+            return HasLinePrefix(log, "WriteFile is failed. Error = " + std::to_string(ETIMEDOUT));
+        },
+        20000));
     manager.Stop();
     manager.ClosePort();
     EXPECT_TRUE(answered.load());

@@ -150,11 +150,11 @@ TEST(SeeedParser, FieldRulesForReadingFrames)
         return bytes;
     };
     Feeder f;
-    f.Feed(patch(w, 3, 0x00)); // identifier type 0: extended
-    f.Feed(patch(w, 3, 0x03)); // 3: extended
-    f.Feed(patch(w, 4, 0x00)); // frame format 0: data
-    f.Feed(patch(w, 4, 0x03)); // 3: data
-    f.Feed(patch(w, 9, 0x0F)); // length 15 passes unchanged
+    f.Feed(patch(w, 3, 0x00));  // identifier type 0: extended
+    f.Feed(patch(w, 3, 0x03));  // 3: extended
+    f.Feed(patch(w, 4, 0x00));  // frame format 0: data
+    f.Feed(patch(w, 4, 0x03));  // 3: data
+    f.Feed(patch(w, 9, 0x0F));  // length 15 passes unchanged
     f.Feed(patch(w, 18, 0x77)); // reserved byte is not looked at (but summed)
     ASSERT_EQ(f.Frames.size(), 6u);
     EXPECT_FALSE(f.Frames[0].Standard);

@@ -124,7 +124,6 @@ private:
     bool Exited = false;
 };
 
-
 // The lines of a text, without their newlines.
 inline std::vector<std::string> Lines(const std::string& text)
 {

@@ -21,9 +21,9 @@ TCanFrame Make(const char* compact)
 }
 
 // The frames the simulator puts on the bus: every kind, length and identifier width.
-const std::vector<std::string> kBusFrames = {"123#DEADBEEF", "7FF#", "000#0102030405060708", "1ABCDEF0#11",
-                                             "00000123#R",   "456#R4", "7FF#AA",            "1FFFFFFF#R8",
-                                             "100#01.02.03"};
+const std::vector<std::string> kBusFrames = {"123#DEADBEEF", "7FF#",        "000#0102030405060708",
+                                             "1ABCDEF0#11",  "00000123#R",  "456#R4",
+                                             "7FF#AA",       "1FFFFFFF#R8", "100#01.02.03"};
 
 std::string Compact(TCanFrame f)
 {
@@ -44,8 +44,9 @@ void Record(const std::string& format, const std::string& file, const std::vecto
 {
     TSeeedSimulator sim;
     ASSERT_TRUE(sim.Start()) << sim.LastError();
-    std::vector<std::string> args = {TCM_CAN_DUMP_EXE, "--port",   sim.PortPath(), "--format", format,
-                                     "--output",       file,       "--frames",     std::to_string(expected)};
+    std::vector<std::string> args = {
+        TCM_CAN_DUMP_EXE,        "--port", sim.PortPath(), "--format", format, "--output", file, "--frames",
+        std::to_string(expected)};
     for (const auto& f : filters) {
         args.push_back("--filter");
         args.push_back(f);
@@ -120,10 +121,27 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     Record("pcap", dir.File("c.pcap"), {"7FF~C00007FF"}, all.size() - 2);
     std::vector<std::string> fromPcap;
     // Without the payload guessers (identifier 0 reads as an AUTOSAR NM message otherwise).
-    const std::string fields = RunTool({"/usr/bin/tshark", "-r", dir.File("c.pcap"), "--disable-protocol", "autosar-nm",
-                                        "--disable-protocol", "signal-pdu", "--disable-protocol", "ipdum", "-T",
-                                        "fields", "-e", "can.id", "-e", "can.flags.xtd", "-e", "can.flags.rtr", "-e",
-                                        "can.len", "-e", "data.data"});
+    const std::string fields = RunTool({"/usr/bin/tshark",
+                                        "-r",
+                                        dir.File("c.pcap"),
+                                        "--disable-protocol",
+                                        "autosar-nm",
+                                        "--disable-protocol",
+                                        "signal-pdu",
+                                        "--disable-protocol",
+                                        "ipdum",
+                                        "-T",
+                                        "fields",
+                                        "-e",
+                                        "can.id",
+                                        "-e",
+                                        "can.flags.xtd",
+                                        "-e",
+                                        "can.flags.rtr",
+                                        "-e",
+                                        "can.len",
+                                        "-e",
+                                        "data.data"});
     for (const auto& line : Lines(fields)) {
         std::istringstream in(line);
         TCanFrame f;
@@ -141,7 +159,9 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     // BLF -> python-can, filters by kind: every standard frame, and extended identifier 123 only.
     Record("blf", dir.File("d.blf"), {"0:80000000", "00000123:80000FFF"}, all.size() - 2);
     const std::string script = "import can\n"
-                               "for m in can.BLFReader('" + dir.File("d.blf") + "'):\n"
+                               "for m in can.BLFReader('" +
+                               dir.File("d.blf") +
+                               "'):\n"
                                "    i = ('%08X' if m.is_extended_id else '%03X') % m.arbitration_id\n"
                                "    print(i + '#' + (('R%d' % m.dlc if m.dlc else 'R') if m.is_remote_frame"
                                " else m.data.hex().upper()))\n";
@@ -162,7 +182,7 @@ TEST(CanDumpRecording, ReplaySendsEveryFrameInOrderWhileReceiving)
     TChild dump({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--replay", dir.File("r.log"), "--replay-loop", "3",
                  "--duration", "1.5"});
     ASSERT_TRUE(sim.WaitFramesReceived(2, 5000)); // the probe and the first replayed frame
-    sim.SendFrame(Make("555#55"));                  // received while the replay runs
+    sim.SendFrame(Make("555#55"));                // received while the replay runs
     ASSERT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
     EXPECT_NE(dump.ErrText.find("r.log: line 4"), std::string::npos) << dump.ErrText;
     EXPECT_NE(dump.ErrText.find("frames replayed: 12\nframes in: 1, frames out: 12"), std::string::npos)
@@ -178,10 +198,13 @@ TEST(CanDumpRecording, ReplaySendsEveryFrameInOrderWhileReceiving)
 
 TEST(CanDumpRecording, BadRecordingArgumentsAndAWriteThatFails)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--format", "csv"},        {"--filter", "123"},           {"--filter", "123:FFFFFFFFF"},
-        {"--replay-loop", "-1"},    {"--replay", "/nonexistent/r.log"}, {"--output", "/nonexistent/x.log"},
-        {"--dbc", "/dev/null", "--format", "pcap"}};
+    const std::vector<std::vector<std::string>> bad = {{"--format", "csv"},
+                                                       {"--filter", "123"},
+                                                       {"--filter", "123:FFFFFFFFF"},
+                                                       {"--replay-loop", "-1"},
+                                                       {"--replay", "/nonexistent/r.log"},
+                                                       {"--output", "/nonexistent/x.log"},
+                                                       {"--dbc", "/dev/null", "--format", "pcap"}};
     for (auto args : bad) {
         args.insert(args.begin(), {TCM_CAN_DUMP_EXE, "--port", "ttyS99"});
         TChild child(args);
@@ -193,8 +216,8 @@ TEST(CanDumpRecording, BadRecordingArgumentsAndAWriteThatFails)
     traffic.FramesPerSecond = 2000;
     TSeeedSimulator sim(traffic);
     ASSERT_TRUE(sim.Start()) << sim.LastError();
-    TChild full({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--format", "asc", "--output", "/dev/full",
-                 "--duration", "5"});
+    TChild full(
+        {TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--format", "asc", "--output", "/dev/full", "--duration", "5"});
     EXPECT_EQ(full.WaitExit(10000), 1) << full.ErrText;
     EXPECT_NE(full.ErrText.find("Unable to write to /dev/full: No space left on device"), std::string::npos)
         << full.ErrText;

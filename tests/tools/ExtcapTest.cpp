@@ -63,8 +63,8 @@ std::string FieldsLine(const TCanFrame& f)
     return line;
 }
 
-const char* const kFields[] = {"-T", "fields", "-e", "can.id", "-e", "can.flags.xtd", "-e", "can.flags.rtr",
-                               "-e", "can.len", "-e", "data.data"};
+const char* const kFields[] = {"-T", "fields",        "-e", "can.id",  "-e", "can.flags.xtd",
+                               "-e", "can.flags.rtr", "-e", "can.len", "-e", "data.data"};
 
 std::vector<std::string> WithFields(std::vector<std::string> args)
 {
@@ -90,8 +90,8 @@ std::vector<std::string> FrameLines(const std::string& out)
 // tshark's arguments for a capture of the simulator for three seconds.
 std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, std::vector<std::string> extra)
 {
-    std::vector<std::string> args = {kTshark, "-i", kIface, "-o",
-                                     std::string("extcap.") + kIface + ".port:" + sim.PortPath(), "-a", "duration:3"};
+    std::vector<std::string> args = {
+        kTshark, "-i", kIface, "-o", std::string("extcap.") + kIface + ".port:" + sim.PortPath(), "-a", "duration:3"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
@@ -170,8 +170,8 @@ TEST(Extcap, EndsWhenTheFifoClosesOrOnSigterm)
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const bool bySignal : {false, true}) {
-        TChild capture({TCM_EXTCAP_EXE, "--capture", "--extcap-interface", kIface, "--fifo", fifo, "--port",
-                        sim->PortPath()});
+        TChild capture(
+            {TCM_EXTCAP_EXE, "--capture", "--extcap-interface", kIface, "--fifo", fifo, "--port", sim->PortPath()});
         const int reader = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
         ASSERT_GE(reader, 0);
         uint8_t header[24] = {};

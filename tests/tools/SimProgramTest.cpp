@@ -86,9 +86,12 @@ TEST(SeeedSimProgram, EndsAfterItsDurationAndGeneratesQuietly)
 TEST(SeeedSimProgram, BadArgumentsExitTwoWithUsage)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},           {"--fps"},           {"--fps", "-3"},         {"--length", "9"},
-        {"--garbage", "1.5"},  {"--remote-share", "x"}, {"--ids", "0"},      {"--id-list", "800"},
-        {"--id-list", "1,,2"}, {"--extended", "--mixed"}, {"--baud", "5"},   {"--duration", "1s"},
+        {"--bogus"},           {"--fps"},
+        {"--fps", "-3"},       {"--length", "9"},
+        {"--garbage", "1.5"},  {"--remote-share", "x"},
+        {"--ids", "0"},        {"--id-list", "800"},
+        {"--id-list", "1,,2"}, {"--extended", "--mixed"},
+        {"--baud", "5"},       {"--duration", "1s"},
     };
     for (const auto& args : bad) {
         TChild sim = Sim(args);

@@ -187,11 +187,9 @@ TEST(Slcan, BadInputGetsBelAndTheBridgeCarriesOn)
         b = static_cast<uint8_t>(random());
     ASSERT_TRUE(port.Write(flood));
     std::vector<uint8_t> answers;
-    while (port.ReadSome(answers, 500) > 0) {
-    }
+    while (port.ReadSome(answers, 500) > 0) {}
     Ask(port, "\rC\r");
-    while (port.ReadSome(answers, 300) > 0) {
-    }
+    while (port.ReadSome(answers, 300) > 0) {}
     EXPECT_EQ(Ask(port, "V\r"), "V1009\r");
     EXPECT_EQ(Ask(port, "Z0\r"), "\r");
     EXPECT_EQ(Ask(port, "O\r"), "\r");

@@ -98,7 +98,10 @@ TEST_F(TransmitList, SendHandlerReachesEveryItem)
     list.GetItem(0)->Send(); // no handler yet
     EXPECT_EQ(list.GetItem(0)->Count, 0);
 
-    list.SetOnSend([&](const TCanFrame& f) { first.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        first.push_back(f.Id);
+        return true;
+    });
     list.Add(MakeItem(cstSingle, 2));
     list.GetItem(0)->Send();
     list.GetItem(1)->Send();
@@ -106,9 +109,15 @@ TEST_F(TransmitList, SendHandlerReachesEveryItem)
 
     // A new handler replaces the old one on every item, and Add overrides the
     // handler an item came with.
-    list.SetOnSend([&](const TCanFrame& f) { second.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        second.push_back(f.Id);
+        return true;
+    });
     auto item = MakeItem(cstSingle, 3);
-    item->OnSend = [&](const TCanFrame&) { ADD_FAILURE() << "own handler kept"; return true; };
+    item->OnSend = [&](const TCanFrame&) {
+        ADD_FAILURE() << "own handler kept";
+        return true;
+    };
     list.Add(std::move(item));
     for (int32_t i = 0; i < list.Count(); ++i)
         list.GetItem(i)->Send();
@@ -149,7 +158,10 @@ TEST_F(TransmitList, PeriodicScanSendsOnlyDueActivePeriodicItems)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        sent.push_back(f.Id);
+        return true;
+    });
     list.Add(MakeItem(cstSingle, 0x10, true, 1));
     list.Add(MakeItem(cstOnRequest, 0x20, true, 1));
     list.Add(MakeItem(cstPeriodic, 0x30, false, 1)); // inactive
@@ -183,10 +195,13 @@ TEST_F(TransmitList, PeriodicScanAcrossTickWrapAround)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        sent.push_back(f.Id);
+        return true;
+    });
     list.Add(MakeItem(cstPeriodic, 1, true, 146));
     list.Add(MakeItem(cstPeriodic, 2, true, 147));
-    list.Add(MakeItem(cstPeriodic, 3, true, 100)); // never sent: due at once
+    list.Add(MakeItem(cstPeriodic, 3, true, 100));    // never sent: due at once
     list.GetItem(0)->LastSendTime = 0xFFFFFFFFu - 95; // 96 ms before the wrap
     list.GetItem(1)->LastSendTime = 0xFFFFFFFFu - 95;
     list.SendPeriodic(50); // 146 ms later
@@ -205,7 +220,7 @@ TEST_F(TransmitList, PeriodicScanAcrossTickWrapAround)
     // The sender sleeps until the next active Periodic item is due, across the wrap too.
     int changes = 0;
     list.SetOnChanged([&] { ++changes; });
-    list.GetItem(2)->LastSendTime = 90; // 100 ms period: due at 190
+    list.GetItem(2)->LastSendTime = 90;   // 100 ms period: due at 190
     EXPECT_EQ(list.MsUntilDue(100), 46u); // item 1: 146 after tick 0
     list.GetItem(1)->LastSendTime = 0xFFFFFFFFu - 9;
     EXPECT_EQ(list.MsUntilDue(100), 37u); // item 2: 147 after 10 ms before the wrap
@@ -222,7 +237,10 @@ TEST_F(TransmitList, OnRequestScanAnswersWithEveryActiveOnRequestItem)
 {
     TCanSendList list;
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        sent.push_back(f.Id);
+        return true;
+    });
     list.Add(MakeItem(cstOnRequest, 0xA));
     list.Add(MakeItem(cstPeriodic, 0xB, true, 0));
     list.Add(MakeItem(cstOnRequest, 0xC, false));
@@ -292,7 +310,10 @@ TEST_F(TransmitList, LoadSkipsRejectedAndEmptyLinesAndAppends)
     TCanSendList list;
     list.NameSuffix = "seed";
     std::vector<uint32_t> sent;
-    list.SetOnSend([&](const TCanFrame& f) { sent.push_back(f.Id); return true; });
+    list.SetOnSend([&](const TCanFrame& f) {
+        sent.push_back(f.Id);
+        return true;
+    });
     list.LoadFromFile();
     ASSERT_EQ(Ids(list), (std::vector<uint32_t>{0x123, 0x7FF, 0x55}));
     EXPECT_EQ(list.GetItem(0)->Caption, "Test");

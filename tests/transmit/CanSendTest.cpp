@@ -78,8 +78,8 @@ TEST(TransmitItem, SendingAndCounting)
 
     item.ResetCount();
     item.ResetCount(); // already 0: still tells
-    EXPECT_EQ(events, (std::vector<std::string>{"send 4", "count 5 tag 131077", "count 0 tag 131077",
-                                                "count 0 tag 131077"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"send 4", "count 5 tag 131077", "count 0 tag 131077", "count 0 tag 131077"}));
 
     item.Count = INT32_MAX;
     item.IncCount();
@@ -136,21 +136,21 @@ TEST(TransmitItem, RecordWritesUpperCaseAndFullWidthValues)
 TEST(TransmitItem, RejectedRecords)
 {
     const char* rejected[] = {
-        "3;0;0;7FF;0;0;;;",          // unknown type
-        "-1;0;0;7FF;0;0;;;",         // signs are malformed
-        ";0;0;7FF;0;0;;;",           // empty type
-        "1x;0;0;7FF;0;0;;;",         // malformed type
-        "100000000;0;0;7FF;0;0;;;",  // does not fit in 32 bits
-        "FFFFFFFF;0;0;7FF;0;0;;;",   // reads as -1
-        "1;80000000;1;7FF;0;0;;;",   // negative period
-        "1;;1;7FF;0;0;;;",           // empty period
-        "0;0;0;;0;0;;;",             // empty identifier
-        "0;0;0;80000000;0;0;;;",     // identifier with the top bit set
-        "0;0;0; 7FF;0;0;;;",         // blanks are malformed
-        "0;0;0;0x7FF;0;0;;;",        // so is a prefix
-        "0;0;0;7FF;0;9;;;",          // length above 8
-        "0;0;0;7FF;0;;;;",           // empty length
-        "0;0;0;7FF;0",               // text ends before the length
+        "3;0;0;7FF;0;0;;;",         // unknown type
+        "-1;0;0;7FF;0;0;;;",        // signs are malformed
+        ";0;0;7FF;0;0;;;",          // empty type
+        "1x;0;0;7FF;0;0;;;",        // malformed type
+        "100000000;0;0;7FF;0;0;;;", // does not fit in 32 bits
+        "FFFFFFFF;0;0;7FF;0;0;;;",  // reads as -1
+        "1;80000000;1;7FF;0;0;;;",  // negative period
+        "1;;1;7FF;0;0;;;",          // empty period
+        "0;0;0;;0;0;;;",            // empty identifier
+        "0;0;0;80000000;0;0;;;",    // identifier with the top bit set
+        "0;0;0; 7FF;0;0;;;",        // blanks are malformed
+        "0;0;0;0x7FF;0;0;;;",       // so is a prefix
+        "0;0;0;7FF;0;9;;;",         // length above 8
+        "0;0;0;7FF;0;;;;",          // empty length
+        "0;0;0;7FF;0",              // text ends before the length
         "",
     };
     for (const char* text : rejected) {
@@ -190,8 +190,8 @@ TEST(TransmitItem, NumericFieldReading)
 
 TEST(TransmitItem, FlagFieldsNeverReject)
 {
-    const std::vector<std::pair<std::string, bool>> flags = {
-        {"1", true}, {"01", true}, {"0", false}, {"2", false}, {"x", false}, {"", false}, {"-1", false}};
+    const std::vector<std::pair<std::string, bool>> flags = {{"1", true},  {"01", true}, {"0", false}, {"2", false},
+                                                             {"x", false}, {"", false},  {"-1", false}};
     for (const auto& [text, expected] : flags) {
         TCanSendItem item = Scribbled();
         ASSERT_TRUE(item.LoadFromString("1;1;" + text + ";1;" + text + ";0;;;")) << text;
@@ -232,8 +232,10 @@ TEST(TransmitItem, CaptionReading)
     ASSERT_TRUE(item.LoadFromString("0;0;0;7FF;0;0;;Test"));
     EXPECT_EQ(item.Caption, "Test");
     // Eight-bit text is kept as it is.
-    ASSERT_TRUE(item.LoadFromString("0;0;0;7FF;0;0;;Motor \xB0" "C ;"));
-    EXPECT_EQ(item.Caption, "Motor \xB0" "C ");
+    ASSERT_TRUE(item.LoadFromString("0;0;0;7FF;0;0;;Motor \xB0"
+                                    "C ;"));
+    EXPECT_EQ(item.Caption, "Motor \xB0"
+                            "C ");
 
     // A caption with ';' is written unchanged and cut at its first ';' when read.
     item.Caption = "left;right";
@@ -252,7 +254,10 @@ TEST(TransmitItem, LoadingLeavesModeCounterAndHandlersAlone)
     item.LastSendTime = 3456;
     item.Tag = 0x10002;
     int sent = 0;
-    item.OnSend = [&](const TCanFrame&) { ++sent; return true; };
+    item.OnSend = [&](const TCanFrame&) {
+        ++sent;
+        return true;
+    };
     item.OnCountChanged = [](int32_t, uint32_t) {};
 
     ASSERT_TRUE(item.LoadFromString("1;64;1;123;0;2;0102;Test;"));

@@ -89,9 +89,10 @@ TEST(ListFileSafety, RejectedLinesAreNamedAndTheFileKeptBesideIt)
     {
         CAdapterSeeed adapter(TSeeedManagerOptions{path});
         EXPECT_EQ(adapter.GetSendList(0)->Count(), 3);
-        EXPECT_EQ(adapter.TakeLoadNotice(),
-                  "The transmit list file " + path + " has lines that were not understood: 2, 5. They are not in "
-                  "the list; the file as it was is kept as " + path + ".bak when the list is saved.");
+        EXPECT_EQ(adapter.TakeLoadNotice(), "The transmit list file " + path +
+                                                " has lines that were not understood: 2, 5. They are not in "
+                                                "the list; the file as it was is kept as " +
+                                                path + ".bak when the list is saved.");
         EXPECT_EQ(adapter.TakeLoadNotice(), ""); // once
         EXPECT_NE(adapter.GetLogger(0)->TakeFirst().find("not understood: 2, 5"), std::string::npos);
         // The first save keeps the original; a later one leaves that copy alone.

@@ -85,7 +85,7 @@ TEST(PeriodicSendThread, SendsDueItemsAndStopsAtOnceWhenPaused)
 TEST(PeriodicSendThread, PauseWaitsForThePassAndNeverLeavesTheListLocked)
 {
     TCountingList counting;
-    counting.AddPeriodic(0); // due on every pass
+    counting.AddPeriodic(0);      // due on every pass
     counting.HandlerDelayMs = 20; // a long pass, inside the list's lock
     TPeriodicSendThread thread(&counting.List);
     thread.Resume();

@@ -108,9 +108,9 @@ TEST(SendFrameDialog, ChecksInOrderWithOneMessage)
         const char* Id;
         bool Accepted;
     };
-    for (const TCase& c : {TCase{true, "7FF", true}, TCase{true, "800", false}, TCase{true, "", false},
-                           TCase{false, "1FFFFFFF", true}, TCase{false, "20000000", false},
-                           TCase{false, "100000005", false}}) {
+    for (const TCase& c :
+         {TCase{true, "7FF", true}, TCase{true, "800", false}, TCase{true, "", false}, TCase{false, "1FFFFFFF", true},
+          TCase{false, "20000000", false}, TCase{false, "100000005", false}}) {
         TDialog d(c.Standard);
         d.F.edId->setMaxLength(32767); // as a pasted text could be
         d.F.edId->setText(QString::fromLatin1(c.Id));

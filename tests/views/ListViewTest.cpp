@@ -77,7 +77,7 @@ TEST(ListViewFrameTable, FollowsTheTableOnTheWindowThread)
     table.AddFrame(Frame(0x100, true, false, {2, 3}, 1000));
     table.AddFrame(Frame(0x12, false, false, {}, 1000)); // extended 0x12 sits below standard 0x12
     table.AddFrame(Frame(0x12, true, false, {4}, 1000));
-    table.AddFrame(Frame(0x12, true, true, {}, 1000));   // remote row of 0x12 sits above its data row
+    table.AddFrame(Frame(0x12, true, true, {}, 1000)); // remote row of 0x12 sits above its data row
     ExpectViewShowsTable(view, table);
     ASSERT_EQ(view.LineCount(), 5);
     EXPECT_EQ(view.Line(0)->text(0), QStringLiteral("012"));
@@ -110,8 +110,8 @@ TEST(ListViewFrameTable, ChangeIsAppliedOnlyToTheLineOfThatRow)
 
     TTarvenixTableItem other(0x30, true, false);
     other.Update(Frame(0x30, true, false, {7, 7}));
-    view.RowChanged(other, 0, false);  // line 0 shows another row
-    view.RowChanged(other, 2, false);  // no line there
+    view.RowChanged(other, 0, false); // line 0 shows another row
+    view.RowChanged(other, 2, false); // no line there
     view.RowChanged(other, -1, false);
     TTarvenixTableItem extended10(0x10, false, false); // same Id, other identifier format
     extended10.Update(Frame(0x10, false, false, {3}));

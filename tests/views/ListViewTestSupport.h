@@ -13,8 +13,7 @@
 
 namespace tcmtest {
 
-inline TCanFrame Frame(uint32_t id, bool standard, bool request, std::initializer_list<uint8_t> data,
-                       uint32_t time = 0)
+inline TCanFrame Frame(uint32_t id, bool standard, bool request, std::initializer_list<uint8_t> data, uint32_t time = 0)
 {
     TCanFrame frame;
     frame.Id = id;

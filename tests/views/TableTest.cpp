@@ -63,8 +63,8 @@ TEST(ReceiveTable, NotificationsCarryInsertionIndexAndNewMark)
     table.AddFrame(Frame(0x300, true, false)); // key 0xC01, appended
     table.AddFrame(Frame(0x100, true, false)); // key 0x401, inserted before both
     table.AddFrame(Frame(0x300, true, false)); // existing, now at 2
-    EXPECT_EQ(rec.Events, (std::vector<std::string>{"row 2049 @0 new", "row 3073 @1 new", "row 1025 @0 new",
-                                                    "row 3073 @2"}));
+    EXPECT_EQ(rec.Events,
+              (std::vector<std::string>{"row 2049 @0 new", "row 3073 @1 new", "row 1025 @0 new", "row 3073 @2"}));
     int32_t index = 99;
     EXPECT_EQ(table.Find(0x801, index), table.Item(1));
     EXPECT_EQ(index, 1);
@@ -98,7 +98,7 @@ TEST(ReceiveTable, RowCountsLengthDataAndPeriod)
     EXPECT_EQ(periods, (std::vector<int32_t>{100, 113, 99}));
     EXPECT_EQ(row->Count, 4);
     EXPECT_EQ(row->Length, 2);
-    EXPECT_EQ(row->DataByte(0), 0x14); // from the latest frame
+    EXPECT_EQ(row->DataByte(0), 0x14);      // from the latest frame
     EXPECT_EQ(row->DataByte(5), f.Data[5]); // past Length: left from the first frame
 }
 

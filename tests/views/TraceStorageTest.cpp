@@ -142,7 +142,8 @@ TEST(TraceStorage, AFullDiskIsToldOnceAndTheNewestEntriesStay)
         AddFrames(trace, 0, count);
         int fault = FirstWrongEntry(trace, 0, count) == -1 ? 0 : 1;
         const std::string line = logger.TakeFirst();
-        if (line.rfind("Trace storage: Unable to grow the trace file in the cache folder " + home.Folder().string(), 0) != 0 ||
+        if (line.rfind("Trace storage: Unable to grow the trace file in the cache folder " + home.Folder().string(),
+                       0) != 0 ||
             line.find("New trace entries are kept in memory.") == std::string::npos || !logger.IsEmpty())
             fault |= 2;
         trace.Clear();

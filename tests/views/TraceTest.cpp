@@ -10,8 +10,7 @@
 
 namespace {
 
-TCanFrame Frame(uint32_t id, bool standard, bool request, uint32_t time, int32_t length,
-                std::vector<uint8_t> data = {})
+TCanFrame Frame(uint32_t id, bool standard, bool request, uint32_t time, int32_t length, std::vector<uint8_t> data = {})
 {
     TCanFrame f;
     f.Id = id;
@@ -33,7 +32,8 @@ std::string Line(const TCanFrame& f, bool outgoing)
 
 TEST(Trace, LinesAreExactCharacterForCharacter)
 {
-    EXPECT_EQ(Line(Frame(0x123, true, false, 5000, 2, {0x01, 0xAB}), false), "IN  ts: 5000  id: 123  l: 2  data: 01 AB ");
+    EXPECT_EQ(Line(Frame(0x123, true, false, 5000, 2, {0x01, 0xAB}), false),
+              "IN  ts: 5000  id: 123  l: 2  data: 01 AB ");
     EXPECT_EQ(Line(Frame(0x7FF, false, true, 5100, 0), true), "OUT ts: 5100  id: 000007FF  l: 0  Request");
     // A remote entry shows no data whatever its length.
     EXPECT_EQ(Line(Frame(5, true, true, 1, 8, {1, 2, 3}), false), "IN  ts: 1  id: 005  l: 8  Request");

@@ -69,9 +69,8 @@ TEST(WindowQueue, KeepsOrderMergesPerKeyUntilABarrierAndDropsStaleWork)
     // Closed (its receiver going): queued and later work reach nothing.
     QObject receiver;
     std::vector<std::string> applied;
-    auto closed = TQueue::Create(&receiver, [&](std::vector<std::string>& batch) {
-        applied.insert(applied.end(), batch.begin(), batch.end());
-    });
+    auto closed = TQueue::Create(
+        &receiver, [&](std::vector<std::string>& batch) { applied.insert(applied.end(), batch.begin(), batch.end()); });
     closed->Push(TQueue::kCurrent, TRule::Append, "queued before the close");
     closed->Close();
     EXPECT_FALSE(closed->Push(TQueue::kCurrent, TRule::Append, "after"));

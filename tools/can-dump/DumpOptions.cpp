@@ -2,25 +2,23 @@
 
 #include <cstdlib>
 
-const char kRecordingUsage[] =
-    "  --format F       trace (default: the trace lines), candump (candump -L log),\n"
-    "                   asc (Vector ASC), blf (Vector BLF), pcap (SocketCAN link type)\n"
-    "  --output FILE    write there instead of stdout (- is stdout), as frames come,\n"
-    "                   flushed at least every 100 ms and at the end\n"
-    "  --filter ID:MASK print/record a frame when (id & MASK) == (ID & MASK); ID~MASK\n"
-    "                   when not equal. Hex; repeatable, a frame passes when any one\n"
-    "                   passes. An 8-digit ID is extended (bit 31), which counts when\n"
-    "                   MASK has bit 31; bit 30 is a remote frame. 123:7FF: id 123 of\n"
-    "                   any kind; 123:C00007FF: standard data frames of id 123 only\n"
-    "  --replay FILE    send the frames of a recording (candump log, ASC, BLF, pcap)\n"
-    "                   with their original gaps, the first at once; receiving goes on\n"
-    "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
+const char kRecordingUsage[] = "  --format F       trace (default: the trace lines), candump (candump -L log),\n"
+                               "                   asc (Vector ASC), blf (Vector BLF), pcap (SocketCAN link type)\n"
+                               "  --output FILE    write there instead of stdout (- is stdout), as frames come,\n"
+                               "                   flushed at least every 100 ms and at the end\n"
+                               "  --filter ID:MASK print/record a frame when (id & MASK) == (ID & MASK); ID~MASK\n"
+                               "                   when not equal. Hex; repeatable, a frame passes when any one\n"
+                               "                   passes. An 8-digit ID is extended (bit 31), which counts when\n"
+                               "                   MASK has bit 31; bit 30 is a remote frame. 123:7FF: id 123 of\n"
+                               "                   any kind; 123:C00007FF: standard data frames of id 123 only\n"
+                               "  --replay FILE    send the frames of a recording (candump log, ASC, BLF, pcap)\n"
+                               "                   with their original gaps, the first at once; receiving goes on\n"
+                               "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
 
 bool TakeRecordingOption(int argc, char** argv, int& i, TDumpRecordingOptions& options, std::string& error)
 {
     const std::string name = argv[i];
-    if (name != "--format" && name != "--output" && name != "--filter" && name != "--replay" &&
-        name != "--replay-loop")
+    if (name != "--format" && name != "--output" && name != "--filter" && name != "--replay" && name != "--replay-loop")
         return false;
     if (i + 1 >= argc) {
         error = name + " needs a value";

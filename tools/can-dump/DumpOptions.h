@@ -9,8 +9,8 @@ struct TDumpRecordingOptions {
     TRecordFormat Format = TRecordFormat::Trace;
     std::string Output = "-"; // "-": standard output
     TFrameFilterSet Filters;
-    std::string ReplayFile;   // empty: no replay
-    long ReplayLoops = 1;     // passes over the replay file; 0 without end
+    std::string ReplayFile; // empty: no replay
+    long ReplayLoops = 1;   // passes over the replay file; 0 without end
 };
 
 // Takes the recording option at argv[i] with its value (advancing i). False

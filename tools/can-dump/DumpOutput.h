@@ -32,15 +32,15 @@ public:
     // In the trace format: more lines after an entry's line (the --dbc signals).
     std::function<void(const TTarvenixTraceItem& item, std::string& out)> ExtraLines;
 
-    long FramesIn = 0;   // received entries seen, filtered or not
-    long FramesOut = 0;  // sent entries seen, filtered or not
-    long Written = 0;    // entries written
-    long WrittenIn = 0;  // received entries written
+    long FramesIn = 0;  // received entries seen, filtered or not
+    long FramesOut = 0; // sent entries seen, filtered or not
+    long Written = 0;   // entries written
+    long WrittenIn = 0; // received entries written
 
 private:
     TFrameFilterSet Filters;
     tcm::TOutputFile File;
-    std::unique_ptr<TRecordWriter> Writer;              // every format but trace
-    std::unique_ptr<tcm::recording::TFdOutput> Text;    // the trace lines
+    std::unique_ptr<TRecordWriter> Writer;           // every format but trace
+    std::unique_ptr<tcm::recording::TFdOutput> Text; // the trace lines
     int32_t Next = 0;
 };

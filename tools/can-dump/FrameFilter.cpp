@@ -20,7 +20,8 @@ std::optional<TFrameFilter> TFrameFilter::Parse(std::string_view text)
 
 bool TFrameFilter::Passes(const TCanFrame& frame) const
 {
-    const uint32_t key = (frame.Id & kIdBits) | (frame.Standard ? 0u : kExtendedBit) | (frame.Request ? kRemoteBit : 0u);
+    const uint32_t key =
+        (frame.Id & kIdBits) | (frame.Standard ? 0u : kExtendedBit) | (frame.Request ? kRemoteBit : 0u);
     return ((key & Mask) == (Id & Mask)) != Inverted;
 }
 

@@ -36,30 +36,28 @@ void OnSignal(int)
     g_stop.store(true);
 }
 
-const char kUsageHead[] =
-    "usage: tarvenix-can-dump --port NAME [options]\n"
-    "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line.\n"
-    "\n"
-    "Options:\n"
-    "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
-    "  --rate BPS       CAN bit rate (default 250000)\n"
-    "  --extended       29-bit identifiers (default: 11-bit)\n"
-    "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
-    "  --list FILE      transmit list in the record format: active Periodic items run on\n"
-    "                   their periods, active OnRequest items answer remote frames\n"
-    "  --duration S     stop after S seconds\n"
-    "  --frames N       stop after N received frames (that pass --filter)\n"
-    "  --log            engine log lines to stderr\n"
-    "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
-    "                   indented line per signal (\"  Name = value unit (text)\");\n"
-    "                   with --format trace only\n";
-const char kUsageTail[] =
-    "  -h, --help       show this text and exit\n"
-    "  --version        show the version and exit\n"
-    "Prints every trace entry on stdout; a summary on stderr at the end.\n"
-    "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
-    "      2 bad arguments.\n"
-    "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
+const char kUsageHead[] = "usage: tarvenix-can-dump --port NAME [options]\n"
+                          "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
+                          "  --rate BPS       CAN bit rate (default 250000)\n"
+                          "  --extended       29-bit identifiers (default: 11-bit)\n"
+                          "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
+                          "  --list FILE      transmit list in the record format: active Periodic items run on\n"
+                          "                   their periods, active OnRequest items answer remote frames\n"
+                          "  --duration S     stop after S seconds\n"
+                          "  --frames N       stop after N received frames (that pass --filter)\n"
+                          "  --log            engine log lines to stderr\n"
+                          "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
+                          "                   indented line per signal (\"  Name = value unit (text)\");\n"
+                          "                   with --format trace only\n";
+const char kUsageTail[] = "  -h, --help       show this text and exit\n"
+                          "  --version        show the version and exit\n"
+                          "Prints every trace entry on stdout; a summary on stderr at the end.\n"
+                          "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
+                          "      2 bad arguments.\n"
+                          "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
 
 struct TOptions {
     std::string Port;

@@ -27,16 +27,14 @@ void PrintConfig(std::FILE* out, const std::vector<std::string>& ports)
     // The port: a choice among the ports found, or a typed path (a simulated
     // adapter's /dev/pts/N is never listed). Wireshark 4.0 has no editable
     // choice, so the typed path is an option of its own and wins when given.
-    std::fprintf(out,
-                 "arg {number=0}{call=--port}{display=Port}{type=selector}"
-                 "{tooltip=Serial port of the adapter, as the port list finds it}{group=Adapter}\n");
+    std::fprintf(out, "arg {number=0}{call=--port}{display=Port}{type=selector}"
+                      "{tooltip=Serial port of the adapter, as the port list finds it}{group=Adapter}\n");
     for (size_t i = 0; i < ports.size(); ++i)
         std::fprintf(out, "value {arg=0}{value=%s}{display=%s}%s\n", ports[i].c_str(), ports[i].c_str(),
                      i == 0 ? "{default=true}" : "");
-    std::fprintf(out,
-                 "arg {number=1}{call=--port-path}{display=Port path}{type=string}"
-                 "{tooltip=A port not in the list, such as /dev/pts/3; used instead of the choice above}"
-                 "{group=Adapter}\n");
+    std::fprintf(out, "arg {number=1}{call=--port-path}{display=Port path}{type=string}"
+                      "{tooltip=A port not in the list, such as /dev/pts/3; used instead of the choice above}"
+                      "{group=Adapter}\n");
     std::fprintf(out, "arg {number=2}{call=--rate}{display=Bit rate}{type=selector}"
                       "{tooltip=CAN bit rate of the channel}{group=Adapter}\n");
     for (const int32_t rate : kSeeedRates)

@@ -4,9 +4,9 @@
 
 // Which identifier types the generated bus traffic uses.
 enum class TSimIdKind {
-    Standard,  // 11-bit identifiers (a listed identifier above 0x7FF is still sent as extended)
-    Extended,  // 29-bit identifiers
-    Mixed,     // alternating by identifier slot: even slots standard, odd slots extended
+    Standard, // 11-bit identifiers (a listed identifier above 0x7FF is still sent as extended)
+    Extended, // 29-bit identifiers
+    Mixed,    // alternating by identifier slot: even slots standard, odd slots extended
 };
 
 // How the simulated adapter behaves and what bus traffic it reports in normal mode.

@@ -15,10 +15,10 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr int kReadChunk = 4096;
-constexpr int kReadWaitMs = 20;          // how often the reader looks at its stop flag
-constexpr uint32_t kRetryAfterErrorMs = 3;  // no faster retries on a hung-up or failed master
-constexpr size_t kMaxBatch = 32 * 1024;     // bytes per write call
-constexpr size_t kMaxPendingOut = 1 << 20;  // echoes and injections waiting for the link
+constexpr int kReadWaitMs = 20;            // how often the reader looks at its stop flag
+constexpr uint32_t kRetryAfterErrorMs = 3; // no faster retries on a hung-up or failed master
+constexpr size_t kMaxBatch = 32 * 1024;    // bytes per write call
+constexpr size_t kMaxPendingOut = 1 << 20; // echoes and injections waiting for the link
 constexpr auto kBurstPeriod = std::chrono::milliseconds(1);
 // A reader that takes nothing for this long makes the write fail; what it did not
 // take is lost (a real adapter's buffers would overflow as well).
@@ -29,9 +29,12 @@ constexpr int kWriteTimeoutMs = 250;
 const char* SimStateName(TSeeedSimulator::TState state)
 {
     switch (state) {
-    case TSeeedSimulator::TState::Idle: return "idle";
-    case TSeeedSimulator::TState::Loopback: return "loopback";
-    case TSeeedSimulator::TState::Normal: return "normal";
+    case TSeeedSimulator::TState::Idle:
+        return "idle";
+    case TSeeedSimulator::TState::Loopback:
+        return "loopback";
+    case TSeeedSimulator::TState::Normal:
+        return "normal";
     }
     return "?";
 }
@@ -154,15 +157,13 @@ bool TSeeedSimulator::WaitFramesReceived(uint64_t count, uint32_t timeoutMs) con
 bool TSeeedSimulator::WaitSettingsReceived(uint64_t count, uint32_t timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return SettingsSinceClear >= count; });
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return SettingsSinceClear >= count; });
 }
 
 bool TSeeedSimulator::WaitFramesSent(uint64_t count, uint32_t timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return Count.FramesSent >= count; });
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return Count.FramesSent >= count; });
 }
 
 void TSeeedSimulator::SendFrame(const TCanFrame& frame)

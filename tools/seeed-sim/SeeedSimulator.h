@@ -35,25 +35,25 @@ class TPseudoTerminal;
 class TSeeedSimulator {
 public:
     enum class TState {
-        Idle,      // no settings packet yet, or one with a working mode the adapter does not know
-        Loopback,  // echoes frames
-        Normal,    // reports bus traffic
+        Idle,     // no settings packet yet, or one with a working mode the adapter does not know
+        Loopback, // echoes frames
+        Normal,   // reports bus traffic
     };
 
     struct TCounters {
         uint64_t SettingsReceived = 0;
-        uint64_t FramesReceived = 0;   // frame packets from the computer
-        uint64_t OtherPackets = 0;     // valid packets of another type from the computer
+        uint64_t FramesReceived = 0; // frame packets from the computer
+        uint64_t OtherPackets = 0;   // valid packets of another type from the computer
         uint64_t BytesReceived = 0;
-        uint64_t FramesGenerated = 0;  // bus frames given a sequence number and handed to the link
-        uint64_t FramesSent = 0;       // of those, written without error
-        uint64_t FramesOverrun = 0;    // bus frames dropped because the link could not keep up
-        uint64_t FramesEchoed = 0;     // loopback echoes queued
-        uint64_t FramesInjected = 0;   // SendFrame calls
-        uint64_t GarbageBytes = 0;     // garbage written before generated packets
-        uint64_t BytesWritten = 0;     // everything written without error
-        uint64_t WriteFailures = 0;    // write calls that failed (nobody reading, device gone)
-        uint64_t OutputDropped = 0;    // queued bytes dropped because the output queue overflowed
+        uint64_t FramesGenerated = 0; // bus frames given a sequence number and handed to the link
+        uint64_t FramesSent = 0;      // of those, written without error
+        uint64_t FramesOverrun = 0;   // bus frames dropped because the link could not keep up
+        uint64_t FramesEchoed = 0;    // loopback echoes queued
+        uint64_t FramesInjected = 0;  // SendFrame calls
+        uint64_t GarbageBytes = 0;    // garbage written before generated packets
+        uint64_t BytesWritten = 0;    // everything written without error
+        uint64_t WriteFailures = 0;   // write calls that failed (nobody reading, device gone)
+        uint64_t OutputDropped = 0;   // queued bytes dropped because the output queue overflowed
     };
 
     using TSettingsHandler = std::function<void(const TSeeedSimSettings&)>;
@@ -115,7 +115,7 @@ private:
     void ReadLoop();
     void WriteLoop();
     void HandleBytes(const uint8_t* bytes, size_t size);
-    void QueueOutput(const uint8_t* bytes, size_t size);  // Lock held
+    void QueueOutput(const uint8_t* bytes, size_t size); // Lock held
 
     TSeeedSimOptions Opts;
     std::unique_ptr<tcm::TPseudoTerminal> Pty;
@@ -132,22 +132,22 @@ private:
     // Only the reader thread touches the decoder.
     TSeeedSimDecoder Decoder;
 
-    mutable std::mutex Lock;  // everything below
-    mutable std::condition_variable Changed;  // history or counters changed
-    std::condition_variable OutputReady;      // output queued, mode changed or stopping
+    mutable std::mutex Lock;                 // everything below
+    mutable std::condition_variable Changed; // history or counters changed
+    std::condition_variable OutputReady;     // output queued, mode changed or stopping
     std::string Path;
     std::string Error;
     TState Mode = TState::Idle;
-    uint64_t ModeEpoch = 0;  // counts settings packets, so the writer sees every restart
-    bool OutputKick = false; // output queued since the writer last looked
-    std::deque<uint8_t> PendingOut;  // echoes and injected bytes, oldest first
+    uint64_t ModeEpoch = 0;         // counts settings packets, so the writer sees every restart
+    bool OutputKick = false;        // output queued since the writer last looked
+    std::deque<uint8_t> PendingOut; // echoes and injected bytes, oldest first
     std::vector<TSeeedSimSettings> SettingsHistory;
     std::vector<TCanFrame> FrameHistory;
     std::vector<uint8_t> ByteHistory;
     uint64_t FramesSinceClear = 0;
     uint64_t SettingsSinceClear = 0;
     TCounters Count;
-    TTrafficGenerator Generator;  // writer thread only, but created here
+    TTrafficGenerator Generator; // writer thread only, but created here
 };
 
 const char* SimStateName(TSeeedSimulator::TState state);

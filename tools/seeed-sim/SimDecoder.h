@@ -7,12 +7,12 @@
 
 // One settings-and-start packet as the simulated adapter understood it.
 struct TSeeedSimSettings {
-    int32_t Rate = 0;       // bit rate of the speed code; 0 for a code the adapter does not know
-    uint8_t SpeedCode = 0;  // the raw speed code byte
-    uint8_t FrameType = 0;  // raw byte: 0x01 standard, 0x02 extended
-    bool Extended = false;  // FrameType is 0x02
-    uint8_t Mode = 0;       // working mode byte: 0x03 loopback, 0x00 normal
-    uint32_t Time = 0;      // tick count when the packet's last byte arrived
+    int32_t Rate = 0;      // bit rate of the speed code; 0 for a code the adapter does not know
+    uint8_t SpeedCode = 0; // the raw speed code byte
+    uint8_t FrameType = 0; // raw byte: 0x01 standard, 0x02 extended
+    bool Extended = false; // FrameType is 0x02
+    uint8_t Mode = 0;      // working mode byte: 0x03 loopback, 0x00 normal
+    uint32_t Time = 0;     // tick count when the packet's last byte arrived
 
     bool Loopback() const { return Mode == kSeeedModeLoopback; }
     bool Normal() const { return Mode == kSeeedModeNormal; }

@@ -67,19 +67,16 @@ std::string OtherPacketLine(const uint8_t* packet)
     return line;
 }
 
-std::string StatsLine(const TSeeedSimulator::TCounters& before, const TSeeedSimulator::TCounters& after,
-                      double seconds)
+std::string StatsLine(const TSeeedSimulator::TCounters& before, const TSeeedSimulator::TCounters& after, double seconds)
 {
     const auto rate = [&](uint64_t a, uint64_t b) {
         return std::to_string(seconds > 0 ? static_cast<uint64_t>(std::llround((b - a) / seconds)) : 0);
     };
     return "stats: generated " + rate(before.FramesGenerated, after.FramesGenerated) + "/s sent " +
-           rate(before.FramesSent, after.FramesSent) + "/s overrun " +
-           rate(before.FramesOverrun, after.FramesOverrun) + "/s bytes " +
-           rate(before.BytesWritten, after.BytesWritten) + "/s received " +
+           rate(before.FramesSent, after.FramesSent) + "/s overrun " + rate(before.FramesOverrun, after.FramesOverrun) +
+           "/s bytes " + rate(before.BytesWritten, after.BytesWritten) + "/s received " +
            rate(before.FramesReceived, after.FramesReceived) + "/s echoed " +
-           rate(before.FramesEchoed, after.FramesEchoed) + "/s write failures " +
-           std::to_string(after.WriteFailures);
+           rate(before.FramesEchoed, after.FramesEchoed) + "/s write failures " + std::to_string(after.WriteFailures);
 }
 
 bool ParseUnsigned(const std::string& text, int base, uint64_t min, uint64_t max, uint64_t& out)

@@ -20,9 +20,12 @@ std::vector<TTrafficGenerator::TSlot> TTrafficGenerator::MakeSlots(const TSeeedS
         if (id > kStandardMask)
             return false;
         switch (options.IdKind) {
-        case TSimIdKind::Standard: return true;
-        case TSimIdKind::Extended: return false;
-        case TSimIdKind::Mixed: return index % 2 == 0;
+        case TSimIdKind::Standard:
+            return true;
+        case TSimIdKind::Extended:
+            return false;
+        case TSimIdKind::Mixed:
+            return index % 2 == 0;
         }
         return true;
     };
@@ -44,11 +47,8 @@ std::vector<TTrafficGenerator::TSlot> TTrafficGenerator::MakeSlots(const TSeeedS
 }
 
 TTrafficGenerator::TTrafficGenerator(const TSeeedSimOptions& options)
-    : IdSlots(MakeSlots(options)),
-      Length(options.Length),
-      RemoteShare(options.RemoteShare),
-      GarbageShare(options.GarbageShare),
-      Random(options.Seed)
+    : IdSlots(MakeSlots(options)), Length(options.Length), RemoteShare(options.RemoteShare),
+      GarbageShare(options.GarbageShare), Random(options.Seed)
 {
 }
 
@@ -96,8 +96,7 @@ bool TTrafficGenerator::SequenceOf(const TCanFrame& frame, uint32_t& sequence)
 }
 
 TLinkPacer::TLinkPacer(uint32_t bytesPerSecond, double framesPerSecond)
-    : BytesPerSecond(bytesPerSecond),
-      FramesPerSecond(std::max(0.0, framesPerSecond)),
+    : BytesPerSecond(bytesPerSecond), FramesPerSecond(std::max(0.0, framesPerSecond)),
       // 20 ms of the link, and never less than a few packets.
       BurstBytes(std::max(100.0, bytesPerSecond * 0.02)),
       // 100 ms of frames may wait for the link before the oldest are dropped.

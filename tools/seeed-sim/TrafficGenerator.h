@@ -89,8 +89,8 @@ private:
     double Tokens = 0;
     TClock::time_point LastRefill{};
     TClock::time_point ScheduleStart{};
-    uint64_t Scheduled = 0;  // frames fallen due since StartSchedule
-    uint64_t Due = 0;        // fallen due, not yet taken
-    uint64_t Overrun = 0;    // dropped from the backlog, over all schedules
+    uint64_t Scheduled = 0; // frames fallen due since StartSchedule
+    uint64_t Due = 0;       // fallen due, not yet taken
+    uint64_t Overrun = 0;   // dropped from the backlog, over all schedules
     bool Running = false;
 };

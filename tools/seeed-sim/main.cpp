@@ -22,48 +22,47 @@ extern "C" void OnStopSignal(int)
     StopRequested = 1;
 }
 
-const char* const kUsage =
-    "Usage: tarvenix-seeed-sim [options]\n"
-    "\n"
-    "Plays a Seeed USB-CAN adapter on a pseudo-terminal. The first line on stdout is\n"
-    "the path of the port to open (such as /dev/pts/3). Then one line for everything\n"
-    "the computer sends:\n"
-    "  settings: rate 250000 mode Standard working mode loopback\n"
-    "  frame: id 7A5 std data len 8 data 00 00 00 00 00 00 00 00\n"
-    "  frame: id 1FFFFFFF ext remote len 0\n"
-    "  packet: type 05 bytes AA 55 05 ...   (a valid packet of another type)\n"
-    "Identifiers are hexadecimal, 3 digits standard, 8 extended. An unknown speed code\n"
-    "shows as \"rate unknown (speed code 0D)\", an unknown working mode as\n"
-    "\"working mode 07 (unknown, idle)\".\n"
-    "\n"
-    "Before any settings packet the adapter is idle. In loopback mode it sends every\n"
-    "frame packet back unchanged; in normal mode it reports generated bus traffic.\n"
-    "Generated frames carry a 32-bit sequence number in data bytes 0..3 (least\n"
-    "significant first) and its complement in bytes 4..7; identifiers cycle.\n"
-    "Runs until SIGINT, SIGTERM or SIGHUP (or --duration).\n"
-    "\n"
-    "Options:\n"
-    "  --fps N           generated frames per second in normal mode (default 0: none)\n"
-    "  --ids N           cycle through N made-up identifiers (default 8):\n"
-    "                    standard 100, 101, ...; extended 18000000, 18000001, ...\n"
-    "  --id-list A,B,..  cycle through these hexadecimal identifiers instead\n"
-    "  --extended        29-bit identifiers (default 11-bit)\n"
-    "  --mixed           alternate 11-bit and 29-bit identifiers\n"
-    "  --remote-share P  share of remote frames, 0..1 (default 0)\n"
-    "  --length N        data length code of generated frames, 0..8 (default 8)\n"
-    "  --garbage P       chance per packet, 0..1, of 1 to 8 garbage bytes before it\n"
-    "  --baud N          link limit in baud, 10 bits a byte (default 2000000)\n"
-    "  --unlimited       no link limit\n"
-    "  --silent          never answer anything (an adapter that does not respond)\n"
-    "  --seed N          seed of the random choices (default 1)\n"
-    "  --quiet           no frame lines (settings lines still shown)\n"
-    "  --duration S      stop after S seconds\n"
-    "  --stats           every second, generated and received counts on stderr\n"
-    "  -h, --help        show this text and exit\n"
-    "  --version         show the version and exit\n"
-    "\n"
-    "Exit status: 0 on a normal end, 1 when no pseudo-terminal can be opened,\n"
-    "2 on bad arguments.\n";
+const char* const kUsage = "Usage: tarvenix-seeed-sim [options]\n"
+                           "\n"
+                           "Plays a Seeed USB-CAN adapter on a pseudo-terminal. The first line on stdout is\n"
+                           "the path of the port to open (such as /dev/pts/3). Then one line for everything\n"
+                           "the computer sends:\n"
+                           "  settings: rate 250000 mode Standard working mode loopback\n"
+                           "  frame: id 7A5 std data len 8 data 00 00 00 00 00 00 00 00\n"
+                           "  frame: id 1FFFFFFF ext remote len 0\n"
+                           "  packet: type 05 bytes AA 55 05 ...   (a valid packet of another type)\n"
+                           "Identifiers are hexadecimal, 3 digits standard, 8 extended. An unknown speed code\n"
+                           "shows as \"rate unknown (speed code 0D)\", an unknown working mode as\n"
+                           "\"working mode 07 (unknown, idle)\".\n"
+                           "\n"
+                           "Before any settings packet the adapter is idle. In loopback mode it sends every\n"
+                           "frame packet back unchanged; in normal mode it reports generated bus traffic.\n"
+                           "Generated frames carry a 32-bit sequence number in data bytes 0..3 (least\n"
+                           "significant first) and its complement in bytes 4..7; identifiers cycle.\n"
+                           "Runs until SIGINT, SIGTERM or SIGHUP (or --duration).\n"
+                           "\n"
+                           "Options:\n"
+                           "  --fps N           generated frames per second in normal mode (default 0: none)\n"
+                           "  --ids N           cycle through N made-up identifiers (default 8):\n"
+                           "                    standard 100, 101, ...; extended 18000000, 18000001, ...\n"
+                           "  --id-list A,B,..  cycle through these hexadecimal identifiers instead\n"
+                           "  --extended        29-bit identifiers (default 11-bit)\n"
+                           "  --mixed           alternate 11-bit and 29-bit identifiers\n"
+                           "  --remote-share P  share of remote frames, 0..1 (default 0)\n"
+                           "  --length N        data length code of generated frames, 0..8 (default 8)\n"
+                           "  --garbage P       chance per packet, 0..1, of 1 to 8 garbage bytes before it\n"
+                           "  --baud N          link limit in baud, 10 bits a byte (default 2000000)\n"
+                           "  --unlimited       no link limit\n"
+                           "  --silent          never answer anything (an adapter that does not respond)\n"
+                           "  --seed N          seed of the random choices (default 1)\n"
+                           "  --quiet           no frame lines (settings lines still shown)\n"
+                           "  --duration S      stop after S seconds\n"
+                           "  --stats           every second, generated and received counts on stderr\n"
+                           "  -h, --help        show this text and exit\n"
+                           "  --version         show the version and exit\n"
+                           "\n"
+                           "Exit status: 0 on a normal end, 1 when no pseudo-terminal can be opened,\n"
+                           "2 on bad arguments.\n";
 
 int Usage(const std::string& problem)
 {
@@ -215,8 +214,7 @@ int main(int argc, char** argv)
             break;
         if (args.Stats && now - lastStats >= std::chrono::seconds(1)) {
             const TSeeedSimulator::TCounters c = sim.Counters();
-            std::fputs(StatsLine(previous, c, std::chrono::duration<double>(now - lastStats).count()).c_str(),
-                       stderr);
+            std::fputs(StatsLine(previous, c, std::chrono::duration<double>(now - lastStats).count()).c_str(), stderr);
             std::fputc('\n', stderr);
             previous = c;
             lastStats = now;
@@ -227,8 +225,7 @@ int main(int argc, char** argv)
     if (args.Stats) {
         const TSeeedSimulator::TCounters c = sim.Counters();
         std::fprintf(stderr, "total: generated %llu sent %llu overrun %llu received %llu settings %llu\n",
-                     static_cast<unsigned long long>(c.FramesGenerated),
-                     static_cast<unsigned long long>(c.FramesSent),
+                     static_cast<unsigned long long>(c.FramesGenerated), static_cast<unsigned long long>(c.FramesSent),
                      static_cast<unsigned long long>(c.FramesOverrun),
                      static_cast<unsigned long long>(c.FramesReceived),
                      static_cast<unsigned long long>(c.SettingsReceived));

@@ -41,7 +41,11 @@ public:
     // F answer reports a data overrun.
     void NoteOverrun() { Overrun = true; }
     // The channel closed by itself (the port was lost, the adapter stopped answering).
-    void ChannelLost() { Open = false; Polled.clear(); }
+    void ChannelLost()
+    {
+        Open = false;
+        Polled.clear();
+    }
 
     bool IsOpen() const { return Open; }
     int32_t Rate() const { return BitRate; }

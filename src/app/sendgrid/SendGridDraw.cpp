@@ -54,7 +54,8 @@ QColor SendGridLineColor(const QWidget* widget)
 {
     QStyleOptionViewItem option;
     option.initFrom(widget);
-    return QColor::fromRgba(static_cast<QRgb>(widget->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, widget)));
+    return QColor::fromRgba(
+        static_cast<QRgb>(widget->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, widget)));
 }
 
 void TSendGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const

@@ -22,9 +22,9 @@ class TfmSendFrame;
 // What the transmit grid needs from the window that hosts it. Every callable
 // is asked on the window's thread; an empty one counts as "none", 0 or false.
 struct TSendGridHost {
-    std::function<TCanSendList*()> CurrentList;   // the shown channel's transmit list; may return nullptr
-    std::function<int()> CurrentChannel;          // index of the shown channel
-    std::function<bool()> CurrentExtended;        // the shown channel's settings are Extended
+    std::function<TCanSendList*()> CurrentList; // the shown channel's transmit list; may return nullptr
+    std::function<int()> CurrentChannel;        // index of the shown channel
+    std::function<bool()> CurrentExtended;      // the shown channel's settings are Extended
     std::function<bool()> IsCurrentChannelOpen;
     std::function<bool()> IsMultiChannel;
     std::function<void(const QString&)> ShowInfo; // plain information box

@@ -146,8 +146,7 @@ void TSendGridPanel::SelectRow(int row)
     if (row < 1 || row >= RowCount())
         return;
     const QModelIndex index = sgSend->model()->index(ListIndexOfRow(row), std::max(sgSend->currentColumn(), 0));
-    sgSend->selectionModel()->setCurrentIndex(index,
-                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    sgSend->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 int TSendGridPanel::SelectedIndex() const

@@ -12,8 +12,14 @@ constexpr int kSendGridColumnCount = 8;
 constexpr int kSendGridActiveColumn = 1;
 constexpr int kSendGridCountColumn = 7;
 
-constexpr int GridRowOfIndex(int index) { return index + 1; }
-constexpr int ListIndexOfRow(int row) { return row - 1; }
+constexpr int GridRowOfIndex(int index)
+{
+    return index + 1;
+}
+constexpr int ListIndexOfRow(int row)
+{
+    return row - 1;
+}
 
 // The Tag the grid gives each shown item, handed back with every count
 // change: the channel in bits 16..23, the list position in bits 0..15.
