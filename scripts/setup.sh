@@ -9,7 +9,7 @@ if [ "${TCM_GUI_TOOLS:-0}" = 1 ]; then
 fi
 # The real readers and clients that the tests check the program against.
 if [ "${TCM_TEST_TOOLS:-0}" = 1 ]; then
-  packages+=(can-utils tshark python3-can python3-canmatrix clang)
+  packages+=(can-utils tshark python3-can python3-canmatrix clang clang-format)
   # The install and package checks: validators, man, the package tools and
   # setpriv (util-linux) to run the window as an unprivileged user.
   packages+=(desktop-file-utils appstream man-db util-linux)
