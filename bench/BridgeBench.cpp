@@ -26,42 +26,11 @@
 #include "SeeedSimulator.h"
 #include "TrafficGenerator.h"
 #include "core/FrameText.h"
+#include "ProcStats.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// CPU seconds a process has used so far (user and system).
-double ProcessCpu(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::vector<std::string> fields;
-    size_t pos = close + 2;
-    while (pos < stat.size() && fields.size() < 13) {
-        const size_t space = stat.find(' ', pos);
-        fields.push_back(stat.substr(pos, space - pos));
-        pos = space == std::string::npos ? stat.size() : space + 1;
-    }
-    if (fields.size() < 13)
-        return 0;
-    return static_cast<double>(std::stoull(fields[11]) + std::stoull(fields[12])) /
-           static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// Peak resident memory of a process so far, in KiB (VmHWM).
-long PeakKb(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
-}
 
 // Checks frames by sequence number as they come.
 struct TTally {
@@ -113,7 +82,7 @@ void Drain(int fd, pid_t pid, double seconds, TResult& r, const std::function<vo
         if (!counting && now >= warmEnd) {
             counting = true;
             start = now;
-            cpu0 = ProcessCpu(pid);
+            cpu0 = ProcessCpuSeconds(pid);
         }
         if (counting && now - start >= std::chrono::duration<double>(seconds))
             break;
@@ -126,8 +95,8 @@ void Drain(int fd, pid_t pid, double seconds, TResult& r, const std::function<vo
         parse(buffer, static_cast<size_t>(n), counting);
     }
     r.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
-    r.CpuPercent = 100.0 * (ProcessCpu(pid) - cpu0) / r.Seconds;
-    r.PeakKb = PeakKb(pid);
+    r.CpuPercent = 100.0 * (ProcessCpuSeconds(pid) - cpu0) / r.Seconds;
+    r.PeakKb = StatusKiB("VmHWM:", pid);
 }
 
 TResult RunSlcan(TSeeedSimulator& sim, double seconds)
@@ -235,7 +204,7 @@ TResult RunCanDump(TSeeedSimulator& sim, double seconds)
         if (!counting && now >= warmEnd) {
             counting = true;
             start = now;
-            cpu0 = ProcessCpu(dump.Id());
+            cpu0 = ProcessCpuSeconds(dump.Id());
         }
         if (counting && now - start >= std::chrono::duration<double>(seconds))
             break;
@@ -252,8 +221,8 @@ TResult RunCanDump(TSeeedSimulator& sim, double seconds)
         r.Tally.Add(f);
     }
     r.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
-    r.CpuPercent = 100.0 * (ProcessCpu(dump.Id()) - cpu0) / r.Seconds;
-    r.PeakKb = PeakKb(dump.Id());
+    r.CpuPercent = 100.0 * (ProcessCpuSeconds(dump.Id()) - cpu0) / r.Seconds;
+    r.PeakKb = StatusKiB("VmHWM:", dump.Id());
     ::kill(dump.Id(), SIGTERM);
     r.Ok = dump.WaitExit(10000) == 0;
     return r;

@@ -18,21 +18,11 @@
 #include <vector>
 
 #include "../tests/support/ChildProcess.h"
+#include "ProcStats.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// A "VmRSS:"-style field of /proc/<pid>/status in kilobytes; -1 once the process is gone.
-long StatusKb(pid_t pid, const char* field)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0)
-            return std::strtol(line.c_str() + std::char_traits<char>::length(field), nullptr, 10);
-    return -1;
-}
 
 long FileSize(const std::string& path)
 {
@@ -81,8 +71,8 @@ int main(int argc, char** argv)
     double baselineAt = 0;
     std::vector<std::pair<double, long>> samples;
     for (;;) {
-        const long rss = StatusKb(dump.Id(), "VmRSS:");
-        const long hwm = StatusKb(dump.Id(), "VmHWM:");
+        const long rss = StatusKiB("VmRSS:", dump.Id());
+        const long hwm = StatusKiB("VmHWM:", dump.Id());
         const double t = std::chrono::duration<double>(TClock::now() - start).count();
         if (rss < 0 || hwm < 0) // ended (a zombie has no memory lines)
             break;

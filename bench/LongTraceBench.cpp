@@ -11,18 +11,9 @@
 #include <vector>
 
 #include "views/TarvenixTrace.h"
+#include "ProcStats.h"
 
 namespace {
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 double FormatMs(const TTarvenixTraceList& trace, int32_t first, int32_t count, size_t& bytes)
 {
@@ -41,7 +32,7 @@ double FormatMs(const TTarvenixTraceList& trace, int32_t first, int32_t count, s
 int main(int argc, char** argv)
 {
     const int32_t entries = argc > 1 ? std::atoi(argv[1]) : 50000000;
-    std::printf("resident before: %ld KiB\n", ResidentKiB());
+    std::printf("resident before: %ld KiB\n", StatusKiB("VmRSS:"));
     TTarvenixTraceList trace;
     TCanFrame f;
     f.Length = 8;
@@ -52,10 +43,10 @@ int main(int argc, char** argv)
         f.Data[0] = static_cast<uint8_t>(i);
         trace.AddFrame(f, (i & 1) != 0);
         if ((i + 1) % 10000000 == 0)
-            std::printf("%9d entries: resident %ld KiB\n", i + 1, ResidentKiB());
+            std::printf("%9d entries: resident %ld KiB\n", i + 1, StatusKiB("VmRSS:"));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const long resident = ResidentKiB();
+    const long resident = StatusKiB("VmRSS:");
     std::printf("adding %d entries took %.1f s (%.1f ns each)\n", entries, seconds, seconds * 1e9 / entries);
     std::printf("resident at the end: %ld KiB (%.1f MB)\n", resident, resident / 1024.0);
 

@@ -7,25 +7,16 @@
 #include <string>
 
 #include "views/TarvenixTrace.h"
+#include "ProcStats.h"
 
 namespace {
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 } // namespace
 
 int main()
 {
     constexpr int kEntries = 10000000;
-    const long before = ResidentKiB();
+    const long before = StatusKiB("VmRSS:");
     auto trace = std::make_unique<TTarvenixTraceList>();
     TCanFrame f;
     f.Length = 8;
@@ -36,7 +27,7 @@ int main()
         trace->AddFrame(f, (i & 1) != 0);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const long after = ResidentKiB();
+    const long after = StatusKiB("VmRSS:");
     std::printf("trace entries: %d\n", trace->Count());
     std::printf("sizeof(TTarvenixTraceItem): %zu bytes\n", sizeof(TTarvenixTraceItem));
     std::printf("trace's own bytes per entry: %.2f\n", static_cast<double>(trace->MemoryUsed()) / kEntries);

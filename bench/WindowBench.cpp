@@ -34,6 +34,7 @@
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
+#include "ProcStats.h"
 
 namespace {
 
@@ -41,16 +42,6 @@ class TNoPorts : public TComPortSource {
 public:
     std::vector<TDevice> PresentDevices() override { return {}; }
 };
-
-long ResidentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6)) / 1024;
-    return -1;
-}
 
 // Runs the event loop for `ms` while a 10 ms timer records how late it fires.
 double RunAndMeasureLateness(int ms)
@@ -73,35 +64,14 @@ double RunAndMeasureLateness(int ms)
     return worst;
 }
 
-// CPU seconds (user + system) from a /proc stat file of a process or thread.
-double CpuSeconds(const std::string& statPath)
-{
-    std::ifstream stat(statPath);
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    for (int n = 3; fields >> field; ++n) {
-        if (n == 14)
-            utime = std::stoull(field);
-        if (n == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // Runs the real event loop for `ms` and prints the CPU share of the window
 // thread (the process's main thread) and of the whole process.
 void MeasureWindowCpu(const char* page, int ms)
 {
     const std::string self = "/proc/" + std::to_string(getpid());
     const std::string windowThread = self + "/task/" + std::to_string(getpid()) + "/stat";
-    const double windowBefore = CpuSeconds(windowThread);
-    const double processBefore = CpuSeconds(self + "/stat");
+    const double windowBefore = StatCpuSeconds(windowThread);
+    const double processBefore = StatCpuSeconds(self + "/stat");
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
@@ -110,8 +80,8 @@ void MeasureWindowCpu(const char* page, int ms)
     const double wall = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     std::printf("%s page, real event loop: window thread %.1f %% of a core, whole process %.1f %% "
                 "(reading and sending threads included)\n",
-                page, 100.0 * (CpuSeconds(windowThread) - windowBefore) / wall,
-                100.0 * (CpuSeconds(self + "/stat") - processBefore) / wall);
+                page, 100.0 * (StatCpuSeconds(windowThread) - windowBefore) / wall,
+                100.0 * (StatCpuSeconds(self + "/stat") - processBefore) / wall);
 }
 
 long CountLost(TTarvenixTraceList& trace, long& received)
@@ -224,7 +194,8 @@ int main(int argc, char** argv)
     }
     std::printf("Trace view with %d lines: a tick appending 1,000 lines and repainting takes %.2f ms on average, "
                 "%.2f ms at most; process resident memory %ld MiB\n",
-                w.findChild<TTraceView*>("mTrace")->Lines().LineCount(), total / kTicks, worst, ResidentMiB());
+                w.findChild<TTraceView*>("mTrace")->Lines().LineCount(), total / kTicks, worst,
+                (StatusKiB("VmRSS:") / 1024));
     w.QuestionBox = [](const QString&) { return true; };
     window.reset();
     tcm::SetProgramDirOverride("");
