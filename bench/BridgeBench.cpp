@@ -25,7 +25,7 @@
 #include "../tests/support/ChildProcess.h"
 #include "SeeedSimulator.h"
 #include "TrafficGenerator.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "ProcStats.h"
 
 namespace {

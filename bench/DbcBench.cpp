@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "dbc/DbcDecoder.h"
-#include "dbc/DbcReader.h"
+#include "signals/DbcDecoder.h"
+#include "signals/DbcReader.h"
 #include "views/TarvenixTrace.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/RecordWriter.h"
+#include "record/RecordWriter.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "../tests/support/ChildProcess.h"
 #include "../tests/support/TempDir.h"
 #include "SeeedSimulator.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 
 namespace {
 

@@ -9,7 +9,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   -DTCM_WITH_GUI=OFF -DTCM_WITH_BENCH=OFF > /dev/null
 cmake --build build-fuzz --target fuzz_dbc -j2
 mkdir -p build-fuzz/dbc-corpus
-cp tests/dbc/data/*.dbc build-fuzz/dbc-corpus/
+cp tests/signals/data/*.dbc build-fuzz/dbc-corpus/
 cd build-fuzz
-./tests/dbc/fuzz_dbc -max_total_time="$seconds" -max_len=65536 -timeout=10 -print_final_stats=1 \
-  -dict=../tests/dbc/dbc.dict dbc-corpus
+./tests/signals/fuzz_dbc -max_total_time="$seconds" -max_len=65536 -timeout=10 -print_final_stats=1 \
+  -dict=../tests/signals/dbc.dict dbc-corpus

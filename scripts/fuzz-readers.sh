@@ -14,7 +14,7 @@ cd build-fuzz
 for format in "${formats[@]}"; do
   dir="record-$format"
   mkdir -p "$dir/corpus"
-  fuzzer="$PWD/tests/recording/fuzz_record_$format"
+  fuzzer="$PWD/tests/record/fuzz_record_$format"
   TCM_FUZZ_SEED_DIR="$dir/corpus" "$fuzzer" -runs=0 "$dir/corpus" > /dev/null 2>&1
   echo "== $format: $seconds s"
   (cd "$dir" && "$fuzzer" -max_total_time="$seconds" -max_len=200000 -timeout=10 -rss_limit_mb=512 \

@@ -9,7 +9,7 @@
 #include <QToolTip>
 
 #include "app/SignalsPage.h"
-#include "dbc/DbcReader.h"
+#include "signals/DbcReader.h"
 #include "platform/IniFile.h"
 #include "views/ListViewFrameTable.h"
 

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-#include "dbc/DbcDatabase.h"
+#include "signals/DbcDatabase.h"
 
 class QAction;
 class QMenu;

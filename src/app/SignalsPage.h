@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "dbc/DbcDecoder.h"
+#include "signals/DbcDecoder.h"
 
 class QTreeWidget;
 class TListItemFrameTable;

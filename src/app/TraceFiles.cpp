@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "recording/RecordReader.h"
-#include "recording/RecordWriter.h"
+#include "record/RecordReader.h"
+#include "record/RecordWriter.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/OutputFile.h"
-#include "recording/RecordFormat.h"
+#include "record/RecordFormat.h"
 
 class TRecordReader;
 class TRecordWriter;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "core/Logger.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"

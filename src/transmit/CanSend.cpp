@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "platform/Tick.h"
 
 namespace {

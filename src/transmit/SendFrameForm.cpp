@@ -16,7 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
 #include "views/UiFonts.h"

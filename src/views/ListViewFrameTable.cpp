@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 #include <QThread>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "views/TarvenixTable.h"
 
 namespace {

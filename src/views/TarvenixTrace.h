@@ -7,7 +7,7 @@
 
 #include "core/CanGeneral.h"
 #include "platform/Mutex.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 
 class TLogger;
 namespace tcm {

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "SeeedSimulator.h"
-#include "dbc/CanmatrixOracle.h"
+#include "signals/CanmatrixOracle.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "SeeedSimulator.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 

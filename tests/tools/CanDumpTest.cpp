@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "SeeedSimulator.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -177,7 +177,7 @@ TEST(CanDump, EndsOnSigtermAndOnALostPort)
         << stuck.ErrText;
 }
 
-TEST(FrameText, ReadsIdentifiersDataAndRemoteFrames)
+TEST(CanText, ReadsIdentifiersDataAndRemoteFrames)
 {
     auto f = ParseCompactFrameAs("123#DEADBEEF", true);
     ASSERT_TRUE(f);

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "dbc/DbcDecoder.h"
-#include "dbc/DbcReader.h"
+#include "signals/DbcDecoder.h"
+#include "signals/DbcReader.h"
 
 class TTarvenixTraceItem;
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "FrameFilter.h"
-#include "recording/RecordFormat.h"
+#include "record/RecordFormat.h"
 
 // What the headless monitor writes, where, which frames, and what it replays.
 struct TDumpRecordingOptions {

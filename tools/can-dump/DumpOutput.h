@@ -6,8 +6,8 @@
 
 #include "DumpOptions.h"
 #include "platform/OutputFile.h"
-#include "recording/RecordIo.h"
-#include "recording/RecordWriter.h"
+#include "record/RecordIo.h"
+#include "record/RecordWriter.h"
 
 class TTarvenixTraceList;
 class TTarvenixTraceItem;

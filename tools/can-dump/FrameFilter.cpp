@@ -1,6 +1,6 @@
 #include "FrameFilter.h"
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 
 std::optional<TFrameFilter> TFrameFilter::Parse(std::string_view text)
 {

@@ -1,7 +1,7 @@
 #include "Replay.h"
 
 #include "platform/ThreadBase.h"
-#include "recording/RecordReader.h"
+#include "record/RecordReader.h"
 
 TReplay::TReplay(std::string path, long loops, std::function<void(const TCanFrame&)> send,
                  std::function<void(const std::string&)> report)

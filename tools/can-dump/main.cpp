@@ -17,7 +17,7 @@
 #include "Version.h"
 #include "adapter/AdapterSeeed.h"
 #include "core/CanSettings.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "core/Logger.h"
 #include "platform/SerialPort.h"
 #include "platform/Tick.h"

@@ -7,7 +7,7 @@
 
 #include "ToolChannel.h"
 #include "platform/PipeOutput.h"
-#include "recording/RecordWriter.h"
+#include "record/RecordWriter.h"
 #include "views/TarvenixTrace.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/FrameText.h"
+#include "core/CanText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "platform/SymLink.h"
 #include "platform/Tick.h"
-#include "recording/RecordFormat.h"
+#include "record/RecordFormat.h"
 #include "views/TarvenixTrace.h"
 
 TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)

@@ -9,7 +9,7 @@
 #include "ToolChannel.h"
 #include "ToolOptions.h"
 #include "platform/PseudoTerminal.h"
-#include "recording/RecordWriter.h"
+#include "record/RecordWriter.h"
 
 struct TSlcanOptions {
     TChannelOptions Channel;

@@ -1,7 +1,7 @@
 #include "SlcanSession.h"
 
 #include "Version.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 
 namespace {
 

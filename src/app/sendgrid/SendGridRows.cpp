@@ -9,7 +9,7 @@
 
 #include "app/sendgrid/SendGridPanel.h"
 #include "core/CanGeneral.h"
-#include "core/FrameText.h"
+#include "core/CanText.h"
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
 

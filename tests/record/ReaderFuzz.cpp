@@ -1,0 +1,93 @@
+// libFuzzer target: any bytes as a recording of one format (TCM_FUZZ_FORMAT), read to the end
+// through a memory-backed descriptor; every frame read must be a valid classic CAN frame.
+// Built by scripts/fuzz-readers.sh (clang, TCM_FUZZ=ON). With TCM_FUZZ_SEED_DIR set, it first
+// writes seed recordings made by our own writer there.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "record/RecordIo.h"
+
+using namespace tcm::recording;
+
+namespace {
+
+constexpr TRecordFormat kFormat = TRecordFormat::TCM_FUZZ_FORMAT;
+
+std::unique_ptr<TRecordWriter> Writer(int fd, bool stored)
+{
+    TRecordWriterOptions options;
+    options.BlfCompressed = !stored;
+    switch (kFormat) {
+    case TRecordFormat::Candump:
+        return CreateCandumpWriter(fd, "seed", options);
+    case TRecordFormat::Asc:
+        return CreateAscWriter(fd, "seed");
+    case TRecordFormat::Blf:
+        return CreateBlfWriter(fd, "seed", options);
+    default:
+        return CreatePcapWriter(fd, "seed");
+    }
+}
+
+void WriteSeed(const std::string& path, bool stored, int count)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return;
+    auto writer = Writer(fd, stored);
+    for (int i = 0; i < count; ++i) {
+        TRecordFrame r;
+        r.Frame.Standard = i % 3 != 0;
+        r.Frame.Id = r.Frame.Standard ? static_cast<uint32_t>(i * 91 % 0x800) : static_cast<uint32_t>(i * 7919);
+        r.Frame.Length = i % 9;
+        r.Frame.Request = i % 7 == 0;
+        for (int b = 0; b < 8; ++b)
+            r.Frame.Data[b] = static_cast<uint8_t>(i + b);
+        r.Outgoing = i % 4 == 0;
+        r.WallUs = 1700000000000000 + i * 1237;
+        writer->Write(r);
+    }
+    writer->Finish();
+    ::close(fd);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    if (const char* dir = std::getenv("TCM_FUZZ_SEED_DIR")) {
+        WriteSeed(std::string(dir) + "/seed-small", false, 12);
+        WriteSeed(std::string(dir) + "/seed-stored", true, 40);
+        WriteSeed(std::string(dir) + "/seed-large", false, 3000);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const int fd = ::memfd_create("fuzz", MFD_CLOEXEC);
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size) ||
+        ::lseek(fd, 0, SEEK_SET) != 0)
+        __builtin_trap();
+    auto reader = CreateRecordReader(kFormat, fd, "fuzz");
+    size_t errors = 0;
+    reader->OnError = [&](const std::string& message) {
+        if (message.empty() || message.size() > 400)
+            __builtin_trap();
+        ++errors;
+    };
+    TRecordFrame r;
+    size_t frames = 0;
+    while (reader->Next(r)) {
+        const TCanFrame& f = r.Frame;
+        if (f.Length < 0 || f.Length > 15 || f.Id > (f.Standard ? 0x7FFu : 0x1FFFFFFFu))
+            __builtin_trap();
+        if (++frames > size) // every frame takes some bytes of the input
+            __builtin_trap();
+    }
+    return 0;
+}
