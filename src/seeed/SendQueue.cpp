@@ -11,9 +11,8 @@ void TSendQueue::Push(std::unique_ptr<TCanFrame> frame)
     Arrived.notify_one();
 }
 
-std::unique_ptr<TCanFrame> TSendQueue::Pop()
+std::unique_ptr<TCanFrame> TSendQueue::TakeFront()
 {
-    tcm::TMutexLock guard(Lock);
     if (Frames.empty())
         return nullptr;
     auto frame = std::move(Frames.front());
@@ -23,19 +22,19 @@ std::unique_ptr<TCanFrame> TSendQueue::Pop()
     return frame;
 }
 
+std::unique_ptr<TCanFrame> TSendQueue::Pop()
+{
+    tcm::TMutexLock guard(Lock);
+    return TakeFront();
+}
+
 std::unique_ptr<TCanFrame> TSendQueue::WaitPop(uint32_t timeoutMs, const std::atomic<bool>* stop)
 {
     tcm::TMutexLock guard(Lock);
     if (Frames.empty())
         Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
                          [this, stop]() TCM_REQUIRES(Lock) { return !Frames.empty() || (stop && stop->load()); });
-    if (Frames.empty())
-        return nullptr;
-    auto frame = std::move(Frames.front());
-    Frames.pop_front();
-    if (Frames.empty())
-        Emptied.notify_all();
-    return frame;
+    return TakeFront();
 }
 
 bool TSendQueue::WaitEmpty(uint32_t timeoutMs) const

@@ -29,6 +29,9 @@ public:
     void Clear();
 
 private:
+    // The first frame, or null; tells anyone waiting for an empty queue.
+    std::unique_ptr<TCanFrame> TakeFront() TCM_REQUIRES(Lock);
+
     mutable tcm::TMutex Lock;
     tcm::TCondition Arrived;
     mutable tcm::TCondition Emptied;
