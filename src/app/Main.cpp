@@ -1,15 +1,14 @@
 #include "app/Main.h"
 
-#include <QApplication>
+// Adapter and channel selection, the controls' state, the port box and the
+// views' updates; the window's event handlers that are not about opening,
+// closing or shutting down.
+
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFileSystemWatcher>
 #include <QGroupBox>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -18,19 +17,14 @@
 #include "adapter/AdapterCustom.h"
 #include "adapter/AdapterFactory.h"
 #include "adapter/ComPortList.h"
-#include "adapter/QtComPortSource.h"
 #include "adapter/frmChannelMan.h"
 #include "app/About.h"
-#include "app/DatabaseMenu.h"
 #include "app/SignalsPage.h"
 #include "app/sendgrid/SendGridPanel.h"
 #include "app/TraceMenu.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"
 #include "core/Logger.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramDir.h"
-#include "platform/SerialPort.h"
 #include "transmit/CanSendList.h"
 #include "transmit/PeriodicSendThread.h"
 #include "views/ListViewFrameTable.h"
@@ -38,97 +32,6 @@
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
 #include "views/UiFonts.h"
-
-namespace {
-
-const char kAppTitle[] = "TarvenixCanMonitor";
-const char kErrorCaption[] = "TarvenixCanMonitor - Error!";
-
-// The port box's text without blanks and control characters at either end.
-QString TrimmedPortName(const QString& text)
-{
-    int first = 0;
-    int last = static_cast<int>(text.size()) - 1;
-    auto blank = [](QChar c) { return c.isSpace() || c.unicode() < 0x20; };
-    while (first <= last && blank(text[first]))
-        ++first;
-    while (last >= first && blank(text[last]))
-        --last;
-    return text.mid(first, last - first + 1);
-}
-
-} // namespace
-
-TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : QMainWindow(parent)
-{
-    ErrorBox = [this](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, kErrorCaption, text, QMessageBox::Ok, this);
-        box.exec();
-    };
-    ErrorHintBox = [this](const QString& text, const QString& informative) {
-        QMessageBox box(QMessageBox::Critical, kErrorCaption, text, QMessageBox::Ok, this);
-        box.setInformativeText(informative);
-        box.exec();
-    };
-    InfoBox = [this](const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, this);
-        box.exec();
-    };
-    QuestionBox = [this](const QString& text) {
-        QMessageBox box(QMessageBox::Question, kAppTitle, text, QMessageBox::Yes | QMessageBox::No, this);
-        box.setDefaultButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes;
-    };
-
-    // Start-up, in order.
-    Initialising = true;
-    setObjectName("fmMain");
-    setWindowTitle(QString(kAppTitle) + " for Seeed adapter");
-    IniFile = tcm::FilesDir() + kAppTitle + ".ini";
-    if (!portSource)
-        portSource = std::make_unique<TQtComPortSource>();
-    ComPortList = std::make_unique<TComPortListManager>(std::move(portSource));
-    RateList = std::make_unique<TCanRateList>();
-    BuildControls();
-    TraceMenu = new TTraceMenu(*this, *mTrace, *findChild<QWidget*>("Panel5"));
-    for (int i = 0; i < kMaxChannels; ++i)
-        PeriodicThreads[static_cast<size_t>(i)] = std::make_unique<TPeriodicSendThread>();
-    CreateAdapters();
-    pcData->setTabVisible(pcData->indexOf(tsLog), false);
-    Autoscroll = true;
-    cbTraceAutoscroll->setChecked(true);
-    SendGrid->SetupSendGrid();
-    DatabaseMenu = new TDatabaseMenu(TableView, SignalsPage, pcData, IniFile, this);
-    DatabaseMenu->ShowError = [this](const QString& text) { ShowError(text); };
-    DatabaseMenu->ShowInfo = [this](const QString& text) { ShowInfo(text); };
-    DatabaseMenu->LoadFromSettings();
-    Initialising = false;
-
-    // Serial devices come and go as nodes in /dev.
-    DeviceWatcher = new QFileSystemWatcher(QStringList() << "/dev", this);
-    connect(DeviceWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { DeviceChanged(); });
-}
-
-TfmMain::~TfmMain()
-{
-    if (!Destroyed) {
-        FormClose();
-        FormDestroy();
-    }
-}
-
-void TfmMain::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (event->spontaneous())
-        return;
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
-    pcData->setCurrentWidget(TabSheet1);
-    UpdateState();
-}
 
 void TfmMain::CreateAdapters()
 {
@@ -152,7 +55,8 @@ void TfmMain::SelectAdapter(int index)
     try {
         adapter = AdapterFactory->GetAdapter(index);
     } catch (const std::exception& e) {
-        ShowError(QString("The adapter could not be created: ") + e.what());
+        const QString text = QString("The adapter could not be created: ") + e.what();
+        TellWhenRunning([this, text] { ShowError(text); });
         return;
     }
     if (!adapter)
@@ -160,13 +64,13 @@ void TfmMain::SelectAdapter(int index)
     AdapterIndex = index;
     CurrentAdapter = adapter;
     CurrentAdapter->OnFileError = [this](const std::string& text) { FileErrors.push_back(text); };
-    const std::string loadError = CurrentAdapter->TakeLoadError();
-    if (!loadError.empty())
-        ShowError(QString::fromStdString(loadError));
-    // Told once the window is up, over it.
+    // The transmit list file's troubles, told once the window is up, over it.
+    const QString loadError = QString::fromStdString(CurrentAdapter->TakeLoadError());
+    if (!loadError.isEmpty())
+        TellWhenRunning([this, loadError] { ShowError(loadError); });
     const QString loadNotice = QString::fromStdString(CurrentAdapter->TakeLoadNotice());
     if (!loadNotice.isEmpty())
-        QTimer::singleShot(0, this, [this, loadNotice] {
+        TellWhenRunning([this, loadNotice] {
             DrainLog(); // the log page has the text too
             ShowInfo(loadNotice);
         });
@@ -292,74 +196,6 @@ void TfmMain::DeviceChanged()
     cbComPort->setEditText(text);
 }
 
-void TfmMain::OpenChannel(int index)
-{
-    if (!CurrentAdapter)
-        return;
-    if (IsSerial) {
-        const QString name = TrimmedPortName(cbComPort->currentText());
-        if (name.isEmpty()) {
-            ShowError("Communication port is not selected");
-            return;
-        }
-        if (!TComPortListManager::IsAcceptedPortName(name.toStdString())) {
-            ShowError("Incorrect name of COM port");
-            return;
-        }
-        SerialAdapter->Port = name.toStdString();
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ok = CurrentAdapter->Open(index);
-    QApplication::restoreOverrideCursor();
-    DrainLog();
-    if (!ok) {
-        ShowError(QString::fromStdString(CurrentAdapter->LastError),
-                  QString::fromStdString(tcm::PortAccessHint(CurrentAdapter->LastErrorNumber)));
-        return;
-    }
-    ClearTrace();
-    ClearTable();
-    PeriodicThreads[static_cast<size_t>(index)]->Resume();
-    UpdateState();
-}
-
-void TfmMain::CloseChannel(int index, bool quiet)
-{
-    CurrentAdapter->Close(index);
-    PeriodicThreads[static_cast<size_t>(index)]->Pause();
-    TraceMenu->ChannelClosed(); // ends a recording with the frames of the closing
-    if (!quiet) {
-        UpdateState();
-        DrainLog();
-    }
-}
-
-void TfmMain::CloseFailedChannels()
-{
-    for (int i = 0; CurrentAdapter && i < CurrentAdapter->GetChannelCount() && i < kMaxChannels; ++i) {
-        const std::string text = CurrentAdapter->IsOpen(i) ? CurrentAdapter->ChannelFailure(i) : std::string();
-        if (text.empty())
-            continue;
-        // Closed before the box, so that update ticks during the box find nothing to report.
-        CloseChannel(i, false);
-        ShowError(QString::fromStdString(text));
-    }
-}
-
-void TfmMain::ShowError(const QString& text, const QString& informative)
-{
-    if (!informative.isEmpty() && ErrorHintBox)
-        ErrorHintBox(text, informative);
-    else if (ErrorBox)
-        ErrorBox(text);
-}
-
-void TfmMain::ShowInfo(const QString& text)
-{
-    if (InfoBox)
-        InfoBox(text);
-}
-
 void TfmMain::DrainLog()
 {
     if (!Logger)
@@ -404,18 +240,6 @@ void TfmMain::ClearTrace()
     }
 }
 
-bool TfmMain::IsChannelOpen(int index) const
-{
-    if (!CurrentAdapter)
-        return false;
-    return CurrentAdapter->IsMultiChannel() ? CurrentAdapter->IsOpen(index) : CurrentAdapter->IsAnyOpen();
-}
-
-bool TfmMain::IsCurrentChannelOpen() const
-{
-    return IsChannelOpen(CurrentChannel);
-}
-
 bool TfmMain::IsTracePageActive() const
 {
     return pcData->currentWidget() == TabSheet2;
@@ -441,14 +265,6 @@ void TfmMain::pcDataChange(int)
         UpdateTrace();
     if (pcData->currentWidget() == SignalsPage)
         SignalsPage->Refresh();
-}
-
-void TfmMain::btPortClick(int channel)
-{
-    if (IsChannelOpen(channel))
-        CloseChannel(channel, false);
-    else
-        OpenChannel(channel);
 }
 
 void TfmMain::cbCanRateChange(int channel, int index)
@@ -482,64 +298,4 @@ void TfmMain::About1Click()
 {
     TfmAbout about(this);
     about.exec();
-}
-
-void TfmMain::closeEvent(QCloseEvent* event)
-{
-    if (Destroyed) {
-        event->accept();
-        return;
-    }
-    if (QuestionBox && !QuestionBox("Are you sure you want to exit the application?")) {
-        event->ignore();
-        return;
-    }
-    FormClose();
-    FormDestroy();
-    event->accept();
-}
-
-void TfmMain::FormClose()
-{
-    if (!CurrentAdapter)
-        return;
-    for (int i = 0; i < CurrentAdapter->GetChannelCount() && i < kMaxChannels; ++i)
-        if (CurrentAdapter->IsOpen(i))
-            CloseChannel(i, true);
-}
-
-void TfmMain::FormDestroy()
-{
-    Destroyed = true;
-    tmUpdate->stop();
-    ComPortList.reset();
-    RateList.reset();
-    if (CurrentAdapter) {
-        // A settings file that cannot be written is reported; the rest of the
-        // shutdown still runs.
-        try {
-            CurrentAdapter->SaveSettings(IniFile);
-        } catch (const std::exception& e) {
-            ShowError(QString::fromUtf8(e.what()));
-        }
-    }
-    // The periodic senders hold the transmit lists: they end before the lists do.
-    for (auto& thread : PeriodicThreads)
-        if (thread)
-            thread->Terminate();
-    TableView->SetTable(nullptr);
-    mTrace->Lines().SetTrace(nullptr);
-    SendGrid->hide(); // it draws from the current list, which goes with the factory
-    Logger = nullptr;
-    Trace = nullptr;
-    Table = nullptr;
-    SendList = nullptr;
-    SendLists.fill(nullptr);
-    ChannelSettings.fill(nullptr);
-    CurrentAdapter = nullptr;
-    SerialAdapter = nullptr;
-    AdapterFactory.reset(); // the transmit lists save their files here
-    for (const auto& text : FileErrors)
-        ShowError(QString::fromStdString(text));
-    FileErrors.clear();
 }

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "../adapter/GuiTestSupport.h"
@@ -536,4 +537,23 @@ TEST_F(MainWindow, RejectedListLinesAreToldOnceAndAReadOnlySettingsFileStays)
     EXPECT_EQ(ReadWholeFile(list), "0;0;0;123;0;0;;one;\r\n0;0;0;124;0;0;;two;\r\n");
     EXPECT_EQ(Errors, std::vector<std::string>{"Unable to write to " + Ini()});
     EXPECT_EQ(ReadWholeFile(Ini()), settings);
+}
+
+// Boxes asked for while the window is created come once it runs, in order,
+// through the hooks set after creation: an unreadable transmit list file (a
+// folder in its place), then a remembered database that is gone.
+TEST_F(MainWindow, StartUpTroublesAreToldThroughTheBoxHooksInOrder)
+{
+    const std::string list = Dir.File("trans_list_seed.dat");
+    ASSERT_TRUE(std::filesystem::create_directory(list));
+    const std::string dbc = Dir.File("gone.dbc");
+    ASSERT_TRUE(WriteWholeFile(Ini(), "[Database]\nFile=" + dbc + "\n"));
+    const std::string unread = "Cannot read the transmit list file " + list +
+                               ": Is a directory. Changes to the transmit list will not be saved to this file.";
+    TfmMain& w = Open();
+    ASSERT_TRUE(WaitFor([&] { return Errors.size() >= 2; }));
+    EXPECT_EQ(Errors, (std::vector<std::string>{unread, "The CAN database " + dbc +
+                                                            " was not found; the monitor starts without it."}));
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(std::filesystem::is_directory(list));
 }
