@@ -2,13 +2,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <QMetaObject>
 #include <QObject>
+
+#include "platform/Mutex.h"
 
 // Work handed from worker threads to the window thread: the one way the
 // window's views take changes made elsewhere (the trace and the log are
@@ -51,9 +52,9 @@ public:
     }
 
     // Any thread. False when the entry was refused (stale generation, closed queue).
-    bool Push(uint64_t generation, TRule rule, TEntry entry, uint64_t mergeKey = 0)
+    bool Push(uint64_t generation, TRule rule, TEntry entry, uint64_t mergeKey = 0) TCM_EXCLUDES(Lock)
     {
-        std::lock_guard guard(Lock);
+        tcm::TMutexLock guard(Lock);
         if (Receiver == nullptr || (generation != kCurrent && generation != Current))
             return false;
         ++Counters.Queued;
@@ -82,27 +83,27 @@ public:
     }
 
     // Drops everything queued and makes every earlier generation stale.
-    uint64_t NewGeneration()
+    uint64_t NewGeneration() TCM_EXCLUDES(Lock)
     {
-        std::lock_guard guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Counters.Redundant += Pending.size();
         Pending.clear();
         MergeSlots.clear();
         return ++Current;
     }
 
-    uint64_t Generation() const
+    uint64_t Generation() const TCM_EXCLUDES(Lock)
     {
-        std::lock_guard guard(Lock);
+        tcm::TMutexLock guard(Lock);
         return Current;
     }
 
     // Window thread: applies everything queued so far. Runs by itself from the
     // posted call; callable directly to bring the receiver up to date.
-    void Drain()
+    void Drain() TCM_EXCLUDES(Lock)
     {
         {
-            std::lock_guard guard(Lock);
+            tcm::TMutexLock guard(Lock);
             DrainPosted = false;
             if (Pending.empty())
                 return;
@@ -115,30 +116,32 @@ public:
     }
 
     // The receiver goes: nothing queued or pushed later is applied.
-    void Close()
+    void Close() TCM_EXCLUDES(Lock)
     {
-        std::lock_guard guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Receiver = nullptr;
         Pending.clear();
         MergeSlots.clear();
     }
 
-    TCounters Counts() const
+    TCounters Counts() const TCM_EXCLUDES(Lock)
     {
-        std::lock_guard guard(Lock);
+        tcm::TMutexLock guard(Lock);
         return Counters;
     }
 
 private:
     TWindowQueue(QObject* receiver, TApply apply) : Receiver(receiver), Apply(std::move(apply)) {}
 
-    mutable std::mutex Lock;
-    QObject* Receiver;                               // guarded by Lock
-    std::vector<TEntry> Pending;                     // guarded by Lock
-    std::unordered_map<uint64_t, size_t> MergeSlots; // merge key -> place in Pending since the last barrier
-    uint64_t Current = 0;                            // generation, guarded by Lock
-    bool DrainPosted = false;                        // guarded by Lock
-    TCounters Counters;                              // guarded by Lock
-    const TApply Apply;                              // window thread
-    std::vector<TEntry> Work;                        // window thread
+    mutable tcm::TMutex Lock;
+    QObject* Receiver TCM_GUARDED_BY(Lock);
+    std::vector<TEntry> Pending TCM_GUARDED_BY(Lock);
+    // Merge key -> place in Pending, since the last barrier.
+    std::unordered_map<uint64_t, size_t> MergeSlots TCM_GUARDED_BY(Lock);
+    uint64_t Current TCM_GUARDED_BY(Lock) = 0; // the generation
+    bool DrainPosted TCM_GUARDED_BY(Lock) = false;
+    TCounters Counters TCM_GUARDED_BY(Lock);
+    // Window thread only: the drain's batch and what applies it.
+    const TApply Apply;
+    std::vector<TEntry> Work;
 };
