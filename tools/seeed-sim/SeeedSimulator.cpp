@@ -39,7 +39,10 @@ const char* SimStateName(TSeeedSimulator::TState state)
     return "?";
 }
 
-TSeeedSimulator::TSeeedSimulator(TSeeedSimOptions options) : Opts(std::move(options)), Generator(Opts) {}
+TSeeedSimulator::TSeeedSimulator(TSeeedSimOptions options)
+    : Opts(std::move(options)), PendingOut(kMaxPendingOut), Generator(Opts)
+{
+}
 
 TSeeedSimulator::~TSeeedSimulator()
 {
@@ -65,7 +68,7 @@ bool TSeeedSimulator::Start()
         Error.clear();
         Mode = TState::Idle;
         ++ModeEpoch;
-        PendingOut.clear();
+        PendingOut.Clear();
     }
     Pty = std::move(pty);
     Decoder.Reset();
@@ -188,11 +191,9 @@ void TSeeedSimulator::SendRaw(const uint8_t* bytes, size_t size)
 void TSeeedSimulator::QueueOutput(const uint8_t* bytes, size_t size)
 {
     // Nobody reading for a long time: the queue stays bounded, and what does not
-    // fit is dropped.
-    const size_t room = kMaxPendingOut > PendingOut.size() ? kMaxPendingOut - PendingOut.size() : 0;
-    const size_t take = std::min(room, size);
-    PendingOut.insert(PendingOut.end(), bytes, bytes + take);
-    Count.OutputDropped += size - take;
+    // fit is dropped whole.
+    if (!PendingOut.Push(bytes, size))
+        Count.OutputDropped += size;
     OutputKick = true;
     OutputReady.notify_all();
 }
@@ -298,8 +299,8 @@ void TSeeedSimulator::HandleBytes(const uint8_t* bytes, size_t size)
 void TSeeedSimulator::WriteLoop()
 {
     TLinkPacer pacer(Opts.Baud / 10, Opts.Silent ? 0.0 : Opts.FramesPerSecond);
-    std::vector<uint8_t> batch;
-    batch.reserve(kMaxBatch + 2 * kSeeedPacketSize + 16);
+    TSimBatch batch;
+    std::vector<uint8_t> unit;
     std::unique_lock<std::mutex> lock(Lock);
     // The computer may have sent settings before this thread got here: look at
     // the mode in the first round whatever the epoch.
@@ -316,54 +317,59 @@ void TSeeedSimulator::WriteLoop()
         }
         OutputKick = false;
         pacer.Advance(now);
-
-        // Echoes and injected bytes first, in the order they were queued.
-        batch.clear();
-        if (!PendingOut.empty() && pacer.HasBudget()) {
-            size_t n = std::min(PendingOut.size(), kMaxBatch);
-            if (!pacer.Unlimited())
-                n = std::min(n, static_cast<size_t>(std::ceil(pacer.Budget())));
-            batch.assign(PendingOut.begin(), PendingOut.begin() + static_cast<std::ptrdiff_t>(n));
-            PendingOut.erase(PendingOut.begin(), PendingOut.begin() + static_cast<std::ptrdiff_t>(n));
-            pacer.Spend(n);
-        }
-        // Then the bus frames that have fallen due, as far as the link allows.
-        uint64_t frames = 0;
-        while (pacer.FramesDue() > 0 && pacer.HasBudget() && batch.size() < kMaxBatch) {
-            const size_t before = batch.size();
-            Generator.AppendGarbage(batch);
-            Count.GarbageBytes += batch.size() - before;
-            const TSeeedPacketFrame packet(Generator.Next());
-            batch.insert(batch.end(), packet.Wire(), packet.Wire() + packet.Size());
-            pacer.Spend(batch.size() - before);
-            pacer.TakeFrame();
-            ++frames;
-        }
-        Count.FramesGenerated += frames;
+        // Frames dropped before the link use up their sequence numbers.
+        const uint64_t dropped = pacer.TakeDropped();
+        Generator.Skip(dropped);
+        Count.FramesGenerated += dropped;
         Count.FramesOverrun = pacer.FramesOverrun();
+        Count.FramesAbandoned = pacer.FramesAbandoned();
+
+        // The rest of a packet cut by a failed write first, then echoes and
+        // injected bytes in the order they were queued, then the bus frames that
+        // have fallen due, as far as the link allows.
+        batch.Begin();
+        pacer.Spend(batch.Size());
+        while (!PendingOut.Empty() && pacer.HasBudget() && batch.Size() < kMaxBatch) {
+            pacer.Spend(PendingOut.FrontSize());
+            batch.Add(PendingOut.Pop(), TSimBatch::TKind::Queued);
+        }
+        while (pacer.FramesDue() > 0 && pacer.HasBudget() && batch.Size() < kMaxBatch) {
+            unit.clear();
+            Generator.AppendGarbage(unit);
+            Count.GarbageBytes += unit.size();
+            const TSeeedPacketFrame packet(Generator.Next());
+            unit.insert(unit.end(), packet.Wire(), packet.Wire() + packet.Size());
+            pacer.Spend(unit.size());
+            pacer.TakeFrame();
+            batch.Add(unit, TSimBatch::TKind::Frame);
+            ++Count.FramesGenerated;
+        }
 
         bool failed = false;
-        if (!batch.empty()) {
+        if (!batch.Empty()) {
             lock.unlock();
-            const int error = Pty->Write(batch.data(), static_cast<int>(batch.size()), kWriteTimeoutMs);
+            size_t written = 0;
+            const int error = WriteCounted(*Pty, batch.Data(), batch.Size(), kWriteTimeoutMs, written);
             lock.lock();
-            if (error == 0) {
-                Count.BytesWritten += batch.size();
-                Count.FramesSent += frames;
-            } else {
+            const TSimBatch::TSettled settled = batch.Settle(written);
+            Count.BytesWritten += written;
+            Count.FramesSent += settled.FramesWritten;
+            Count.FramesUnwritten += settled.FramesDropped;
+            Count.OutputDropped += settled.QueuedDropped;
+            if (error != 0) {
                 ++Count.WriteFailures;
                 failed = true;
             }
             Changed.notify_all();
             // More may be waiting already (a large queue, an unlimited link).
-            if (!failed && (pacer.FramesDue() > 0 || !PendingOut.empty()) && pacer.HasBudget())
+            if (!failed && (pacer.FramesDue() > 0 || !PendingOut.Empty()) && pacer.HasBudget())
                 continue;
         }
 
         // Sleep until the next burst: at least a millisecond, so that output goes
         // in bursts; without a schedule or anything waiting, until woken.
         auto wake = TClock::time_point::max();
-        if (failed || !PendingOut.empty() || pacer.FramesDue() > 0)
+        if (failed || !PendingOut.Empty() || pacer.FramesDue() > 0)
             wake = now + kBurstPeriod;
         else if (pacer.NextDue() != TClock::time_point::max())
             wake = std::max(pacer.NextDue(), now + kBurstPeriod);

@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +11,7 @@
 
 #include "SeeedSimOptions.h"
 #include "SimDecoder.h"
+#include "SimOutput.h"
 #include "TrafficGenerator.h"
 #include "core/CanGeneral.h"
 
@@ -45,15 +45,21 @@ public:
         uint64_t FramesReceived = 0; // frame packets from the computer
         uint64_t OtherPackets = 0;   // valid packets of another type from the computer
         uint64_t BytesReceived = 0;
-        uint64_t FramesGenerated = 0; // bus frames given a sequence number and handed to the link
-        uint64_t FramesSent = 0;      // of those, written without error
-        uint64_t FramesOverrun = 0;   // bus frames dropped because the link could not keep up
+        // Every bus frame that fell due takes a sequence number, whether it reaches
+        // the link or not, so a receiver sees each loss as a gap.
+        uint64_t FramesGenerated = 0; // bus frames that fell due (and took a sequence number)
+        uint64_t FramesSent = 0;      // of those, written whole
+        uint64_t FramesOverrun = 0;   // of those, dropped because the link could not keep up
+        uint64_t FramesAbandoned = 0; // of those, still waiting when normal mode ended or restarted
+        uint64_t FramesUnwritten = 0; // of those, dropped whole because a write failed
         uint64_t FramesEchoed = 0;    // loopback echoes queued
         uint64_t FramesInjected = 0;  // SendFrame calls
         uint64_t GarbageBytes = 0;    // garbage written before generated packets
-        uint64_t BytesWritten = 0;    // everything written without error
+        uint64_t BytesWritten = 0;    // every byte that went out
         uint64_t WriteFailures = 0;   // write calls that failed (nobody reading, device gone)
-        uint64_t OutputDropped = 0;   // queued bytes dropped because the output queue overflowed
+        // Echoed or injected bytes dropped, in whole packets (whole SendRaw calls):
+        // the output queue was full, or a write of them failed.
+        uint64_t OutputDropped = 0;
     };
 
     using TSettingsHandler = std::function<void(const TSeeedSimSettings&)>;
@@ -138,9 +144,9 @@ private:
     std::string Path;
     std::string Error;
     TState Mode = TState::Idle;
-    uint64_t ModeEpoch = 0;         // counts settings packets, so the writer sees every restart
-    bool OutputKick = false;        // output queued since the writer last looked
-    std::deque<uint8_t> PendingOut; // echoes and injected bytes, oldest first
+    uint64_t ModeEpoch = 0;     // counts settings packets, so the writer sees every restart
+    bool OutputKick = false;    // output queued since the writer last looked
+    TSimOutputQueue PendingOut; // echoes and injected bytes, oldest first
     std::vector<TSeeedSimSettings> SettingsHistory;
     std::vector<TCanFrame> FrameHistory;
     std::vector<uint8_t> ByteHistory;

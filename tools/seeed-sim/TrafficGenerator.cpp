@@ -114,14 +114,23 @@ void TLinkPacer::StartSchedule(TClock::time_point now)
 {
     ScheduleStart = now;
     Scheduled = 0;
+    Abandoned += Due;
     Due = 0;
     Running = FramesPerSecond > 0;
 }
 
 void TLinkPacer::StopSchedule()
 {
+    Abandoned += Due;
     Due = 0;
     Running = false;
+}
+
+uint64_t TLinkPacer::TakeDropped()
+{
+    const uint64_t dropped = Overrun + Abandoned - Numbered;
+    Numbered = Overrun + Abandoned;
+    return dropped;
 }
 
 void TLinkPacer::Advance(TClock::time_point now)

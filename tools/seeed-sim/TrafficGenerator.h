@@ -23,6 +23,9 @@ public:
 
     // The next frame; each call takes the next sequence number, starting at 0.
     TCanFrame Next();
+    // Frames that fell due but were dropped before the link: their sequence
+    // numbers are used up, so that the receiver sees the gap.
+    void Skip(uint64_t frames) { Sequence += static_cast<uint32_t>(frames); }
     // Appends the garbage bytes that go before the next packet, if any.
     void AppendGarbage(std::vector<uint8_t>& out);
 
@@ -49,8 +52,10 @@ private:
 // room for a short burst, so that a writer woken late catches up and the average
 // rate holds) and a schedule of bus frames falling due at the frame rate. Frames
 // that fall due while the link is full wait; when more than a backlog limit are
-// waiting, the oldest are dropped as the adapter's overrun (they take no sequence
-// number, so what is sent stays contiguous).
+// waiting, the oldest are dropped as the adapter's overrun. Frames still waiting
+// when the schedule stops or restarts are dropped too. Every dropped frame has
+// fallen due, so it takes its sequence number (TakeDropped tells the writer how
+// many) and the receiver sees the gap.
 class TLinkPacer {
 public:
     using TClock = std::chrono::steady_clock;
@@ -76,6 +81,11 @@ public:
     uint64_t FramesDue() const { return Due; }
     void TakeFrame() { --Due; }
     uint64_t FramesOverrun() const { return Overrun; }
+    // Dropped while waiting when a schedule stopped or restarted, over all schedules.
+    uint64_t FramesAbandoned() const { return Abandoned; }
+    // Frames dropped (overrun or abandoned) since the last call: they were the
+    // oldest due, so they take the next sequence numbers.
+    uint64_t TakeDropped();
     uint64_t FramesScheduled() const { return Scheduled; }
 
     // When the next frame falls due (for the writer's sleep); max() when none will.
@@ -92,5 +102,7 @@ private:
     uint64_t Scheduled = 0; // frames fallen due since StartSchedule
     uint64_t Due = 0;       // fallen due, not yet taken
     uint64_t Overrun = 0;   // dropped from the backlog, over all schedules
+    uint64_t Abandoned = 0; // dropped at the end of a schedule
+    uint64_t Numbered = 0;  // of Overrun + Abandoned, handed out by TakeDropped
     bool Running = false;
 };

@@ -16,10 +16,16 @@
 namespace {
 
 volatile std::sig_atomic_t StopRequested = 0;
+volatile std::sig_atomic_t TotalsRequested = 0;
 
 extern "C" void OnStopSignal(int)
 {
     StopRequested = 1;
+}
+
+extern "C" void OnTotalsSignal(int)
+{
+    TotalsRequested = 1;
 }
 
 const char* const kUsage = "Usage: tarvenix-seeed-sim [options]\n"
@@ -38,8 +44,11 @@ const char* const kUsage = "Usage: tarvenix-seeed-sim [options]\n"
                            "Before any settings packet the adapter is idle. In loopback mode it sends every\n"
                            "frame packet back unchanged; in normal mode it reports generated bus traffic.\n"
                            "Generated frames carry a 32-bit sequence number in data bytes 0..3 (least\n"
-                           "significant first) and its complement in bytes 4..7; identifiers cycle.\n"
-                           "Runs until SIGINT, SIGTERM or SIGHUP (or --duration).\n"
+                           "significant first) and its complement in bytes 4..7; identifiers cycle. Every\n"
+                           "frame takes its number when it falls due, also one dropped because the link or\n"
+                           "the reader could not keep up, so a receiver sees each loss as a gap.\n"
+                           "Runs until SIGINT, SIGTERM or SIGHUP (or --duration). SIGUSR1 prints the\n"
+                           "totals line of --stats at once.\n"
                            "\n"
                            "Options:\n"
                            "  --fps N           generated frames per second in normal mode (default 0: none)\n"
@@ -57,7 +66,11 @@ const char* const kUsage = "Usage: tarvenix-seeed-sim [options]\n"
                            "  --seed N          seed of the random choices (default 1)\n"
                            "  --quiet           no frame lines (settings lines still shown)\n"
                            "  --duration S      stop after S seconds\n"
-                           "  --stats           every second, generated and received counts on stderr\n"
+                           "  --stats           every second, generated and received counts on stderr; at\n"
+                           "                    the end the totals: generated (every frame that fell due),\n"
+                           "                    sent, overrun and abandoned (dropped before the link: too\n"
+                           "                    long waiting, or waiting when normal mode ended), unwritten\n"
+                           "                    (dropped with a write that failed)\n"
                            "  -h, --help        show this text and exit\n"
                            "  --version         show the version and exit\n"
                            "\n"
@@ -167,6 +180,18 @@ void PrintLine(const std::string& line)
     std::fputc('\n', stdout);
 }
 
+void PrintTotals(const TSeeedSimulator::TCounters& c)
+{
+    std::fprintf(stderr,
+                 "total: generated %llu sent %llu overrun %llu received %llu settings %llu abandoned %llu "
+                 "unwritten %llu write failures %llu\n",
+                 static_cast<unsigned long long>(c.FramesGenerated), static_cast<unsigned long long>(c.FramesSent),
+                 static_cast<unsigned long long>(c.FramesOverrun), static_cast<unsigned long long>(c.FramesReceived),
+                 static_cast<unsigned long long>(c.SettingsReceived),
+                 static_cast<unsigned long long>(c.FramesAbandoned), static_cast<unsigned long long>(c.FramesUnwritten),
+                 static_cast<unsigned long long>(c.WriteFailures));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,6 +221,7 @@ int main(int argc, char** argv)
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGHUP, OnStopSignal);
+    std::signal(SIGUSR1, OnTotalsSignal);
     if (!sim.Start()) {
         std::fprintf(stderr, "tarvenix-seeed-sim: %s\n", sim.LastError().c_str());
         return 1;
@@ -209,6 +235,10 @@ int main(int argc, char** argv)
     while (!StopRequested) {
         tcm::SleepMs(20);
         std::fflush(stdout);
+        if (TotalsRequested) {
+            TotalsRequested = 0;
+            PrintTotals(sim.Counters());
+        }
         const auto now = std::chrono::steady_clock::now();
         if (args.Duration >= 0 && std::chrono::duration<double>(now - started).count() >= args.Duration)
             break;
@@ -222,13 +252,7 @@ int main(int argc, char** argv)
     }
     sim.Stop();
     std::fflush(stdout);
-    if (args.Stats) {
-        const TSeeedSimulator::TCounters c = sim.Counters();
-        std::fprintf(stderr, "total: generated %llu sent %llu overrun %llu received %llu settings %llu\n",
-                     static_cast<unsigned long long>(c.FramesGenerated), static_cast<unsigned long long>(c.FramesSent),
-                     static_cast<unsigned long long>(c.FramesOverrun),
-                     static_cast<unsigned long long>(c.FramesReceived),
-                     static_cast<unsigned long long>(c.SettingsReceived));
-    }
+    if (args.Stats)
+        PrintTotals(sim.Counters());
     return 0;
 }
