@@ -259,8 +259,9 @@ int main(int argc, char** argv)
     std::printf("Bridges at the link limit: simulated adapter at 10,000 frames/s (2,000,000 baud,\n"
                 "64 identifiers, standard and extended, 8 data bytes), 1 Mbit/s, %.0f s per program.\n"
                 "CPU: the bridge process alone (the simulator runs in this process). Simulator overrun:\n"
-                "frames it dropped before the link (they take no sequence number), counted from the\n"
-                "program's start, so also while no channel was open yet. Machine: %ld cores, shared\n"
+                "frames it dropped before the link (they take sequence numbers, so they count as lost\n"
+                "too), counted from the program's start, so also while no channel was open yet.\n"
+                "Machine: %ld cores, shared\n"
                 "with other work while measuring.\n\n",
                 seconds, sysconf(_SC_NPROCESSORS_ONLN));
     bool clean = true;
