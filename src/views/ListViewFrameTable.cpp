@@ -1,11 +1,12 @@
 #include "views/ListViewFrameTable.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstring>
 
 #include <QFont>
 #include <QHeaderView>
-#include <QSignalBlocker>
 #include <QThread>
 
 #include "core/CanText.h"
@@ -77,8 +78,29 @@ QString TFrameRowView::PeriodText() const
     return QString::number(Period);
 }
 
+QVariant TListItemFrameTable::data(int column, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return QTreeWidgetItem::data(column, role);
+    switch (column) {
+    case TListViewFrameTable::kColId:
+        return IdText;
+    case TListViewFrameTable::kColDlc:
+        return Row.LengthText();
+    case TListViewFrameTable::kColData:
+        return Row.DataText();
+    case TListViewFrameTable::kColCount:
+        return Row.CountText();
+    case TListViewFrameTable::kColPeriod:
+        return Row.PeriodText();
+    default:
+        return QTreeWidgetItem::data(column, role);
+    }
+}
+
 TListViewFrameTable::TListViewFrameTable(QWidget* parent)
-    : QTreeWidget(parent), Queue(TQueue::Create(this, [this](std::vector<TPending>& batch) { ApplyBatch(batch); }))
+    : QTreeWidget(parent), Queue(TQueue::Create(this, [this](std::vector<TPending>& batch) { ApplyBatch(batch); })),
+      ChangedCells(viewport())
 {
     setRootIsDecorated(false);
     setUniformRowHeights(true);
@@ -188,7 +210,7 @@ void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
     for (const TPending& p : batch) {
         switch (p.Kind) {
         case TKind::Cleared:
-            clear();
+            ClearLines();
             break;
         case TKind::Rebuild:
             ApplyRows(p.Rows);
@@ -198,85 +220,71 @@ void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
             break;
         }
     }
-    RepaintDirtyCells();
+    ChangedCells.Schedule();
     BusyNs += static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool isNew)
 {
-    const uint32_t key = row.ViewKey();
     if (isNew) {
-        auto* line = new TListItemFrameTable;
-        line->ViewKey = key;
-        line->Row = row;
-        line->setText(kColId, row.IdText());
-        line->setText(kColDlc, row.LengthText());
-        line->setText(kColData, row.DataText());
-        line->setText(kColCount, row.CountText());
-        line->setText(kColPeriod, row.PeriodText());
         // A position past the end (a view out of step) appends.
         const int count = topLevelItemCount();
-        insertTopLevelItem(index < 0 || index > count ? count : index, line);
+        ChangedCells.Flush();
+        insertTopLevelItem(index < 0 || index > count ? count : index, new TListItemFrameTable(row));
         ++AppliedCount;
         return;
     }
     TListItemFrameTable* line = Line(index);
-    if (!line || line->ViewKey != key)
+    if (!line || line->ViewKey != row.ViewKey())
         return;
-    // Only the columns whose values differ are formatted and compared. The
-    // model stays quiet (its per-cell change signal costs more than the text);
-    // the cells that changed are collected and repainted once per batch.
+    // The line takes the new values; its texts follow from them when painted.
+    // The model is not told (its per-cell change signal costs more than the
+    // update): the visible cells whose values differ are collected instead and
+    // repainted once per batch.
     const TFrameRowView shown = line->Row;
     line->Row = row;
-    const QSignalBlocker quiet(model());
-    QRect lineRect;
-    const auto put = [&](int column, const QString& text) {
-        if (line->text(column) == text)
-            return;
-        line->setText(column, text);
-        if (lineRect.isNull())
-            lineRect = visualItemRect(line);
-        if (lineRect.intersects(viewport()->rect()))
-            DirtyCells += QRect(header()->sectionViewportPosition(column), lineRect.top(),
-                                header()->sectionSize(column), lineRect.height());
-    };
-    if (row.Length != shown.Length)
-        put(kColDlc, row.LengthText());
-    if (row.Length != shown.Length || row.Request != shown.Request ||
-        std::memcmp(row.Data, shown.Data, sizeof(row.Data)) != 0)
-        put(kColData, row.DataText());
-    if (row.Count != shown.Count)
-        put(kColCount, row.CountText());
-    if (row.Period != shown.Period)
-        put(kColPeriod, row.PeriodText());
     ++AppliedCount;
+    const bool bytes = row.Length != shown.Length || row.Request != shown.Request ||
+                       std::memcmp(row.Data, shown.Data, sizeof(row.Data)) != 0;
+    const bool changed[kColumnCount] = {false, row.Length != shown.Length, bytes, row.Count != shown.Count,
+                                        row.Period != shown.Period};
+    if (std::none_of(std::begin(changed), std::end(changed), [](bool c) { return c; }))
+        return;
+    const QRect lineRect = visualItemRect(line);
+    if (!lineRect.intersects(viewport()->rect()))
+        return;
+    for (int column = kColDlc; column < kColumnCount; ++column)
+        if (changed[column])
+            ChangedCells.Add(QRect(header()->sectionViewportPosition(column), lineRect.top(),
+                                   header()->sectionSize(column), lineRect.height()));
 }
 
-void TListViewFrameTable::RepaintDirtyCells()
+void TListViewFrameTable::ClearLines()
 {
-    if (DirtyCells.isEmpty())
-        return;
-    viewport()->update(DirtyCells);
-    DirtyCells = QRegion();
+    ChangedCells.Flush();
+    clear();
+}
+
+void TListViewFrameTable::scrollContentsBy(int dx, int dy)
+{
+    ChangedCells.Flush();
+    QTreeWidget::scrollContentsBy(dx, dy);
+}
+
+void TListViewFrameTable::resizeEvent(QResizeEvent* event)
+{
+    ChangedCells.Flush();
+    QTreeWidget::resizeEvent(event);
 }
 
 void TListViewFrameTable::ApplyRows(const std::vector<TFrameRowView>& rows)
 {
-    clear();
+    ClearLines();
     QList<QTreeWidgetItem*> lines;
     lines.reserve(static_cast<qsizetype>(rows.size()));
-    for (const TFrameRowView& row : rows) {
-        auto* line = new TListItemFrameTable;
-        line->ViewKey = row.ViewKey();
-        line->Row = row;
-        line->setText(kColId, row.IdText());
-        line->setText(kColDlc, row.LengthText());
-        line->setText(kColData, row.DataText());
-        line->setText(kColCount, row.CountText());
-        line->setText(kColPeriod, row.PeriodText());
-        lines.push_back(line);
-    }
+    for (const TFrameRowView& row : rows)
+        lines.push_back(new TListItemFrameTable(row));
     addTopLevelItems(lines);
     AppliedCount += rows.size();
 }
@@ -285,13 +293,13 @@ void TListViewFrameTable::RowChanged(const TTarvenixTableItem& row, int32_t inde
 {
     ProcessPending();
     ApplyRow(TFrameRowView::From(row), index, isNew);
-    RepaintDirtyCells();
+    ChangedCells.Schedule();
 }
 
 void TListViewFrameTable::Cleared()
 {
     ProcessPending();
-    clear();
+    ClearLines();
 }
 
 void TListViewFrameTable::RowsRebuild()

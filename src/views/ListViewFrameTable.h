@@ -5,9 +5,11 @@
 
 #include <QRegion>
 #include <QString>
+#include <QVariant>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
+#include "views/PacedRepaint.h"
 #include "views/WindowQueue.h"
 
 class TTarvenixTable;
@@ -36,13 +38,25 @@ struct TFrameRowView {
 };
 
 // One line of the receive table view; ViewKey names the table row it shows.
+// The line keeps the row's values, not its texts: a cell's text is formatted
+// from them when it is asked for (when the cell is painted or read), so an
+// update costs a copy of the values and nothing is formatted for lines that
+// are scrolled away or changed again before the next paint.
 class TListItemFrameTable : public QTreeWidgetItem {
 public:
     static constexpr int kItemType = QTreeWidgetItem::UserType + 1;
-    TListItemFrameTable() : QTreeWidgetItem(kItemType) {}
+    explicit TListItemFrameTable(const TFrameRowView& row)
+        : QTreeWidgetItem(kItemType), ViewKey(row.ViewKey()), Row(row), IdText(row.IdText())
+    {
+    }
 
-    uint32_t ViewKey = 0;
-    TFrameRowView Row; // the row as the line last showed it (for signal decoding)
+    QVariant data(int column, int role) const override;
+
+    const uint32_t ViewKey;
+    TFrameRowView Row; // the row as the line shows it now (also read for signal decoding)
+
+private:
+    const QString IdText; // the identifier never changes: formatted once
 };
 
 // The list view of a receive table: one line per table row in the table's
@@ -112,13 +126,16 @@ private:
     void ApplyBatch(std::vector<TPending>& batch);
     void ApplyRow(const TFrameRowView& row, int32_t index, bool isNew);
     void ApplyRows(const std::vector<TFrameRowView>& rows);
-    void RepaintDirtyCells();
+    // Pending cell repaints go out before the lines move.
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void ClearLines();
 
     TTarvenixTable* AttachedTable = nullptr;
     std::shared_ptr<TQueue> Queue; // shared with the reading thread
 
     // Window thread only.
-    QRegion DirtyCells; // visible cells whose texts changed quietly, not yet repainted
+    TPacedRepaint ChangedCells; // visible cells whose values changed quietly, not yet repainted
     uint64_t AppliedCount = 0;
     uint64_t BusyNs = 0;
 };
