@@ -74,27 +74,40 @@ void TTarvenixRowIndex::Clear()
     Used = 0;
 }
 
+int32_t TTarvenixTable::PositionOf(uint32_t place) const
+{
+    // A row numbered before the first stale position has not moved since.
+    if (static_cast<size_t>(Positions[place]) >= FirstStale) {
+        for (size_t i = FirstStale; i < Order.size(); ++i)
+            Positions[Order[i]] = static_cast<int32_t>(i);
+        FirstStale = Order.size();
+    }
+    return Positions[place];
+}
+
 TTarvenixTableItem* TTarvenixTable::Find(uint32_t key, int32_t& index) const
 {
     const uint32_t place = ByKey.Find(key);
     if (place != TTarvenixRowIndex::kNone) {
-        TTarvenixTableItem* known = &const_cast<TTarvenixTableItem&>(Storage[place]);
-        index = known->Position;
-        return known;
+        index = PositionOf(place);
+        return const_cast<TTarvenixTableItem*>(&Storage[place]);
     }
-    const auto later = std::upper_bound(Items.begin(), Items.end(), key,
-                                        [](uint32_t k, const TTarvenixTableItem* row) { return k < row->Key; });
-    index = later == Items.end() ? -1 : static_cast<int32_t>(later - Items.begin());
+    const auto later = std::upper_bound(Keys.begin(), Keys.end(), key);
+    index = later == Keys.end() ? -1 : static_cast<int32_t>(later - Keys.begin());
     return nullptr;
 }
 
 TTarvenixTableItem* TTarvenixTable::Insert(const TCanFrame& frame, int32_t index)
 {
     TTarvenixTableItem& row = Storage.emplace_back(frame.Id, frame.Standard, frame.Request);
-    ByKey.Add(row.Key, static_cast<uint32_t>(Storage.size() - 1));
-    Items.insert(Items.begin() + index, &row);
-    for (size_t i = static_cast<size_t>(index); i < Items.size(); ++i)
-        Items[i]->Position = static_cast<int32_t>(i);
+    const auto place = static_cast<uint32_t>(Storage.size() - 1);
+    ByKey.Add(row.Key, place);
+    Order.insert(Order.begin() + index, place);
+    Keys.insert(Keys.begin() + index, row.Key);
+    // The rows from this position on moved by one: their positions are stale
+    // (the new row's own too, which costs at most one early renumbering).
+    Positions.push_back(index);
+    FirstStale = std::min(FirstStale, static_cast<size_t>(index));
     return &row;
 }
 
@@ -102,7 +115,7 @@ TTarvenixTableItem* TTarvenixTable::Item(int32_t index) const
 {
     if (index < 0 || index >= Count())
         return nullptr;
-    return Items[static_cast<size_t>(index)];
+    return const_cast<TTarvenixTableItem*>(&Storage[Order[static_cast<size_t>(index)]]);
 }
 
 void TTarvenixTable::AddFrame(const TCanFrame& frame)
@@ -124,7 +137,10 @@ void TTarvenixTable::AddFrame(const TCanFrame& frame)
 
 void TTarvenixTable::Clear()
 {
-    Items.clear();
+    Order.clear();
+    Keys.clear();
+    Positions.clear();
+    FirstStale = 0;
     Storage.clear();
     ByKey.Clear();
     ClearRequested.store(false);

@@ -35,10 +35,6 @@ public:
     uint8_t Data[8] = {};
     uint32_t LastTime = 0;
     bool Standard;
-
-private:
-    friend class TTarvenixTable;
-    int32_t Position = 0; // index in the table's row order, kept by the table
 };
 
 // Key -> place of the row in the table's storage, open addressing with linear
@@ -65,11 +61,14 @@ private:
 };
 
 // The receive table: rows sorted by key, fed by the reading thread while the
-// channel runs. A hash index from key to row beside the sorted rows finds a
-// known identifier in constant time; each row keeps its position, which an
-// insertion renumbers for the rows after it (inserting shifts them anyway). No lock guards the rows: while the channel runs only the
-// reading thread touches them, and the window asks for a clear or rebuild
-// through the request flags, which the reading thread carries out.
+// channel runs. A hash index from key to the row's place in storage finds a
+// known identifier in constant time, and a flat array by place gives its
+// position in the key order. An insertion only marks the positions from its
+// own onwards as stale; they are renumbered in one pass when a stale one is
+// next asked for, so filling a table with new identifiers renumbers nothing.
+// No lock guards the rows: while the channel runs only the reading thread
+// touches them, and the window asks for a clear or rebuild through the
+// request flags, which the reading thread carries out.
 class TTarvenixTable {
 public:
     using TRowChanged = std::function<void(const TTarvenixTableItem& row, int32_t index, bool isNew)>;
@@ -79,7 +78,7 @@ public:
     // The row with `key`, or none; `index` gets its position, the insertion
     // position when a larger key exists, or -1 when the row would go last.
     TTarvenixTableItem* Find(uint32_t key, int32_t& index) const;
-    int32_t Count() const { return static_cast<int32_t>(Items.size()); }
+    int32_t Count() const { return static_cast<int32_t>(Order.size()); }
     TTarvenixTableItem* Item(int32_t index) const;
 
     void Clear();
@@ -107,11 +106,19 @@ private:
     void ProcessPending();
     TTarvenixTableItem* Insert(const TCanFrame& frame, int32_t index);
 
-    // The rows in the order they were made; a deque never moves them.
+    // Position in key order of the row at `place` in Storage.
+    int32_t PositionOf(uint32_t place) const;
+
+    // The rows in the order they were made (their places); a deque never moves them.
     std::deque<TTarvenixTableItem> Storage;
-    // The rows in key order, pointing into Storage.
-    std::vector<TTarvenixTableItem*> Items;
+    // Key order: the places of the rows, and their keys beside them.
+    std::vector<uint32_t> Order;
+    std::vector<uint32_t> Keys;
     TTarvenixRowIndex ByKey;
+    // Place in Storage -> position in Order; the entries of rows at positions
+    // from FirstStale on may be out of date (a later insertion moved them).
+    mutable std::vector<int32_t> Positions;
+    mutable size_t FirstStale = 0;
     std::atomic<bool> ClearRequested{false};
     std::atomic<bool> RebuildRequested{false};
     tcm::TMutex HookLock; // held for each notification and each hook change

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -150,4 +151,44 @@ TEST(ReceiveTable, DetachedHooksAreNotCalled)
     table.Rebuild();
     table.Clear();
     EXPECT_TRUE(rec.Events.empty());
+}
+
+// Every notification, and every Find, names the row's true position while new
+// identifiers are inserted in scattered order between updates of known ones,
+// also after a clear. The positions are checked against a plain sorted list.
+TEST(ReceiveTable, PositionsStayTrueWhileRowsAreInsertedAnywhere)
+{
+    TTarvenixTable table;
+    std::vector<uint32_t> sorted; // the keys seen, in order
+    int checked = 0;
+    table.SetOnRowChanged([&](const TTarvenixTableItem& row, int32_t index, bool isNew) {
+        const auto at = std::lower_bound(sorted.begin(), sorted.end(), row.Key);
+        ASSERT_TRUE(at != sorted.end() && *at == row.Key);
+        EXPECT_EQ(index, at - sorted.begin()) << "key " << row.Key << (isNew ? " new" : "");
+        EXPECT_EQ(table.Item(index), &row);
+        ++checked;
+    });
+    std::mt19937 random(7);
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            // Mostly new identifiers at random places; now and then a burst of known ones.
+            const bool known = !sorted.empty() && random() % 3 == 0;
+            const uint32_t id = known ? sorted[random() % sorted.size()] >> 2 : random() % 0x800;
+            const TCanFrame frame = Frame(id, true, false, static_cast<uint32_t>(i));
+            const uint32_t key = TTarvenixTableItem::MakeKey(frame.Id, frame.Request, frame.Standard);
+            const auto at = std::lower_bound(sorted.begin(), sorted.end(), key);
+            if (at == sorted.end() || *at != key)
+                sorted.insert(at, key);
+            table.AddFrame(frame);
+        }
+        ASSERT_EQ(table.Count(), static_cast<int32_t>(sorted.size()));
+        for (size_t i = 0; i < sorted.size(); i += 97) {
+            int32_t index = -2;
+            EXPECT_EQ(table.Find(sorted[i], index), table.Item(static_cast<int32_t>(i)));
+            EXPECT_EQ(index, static_cast<int32_t>(i));
+        }
+        table.Clear();
+        sorted.clear();
+    }
+    EXPECT_EQ(checked, 6000);
 }
