@@ -5,6 +5,8 @@
 #include <vector>
 
 #include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 #include "../adapter/GuiTestSupport.h"
@@ -195,4 +197,37 @@ TEST(ListViewFrameTable, Screenshot)
     EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("1ABCDEF0")), view.columnWidth(0));
     EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00")), view.columnWidth(2));
     tcmtest::SaveScreenshot(view, "table_view");
+}
+
+// Changed cells are repainted at most once per display refresh: after a burst
+// of changes mixed with scrolling, what the window shows (its backing store)
+// is what a fresh rendering of the view shows, every changed cell included.
+TEST(ListViewFrameTable, ScreenShowsTheNewestValuesAfterPacedRepaints)
+{
+    TTarvenixTable table;
+    TListViewFrameTable view;
+    view.resize(520, 200);
+    view.SetTable(&table);
+    for (uint32_t id = 0; id < 60; ++id)
+        table.AddFrame(Frame(id, true, false, {1}, 0));
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QTest::qWait(50);
+    const auto onScreen = [&view] {
+        return view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    for (int step = 1; step <= 40; ++step) {
+        // Lines near the top of what is shown change often; now and then the view scrolls.
+        const int first = view.indexAt(QPoint(0, 0)).row();
+        for (int k = 0; k < 4; ++k)
+            table.AddFrame(Frame(static_cast<uint32_t>(first + (step * 7 + k) % 8), true, false,
+                                 {static_cast<uint8_t>(step), static_cast<uint8_t>(k)},
+                                 static_cast<uint32_t>(step * 10)));
+        if (step % 9 == 0)
+            view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + 3);
+        QTest::qWait(step % 3 == 0 ? 4 : 0);
+    }
+    const QImage fresh = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(tcmtest::WaitFor([&] { return onScreen() == fresh; }, 2000))
+        << "the screen still shows older values of some cells";
 }
