@@ -32,6 +32,7 @@ public:
     std::string ChannelFailure(int32_t channel) const override;
 
     TSeeedManager& GetManager() { return *Manager; }
+    const TSeeedManager& GetManager() const { return *Manager; }
 
 private:
     std::unique_ptr<TSeeedManager> Manager;

@@ -73,6 +73,12 @@ TEST(CanDump, ExitCodesForBadArgumentsAndAPortThatCannotOpen)
     TChild unknown = Dump({"--port", "ttyS99", "--colour"});
     EXPECT_EQ(unknown.WaitExit(5000), 2);
 
+    // A rate the adapter has no speed code for is refused, not sent as code 0.
+    TChild badRate = Dump({"--port", "ttyS99", "--rate", "300000"});
+    EXPECT_EQ(badRate.WaitExit(5000), 2);
+    EXPECT_NE(badRate.ErrText.find("--rate 300000 is not one of the adapter's rates"), std::string::npos)
+        << badRate.ErrText;
+
     TChild missing = Dump({"--port", "/dev/tcm-missing-port", "--duration", "1"});
     EXPECT_EQ(missing.WaitExit(5000), 1);
     EXPECT_NE(missing.ErrText.find("Opening port is failed!"), std::string::npos) << missing.ErrText;
@@ -138,6 +144,25 @@ TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
     EXPECT_EQ(sim->ReceivedFrames().size(), static_cast<size_t>(printed) + 1);
     EXPECT_NE(dump.ErrText.find("frames in: 0, frames out: " + std::to_string(printed)), std::string::npos)
         << dump.ErrText;
+}
+
+TEST(CanDump, FramesQueuedWhenItEndsStillGoOut)
+{
+    // --duration 0 ends the loop at once: the --send frames are still in the
+    // send queue when the channel closes.
+    auto sim = StartSim();
+    std::vector<std::string> args = {"--port", sim->PortPath(), "--duration", "0"};
+    for (int i = 0; i < 100; ++i) {
+        args.emplace_back("--send");
+        args.push_back("123#" + std::string(1, "0123456789ABCDEF"[i / 16]) + "0123456789ABCDEF"[i % 16]);
+    }
+    TChild dump = Dump(args);
+    EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
+    ASSERT_TRUE(sim->WaitFramesReceived(101, 3000)) << "the probe and the 100 frames";
+    const auto got = sim->ReceivedFrames();
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(got[static_cast<size_t>(i) + 1].Data[0], i) << "frame " << i;
+    EXPECT_NE(dump.ErrText.find("frames in: 0, frames out: 100"), std::string::npos) << dump.ErrText;
 }
 
 TEST(CanDump, EndsOnSigtermAndOnALostPort)

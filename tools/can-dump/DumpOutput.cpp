@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "ToolChannel.h"
 #include "views/TarvenixTrace.h"
 
 bool TDumpOutput::Open(const TDumpRecordingOptions& options, std::string& error)
@@ -22,33 +23,31 @@ bool TDumpOutput::Open(const TDumpRecordingOptions& options, std::string& error)
     return true;
 }
 
-bool TDumpOutput::Consume(TTarvenixTraceList& trace, long frameLimit)
+bool TDumpOutput::Consume(TToolChannel& channel, long frameLimit)
 {
     bool reached = false;
-    for (const int32_t total = trace.Count(); Next < total && !reached;) {
-        const TTarvenixTraceItem* item = trace.Item(Next++);
-        if (item == nullptr)
-            continue;
-        ++(item->Outgoing ? FramesOut : FramesIn);
-        const TRecordFrame frame = MakeRecordFrame(trace, *item);
+    channel.FollowTrace([&](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
+        if (reached)
+            return false; // left for a later call
+        ++(item.Outgoing ? FramesOut : FramesIn);
+        const TRecordFrame frame = MakeRecordFrame(trace, item);
         if (!Filters.Passes(frame.Frame))
-            continue;
+            return true;
         if (Text) {
             std::string& out = Text->Bytes();
-            item->AppendLine(out);
+            item.AppendLine(out);
             out += '\n';
             if (ExtraLines)
-                ExtraLines(*item, out);
+                ExtraLines(item, out);
             Text->DrainIfFull();
         } else {
             Writer->Write(frame);
         }
         ++Written;
-        if (!item->Outgoing && ++WrittenIn == frameLimit)
+        if (!item.Outgoing && ++WrittenIn == frameLimit)
             reached = true;
-    }
-    // Everything before Next has been written: its memory can go.
-    trace.ReleaseBefore(Next);
+        return true;
+    });
     return reached;
 }
 

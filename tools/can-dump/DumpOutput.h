@@ -9,12 +9,12 @@
 #include "record/RecordIo.h"
 #include "record/RecordWriter.h"
 
-class TTarvenixTraceList;
+class TToolChannel;
 class TTarvenixTraceItem;
 
 // Writes the trace entries of the running channel in the chosen format as they
-// arrive. Each entry is read once and its block released after use, so the
-// monitor keeps no capture in memory however long it runs. Write failures raise
+// arrive. Each entry is read once and released after use (the channel's
+// FollowTrace), so the monitor keeps no capture in memory however long it runs. Write failures raise
 // std::system_error naming the file and the reason.
 class TDumpOutput {
 public:
@@ -24,7 +24,7 @@ public:
     // Writes the entries added since the last call that pass the filters.
     // `frameLimit` > 0: stops after that many received frames have been written
     // and returns true.
-    bool Consume(TTarvenixTraceList& trace, long frameLimit);
+    bool Consume(TToolChannel& channel, long frameLimit);
     void Flush();
     // Trailer (ASC end line, BLF counts), flush, and close of the file.
     void Finish();
@@ -42,5 +42,4 @@ private:
     tcm::TOutputFile File;
     std::unique_ptr<TRecordWriter> Writer;           // every format but trace
     std::unique_ptr<tcm::recording::TFdOutput> Text; // the trace lines
-    int32_t Next = 0;
 };

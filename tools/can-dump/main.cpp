@@ -2,8 +2,6 @@
 // same engine as the window and prints every trace entry as its trace line, or
 // records it in another format; optionally replays a recording onto the bus.
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,44 +12,31 @@
 #include "DumpOptions.h"
 #include "DumpOutput.h"
 #include "Replay.h"
+#include "ToolChannel.h"
+#include "ToolOptions.h"
 #include "Version.h"
-#include "adapter/AdapterSeeed.h"
-#include "core/CanSettings.h"
 #include "core/CanText.h"
-#include "core/Logger.h"
-#include "platform/SerialPort.h"
 #include "platform/Tick.h"
 #include "transmit/CanSendList.h"
-#include "views/TarvenixTrace.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
 
 // Output is flushed (and the log drained) at least this often.
 constexpr uint32_t kFlushMs = 50;
 
-void OnSignal(int)
-{
-    g_stop.store(true);
-}
-
 const char kUsageHead[] = "usage: tarvenix-can-dump --port NAME [options]\n"
                           "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line.\n"
                           "\n"
-                          "Options:\n"
-                          "  --port NAME      serial port of the adapter (ttyUSB0, /dev/pts/3, ...)\n"
-                          "  --rate BPS       CAN bit rate (default 250000)\n"
-                          "  --extended       29-bit identifiers (default: 11-bit)\n"
-                          "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
-                          "  --list FILE      transmit list in the record format: active Periodic items run on\n"
-                          "                   their periods, active OnRequest items answer remote frames\n"
-                          "  --duration S     stop after S seconds\n"
-                          "  --frames N       stop after N received frames (that pass --filter)\n"
-                          "  --log            engine log lines to stderr\n"
-                          "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
-                          "                   indented line per signal (\"  Name = value unit (text)\");\n"
-                          "                   with --format trace only\n";
+                          "Options:\n";
+const char kUsageOwn[] = "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
+                         "  --list FILE      transmit list in the record format: active Periodic items run on\n"
+                         "                   their periods, active OnRequest items answer remote frames\n"
+                         "  --duration S     stop after S seconds\n"
+                         "  --frames N       stop after N received frames (that pass --filter)\n"
+                         "  --log            engine log lines to stderr\n"
+                         "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
+                         "                   indented line per signal (\"  Name = value unit (text)\");\n"
+                         "                   with --format trace only\n";
 const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "  --version        show the version and exit\n"
                           "Prints every trace entry on stdout; a summary on stderr at the end.\n"
@@ -60,9 +45,7 @@ const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
 
 struct TOptions {
-    std::string Port;
-    int32_t Rate = 250000;
-    bool Extended = false;
+    TChannelOptions Channel;
     std::vector<std::string> Sends;
     std::string ListFile;
     double Duration = -1;
@@ -75,6 +58,8 @@ struct TOptions {
 void PrintUsage(FILE* to)
 {
     std::fputs(kUsageHead, to);
+    std::fputs(kChannelOptionsHelp, to);
+    std::fputs(kUsageOwn, to);
     std::fputs(kRecordingUsage, to);
     std::fputs(kUsageTail, to);
 }
@@ -89,6 +74,11 @@ bool ParseNumber(const char* text, double& out)
 bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
+        const TOptionResult channel = TakeChannelOption(argc, argv, i, o.Channel, error);
+        if (channel == TOptionResult::Bad)
+            return false;
+        if (channel == TOptionResult::Taken)
+            continue;
         const std::string a = argv[i];
         auto value = [&](const char*& v) {
             if (i + 1 >= argc) {
@@ -100,19 +90,7 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
         };
         const char* v = nullptr;
         double n = 0;
-        if (a == "--port") {
-            if (!value(v))
-                return false;
-            o.Port = v;
-        } else if (a == "--rate") {
-            if (!value(v) || !ParseNumber(v, n) || n < 1 || n > 2147483647.0 || n != static_cast<int32_t>(n)) {
-                error = "bad --rate";
-                return false;
-            }
-            o.Rate = static_cast<int32_t>(n);
-        } else if (a == "--extended") {
-            o.Extended = true;
-        } else if (a == "--send") {
+        if (a == "--send") {
             if (!value(v))
                 return false;
             o.Sends.emplace_back(v);
@@ -152,28 +130,11 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
             return false;
         }
     }
-    if (o.Port.empty()) {
+    if (o.Channel.Port.empty()) {
         error = "--port is required";
         return false;
     }
     return true;
-}
-
-void DrainLog(TLogger& log, bool show)
-{
-    while (!log.IsEmpty()) {
-        const std::string line = log.TakeFirst();
-        if (show)
-            std::fprintf(stderr, "%s\n", line.c_str());
-    }
-}
-
-std::string OneLine(std::string text)
-{
-    for (char& c : text)
-        if (c == '\r')
-            c = '\n';
-    return text;
 }
 
 // How long the loop may sleep: until the next Periodic item is due, the next
@@ -206,7 +167,7 @@ int main(int argc, char** argv)
     }
     std::vector<TCanFrame> sends;
     for (const auto& text : o.Sends) {
-        auto frame = ParseCompactFrameAs(text, !o.Extended);
+        auto frame = ParseCompactFrameAs(text, !o.Channel.Extended);
         if (!frame) {
             std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n", text.c_str());
             PrintUsage(stderr);
@@ -239,13 +200,12 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGHUP, OnSignal);
+    InstallStopSignals();
 
     // No transmit-list file of the window is read or written; --list is only read.
-    CAdapterSeeed adapter(TSeeedManagerOptions{std::string()});
-    TCanSendList& list = *adapter.GetSendList(0);
+    TToolChannel channel(o.Channel.Port, o.Channel.Rate, o.Channel.Extended);
+    channel.SetWakeOnFrames(false); // the loop below looks at the trace on its own clock
+    TCanSendList& list = channel.SendList();
     if (!o.ListFile.empty()) {
         try {
             list.LoadFromFileName(o.ListFile);
@@ -254,29 +214,21 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    TCanSettings& settings = *adapter.GetSettings(0);
-    settings.Rate = o.Rate;
-    settings.Extended = o.Extended;
-    list.SetStandard(!o.Extended);
-    adapter.Port = o.Port;
-    TLogger& log = *adapter.GetLogger(0);
-    TTarvenixTraceList& trace = *adapter.GetTrace(0);
+    list.SetStandard(!o.Channel.Extended);
+    FILE* const logTo = o.Log ? stderr : nullptr;
 
-    if (!adapter.Open(0)) {
-        DrainLog(log, o.Log);
-        std::fprintf(stderr, "tarvenix-can-dump: %s\n", OneLine(adapter.LastError).c_str());
-        const std::string hint = tcm::PortAccessHint(adapter.LastErrorNumber);
-        if (!hint.empty())
-            std::fprintf(stderr, "%s\n", hint.c_str());
+    if (!channel.Open(error)) {
+        channel.DrainLog(logTo);
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
         return 1;
     }
     for (const auto& frame : sends)
-        adapter.GetManager().QueueFrame(frame);
+        channel.Send(frame);
     std::unique_ptr<TReplay> replay;
     if (!o.Recording.ReplayFile.empty()) {
         replay = std::make_unique<TReplay>(
             o.Recording.ReplayFile, o.Recording.ReplayLoops,
-            [&adapter](const TCanFrame& frame) { adapter.GetManager().QueueFrame(frame); },
+            [&channel](const TCanFrame& frame) { channel.Send(frame); },
             [](const std::string& text) { std::fprintf(stderr, "tarvenix-can-dump: %s\n", text.c_str()); });
         replay->Start();
     }
@@ -290,24 +242,24 @@ int main(int argc, char** argv)
             const uint32_t now = tcm::TickCount();
             list.SendPeriodic(now);
 
-            const bool reachedFrames = output.Consume(trace, o.Frames);
+            const bool reachedFrames = output.Consume(channel, o.Frames);
             if (now - lastFlush >= kFlushMs || reachedFrames) {
                 output.Flush();
-                DrainLog(log, o.Log);
+                channel.DrainLog(logTo);
                 lastFlush = now;
             }
-            if (reachedFrames || g_stop.load())
+            if (reachedFrames || StopRequested())
                 break;
             if (o.Duration >= 0 && (now - started) >= static_cast<uint32_t>(o.Duration * 1000.0))
                 break;
-            if (adapter.GetManager().IsPortLost()) {
+            if (channel.PortLost()) {
                 std::fprintf(stderr, "tarvenix-can-dump: the port %s was lost (device removed or closed)\n",
-                             o.Port.c_str());
+                             o.Channel.Port.c_str());
                 exitCode = 1;
                 break;
             }
-            if (adapter.GetManager().GetFault() != TChannelFault::None) {
-                std::fprintf(stderr, "tarvenix-can-dump: %s\n", adapter.ChannelFailure(0).c_str());
+            if (const std::string failure = channel.Failure(); !failure.empty()) {
+                std::fprintf(stderr, "tarvenix-can-dump: %s\n", failure.c_str());
                 exitCode = 1;
                 break;
             }
@@ -320,19 +272,22 @@ int main(int argc, char** argv)
     }
     if (replay)
         replay->Stop();
-    adapter.Close(0);
+    // Frames already queued (--send, replay, the list) go out before the channel closes.
+    const int32_t unsent = channel.Close();
+    if (unsent > 0)
+        std::fprintf(stderr, "tarvenix-can-dump: %d queued frames were not sent\n", unsent);
     try {
         // Entries added after the last pass (frames written or received while the
         // channel was closing) are written too, unless the frame count was reached.
         if (!writeFailed && output.WrittenIn != o.Frames)
-            output.Consume(trace, o.Frames);
+            output.Consume(channel, o.Frames);
         output.Finish();
     } catch (const std::exception& e) {
         if (!writeFailed)
             std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());
         exitCode = 1;
     }
-    DrainLog(log, o.Log);
+    channel.DrainLog(logTo);
     if (replay)
         std::fprintf(stderr, "frames replayed: %llu\n", static_cast<unsigned long long>(replay->FramesSent()));
     std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", output.FramesIn, output.FramesOut);

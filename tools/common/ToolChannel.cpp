@@ -22,6 +22,11 @@ void TToolChannel::WaitForFrames(int timeoutMs, int alsoFd)
     FrameAdded.Wait(timeoutMs, alsoFd);
 }
 
+void TToolChannel::SetWakeOnFrames(bool wake)
+{
+    Adapter.GetTrace(0)->SetOnAdded(wake ? &FrameAdded : nullptr);
+}
+
 bool TToolChannel::CheckPort(std::string& error)
 {
     TSeeedManager& manager = Adapter.GetManager();
@@ -75,6 +80,11 @@ std::string TToolChannel::Failure() const
     return Adapter.IsOpen(0) ? Adapter.ChannelFailure(0) : std::string();
 }
 
+bool TToolChannel::PortLost() const
+{
+    return Adapter.IsOpen(0) && Adapter.GetManager().IsPortLost();
+}
+
 void TToolChannel::SetRate(int32_t rate)
 {
     Settings->Rate = rate;
@@ -93,6 +103,11 @@ bool TToolChannel::Extended() const
 bool TToolChannel::Send(const TCanFrame& frame)
 {
     return Adapter.GetManager().QueueFrame(frame);
+}
+
+TCanSendList& TToolChannel::SendList()
+{
+    return *Adapter.GetSendList(0);
 }
 
 int32_t TToolChannel::FollowTrace(const TVisit& visit)

@@ -8,6 +8,7 @@
 #include "core/CanGeneral.h"
 #include "platform/WakeEvent.h"
 
+class TCanSendList;
 class TTarvenixTraceItem;
 class TTarvenixTraceList;
 struct TCanSettings;
@@ -15,7 +16,8 @@ struct TCanSettings;
 // One Seeed adapter driven by a command-line tool through the same engine as
 // the window: the adapter's Open (port, loopback probe, normal mode) and Close,
 // the send queue, and the trace as the record of every received and sent frame.
-// No transmit-list file is read or written.
+// No transmit-list file of the window is read or written; a tool may fill the
+// channel's transmit list itself (SendList).
 class TToolChannel {
 public:
     TToolChannel(const std::string& port, int32_t rate, bool extended);
@@ -41,6 +43,8 @@ public:
     // Why the open channel stopped working (its port went away, or the adapter
     // stopped taking bytes), as the adapter words it; empty while it works.
     std::string Failure() const;
+    // The failure is that the port went away (device removed or closed).
+    bool PortLost() const;
 
     void SetRate(int32_t rate);
     int32_t Rate() const;
@@ -48,6 +52,9 @@ public:
 
     // Queues a frame for the sender thread; false when the channel has failed.
     bool Send(const TCanFrame& frame);
+    // The channel's transmit list: Periodic items the tool sends with
+    // SendPeriodic, OnRequest items that answer remote frames while open.
+    TCanSendList& SendList();
 
     // Hands every trace entry added since the last call (or since Open) to
     // `visit`, in order; returns how many. `visit` returns false to stop early:
@@ -68,6 +75,10 @@ public:
     // Waits up to `timeoutMs` for a new trace entry, for `alsoFd` (when not -1)
     // to show an error or hang-up, or for a signal.
     void WaitForFrames(int timeoutMs, int alsoFd = -1);
+    // A tool that looks at the trace on its own clock and never calls
+    // WaitForFrames turns the wake-up per trace entry off (one system call less
+    // per frame).
+    void SetWakeOnFrames(bool wake);
 
 private:
     tcm::TWakeEvent FrameAdded; // outlives the adapter and its trace

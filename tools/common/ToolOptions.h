@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-// The options every bridge to the adapter takes: its port, bit rate and mode.
+// The options every tool that drives the adapter takes: its port, bit rate and mode.
 struct TChannelOptions {
     std::string Port;
     int32_t Rate = 250000;
