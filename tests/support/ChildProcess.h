@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -76,20 +77,23 @@ public:
         }
     }
     // Waits for the exit, collecting the rest of both outputs; the exit status, or
-    // -1 when it did not end in time (it is then killed).
+    // -1 when it did not end in time (it is then killed). Both pipes are watched
+    // at once, so a child that writes much to one is never held up by the other.
     int WaitExit(int timeoutMs)
     {
         const auto end = TChildClock::now() + std::chrono::milliseconds(timeoutMs);
-        bool outOpen = true;
-        bool errOpen = true;
-        while (outOpen || errOpen) {
+        pollfd p[2] = {{Out, POLLIN, 0}, {Err, POLLIN, 0}};
+        std::string* text[2] = {&OutText, &ErrText};
+        while (p[0].fd >= 0 || p[1].fd >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TChildClock::now()).count();
             if (left <= 0)
                 return -1;
-            if (outOpen)
-                outOpen = ReadInto(Out, OutText, static_cast<int>(std::min<long long>(left, 20)), true);
-            if (errOpen)
-                errOpen = ReadInto(Err, ErrText, static_cast<int>(std::min<long long>(left, 20)), true);
+            // A negative descriptor is left out by poll: the pipe already ended.
+            if (::poll(p, 2, static_cast<int>(left)) < 0 && errno != EINTR)
+                return -1;
+            for (int i = 0; i < 2; ++i)
+                if (p[i].fd >= 0 && p[i].revents != 0 && !ReadInto(p[i].fd, *text[i], 0))
+                    p[i].fd = -1;
         }
         int status = 0;
         if (::waitpid(Pid, &status, 0) != Pid)
@@ -102,14 +106,13 @@ public:
     std::string ErrText;
 
 private:
-    // Reads what is there; false at the end of the stream (or, unless
-    // `timeoutIsOpen`, on a time-out).
-    static bool ReadInto(int fd, std::string& text, int timeoutMs, bool timeoutIsOpen = false)
+    // Reads what is there; false at the end of the stream or on a time-out.
+    static bool ReadInto(int fd, std::string& text, int timeoutMs)
     {
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, timeoutMs);
         if (r == 0)
-            return timeoutIsOpen;
+            return false;
         char buffer[4096];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n <= 0)
