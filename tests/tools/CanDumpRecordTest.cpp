@@ -38,28 +38,44 @@ std::string RunTool(std::vector<std::string> args)
     return child.OutText;
 }
 
-// Records the simulator's frames with can-dump in `format` into `file`.
-void Record(const std::string& format, const std::string& file, const std::vector<std::string>& filters,
-            size_t expected)
+// One recording of the simulator's frames by can-dump: `format` into `file`,
+// ending after `expected` frames passed `filters`.
+struct TRecordJob {
+    std::string Format;
+    std::string File;
+    std::vector<std::string> Filters;
+    size_t Expected = 0;
+};
+
+// Runs the recordings side by side, each monitor on a simulator of its own, so
+// that their opening waits overlap.
+void Record(const std::vector<TRecordJob>& jobs)
 {
-    TSeeedSimulator sim;
-    ASSERT_TRUE(sim.Start()) << sim.LastError();
-    std::vector<std::string> args = {
-        TCM_CAN_DUMP_EXE,        "--port", sim.PortPath(), "--format", format, "--output", file, "--frames",
-        std::to_string(expected)};
-    for (const auto& f : filters) {
-        args.push_back("--filter");
-        args.push_back(f);
+    std::vector<std::unique_ptr<TSeeedSimulator>> sims;
+    std::vector<std::unique_ptr<TChild>> dumps;
+    for (const auto& job : jobs) {
+        sims.push_back(std::make_unique<TSeeedSimulator>());
+        ASSERT_TRUE(sims.back()->Start()) << sims.back()->LastError();
+        std::vector<std::string> args = {TCM_CAN_DUMP_EXE, "--port",   sims.back()->PortPath(),
+                                         "--format",       job.Format, "--output",
+                                         job.File,         "--frames", std::to_string(job.Expected)};
+        for (const auto& f : job.Filters) {
+            args.push_back("--filter");
+            args.push_back(f);
+        }
+        dumps.push_back(std::make_unique<TChild>(args));
     }
-    TChild dump(args);
+    for (const auto& sim : sims)
+        ASSERT_TRUE(sim->WaitSettingsReceived(2, 5000));
     // The monitor takes frames from the bus about 200 ms after it set normal mode.
-    ASSERT_TRUE(sim.WaitSettingsReceived(2, 5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     for (const auto& text : kBusFrames) {
-        sim.SendFrame(Make(text.c_str()));
+        for (const auto& sim : sims)
+            sim->SendFrame(Make(text.c_str()));
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
-    ASSERT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
+    for (size_t i = 0; i < jobs.size(); ++i)
+        ASSERT_EQ(dumps[i]->WaitExit(10000), 0) << jobs[i].Format << ": " << dumps[i]->ErrText;
 }
 
 // The bus frames in compact form, but for those listed.
@@ -80,9 +96,13 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
         ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing: run scripts/setup.sh with TCM_TEST_TOOLS=1";
     TempDir dir;
     const auto all = Without({});
+    const std::vector<std::string> ascFilters = {"100:700", "7FF:C00007FF"};
+    Record({{"candump", dir.File("a.log"), {}, all.size()},
+            {"asc", dir.File("b.asc"), ascFilters, 5},
+            {"pcap", dir.File("c.pcap"), {"7FF~C00007FF"}, all.size() - 2},
+            {"blf", dir.File("d.blf"), {"0:80000000", "00000123:80000FFF"}, all.size() - 2}});
 
     // candump log -> log2asc: every line taken, ASC frame lines as sent.
-    Record("candump", dir.File("a.log"), {}, all.size());
     RunTool({"/usr/bin/log2asc", "-I", dir.File("a.log"), "-O", dir.File("a.asc"), "can0"});
     std::vector<std::string> fromLog;
     for (const auto& line : Lines(ReadWholeFile(dir.File("a.asc")))) {
@@ -104,8 +124,6 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     EXPECT_EQ(fromLog, all);
 
     // ASC -> asc2log, with two ID:MASK filters: identifiers 1xx, and standard data frames 7FF.
-    const std::vector<std::string> ascFilters = {"100:700", "7FF:C00007FF"};
-    Record("asc", dir.File("b.asc"), ascFilters, 5);
     RunTool({"/usr/bin/asc2log", "-I", dir.File("b.asc"), "-O", dir.File("b.log")});
     std::vector<std::string> fromAsc;
     for (const auto& line : Lines(ReadWholeFile(dir.File("b.log")))) {
@@ -118,7 +136,6 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     EXPECT_EQ(fromAsc, (std::vector<std::string>{"123#DEADBEEF", "7FF#", "00000123#R", "7FF#AA", "100#010203"}));
 
     // pcap -> tshark, with an ID~MASK filter leaving out the standard data frames 7FF.
-    Record("pcap", dir.File("c.pcap"), {"7FF~C00007FF"}, all.size() - 2);
     std::vector<std::string> fromPcap;
     // Without the payload guessers (identifier 0 reads as an AUTOSAR NM message otherwise).
     const std::string fields = RunTool({"/usr/bin/tshark",
@@ -157,7 +174,6 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     EXPECT_EQ(fromPcap, Without({"7FF#", "7FF#AA"}));
 
     // BLF -> python-can, filters by kind: every standard frame, and extended identifier 123 only.
-    Record("blf", dir.File("d.blf"), {"0:80000000", "00000123:80000FFF"}, all.size() - 2);
     const std::string script = "import can\n"
                                "for m in can.BLFReader('" +
                                dir.File("d.blf") +
@@ -180,7 +196,7 @@ TEST(CanDumpRecording, ReplaySendsEveryFrameInOrderWhileReceiving)
     TSeeedSimulator sim;
     ASSERT_TRUE(sim.Start()) << sim.LastError();
     TChild dump({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--replay", dir.File("r.log"), "--replay-loop", "3",
-                 "--duration", "1.5"});
+                 "--duration", "1"});
     ASSERT_TRUE(sim.WaitFramesReceived(2, 5000)); // the probe and the first replayed frame
     sim.SendFrame(Make("555#55"));                // received while the replay runs
     ASSERT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;

@@ -5,6 +5,7 @@
 
 #include "core/CanText.h"
 #include "SeeedSimulator.h"
+#include "TestPort.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -100,7 +101,7 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
     const std::string list = dir.File("list.dat");
     ASSERT_TRUE(WriteWholeFile(list, "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n"));
     auto sim = StartSim();
-    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "1.5"});
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.8"});
     ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the probe, then the first periodic frame
     TCanFrame remote;
     remote.Id = 0x42;
@@ -115,7 +116,7 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
         ticks += f.Id == 0x100 ? 1 : 0;
     }
     EXPECT_EQ(answers, 1);
-    EXPECT_GE(ticks, 2); // about 25 in 1.2 s; the bounds only catch a missing or unpaced sender
+    EXPECT_GE(ticks, 2); // about 16 in 0.8 s; the bounds only catch a missing or unpaced sender
     EXPECT_LE(ticks, 31);
     const auto lines = Lines(dump.OutText);
     EXPECT_EQ(CountPrefix(lines, "IN  ts: "), 1);
@@ -135,13 +136,23 @@ TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
     const std::string list = dir.File("fast.dat");
     ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
     auto sim = StartSim();
-    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.6"});
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.3"});
     EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
     const int printed = CountPrefix(Lines(dump.OutText), "OUT ts: ");
     EXPECT_GT(printed, 10);
-    // The probe and the printed frames are there; one more comes only if a written frame was left out.
-    sim->WaitFramesReceived(static_cast<uint64_t>(printed) + 2, 1000);
-    EXPECT_EQ(sim->ReceivedFrames().size(), static_cast<size_t>(printed) + 1);
+    // A marker frame written after the monitor ended arrives behind all it wrote:
+    // the probe and the printed frames come before it, and one more only if a
+    // written frame was left out.
+    TTestPort port(sim->PortPath());
+    ASSERT_TRUE(port.IsOpen());
+    TCanFrame marker;
+    marker.Id = 0x7EE;
+    marker.Standard = true;
+    ASSERT_TRUE(port.Write(TSeeedPacketFrame(marker)));
+    ASSERT_TRUE(sim->WaitFramesReceived(static_cast<uint64_t>(printed) + 2, 5000));
+    const auto frames = sim->ReceivedFrames();
+    ASSERT_EQ(frames.size(), static_cast<size_t>(printed) + 2);
+    EXPECT_EQ(frames.back().Id, 0x7EEu);
     EXPECT_NE(dump.ErrText.find("frames in: 0, frames out: " + std::to_string(printed)), std::string::npos)
         << dump.ErrText;
 }
@@ -167,6 +178,18 @@ TEST(CanDump, FramesQueuedWhenItEndsStillGoOut)
 
 TEST(CanDump, EndsOnSigtermAndOnALostPort)
 {
+    // An adapter that stops reading while four Periodic items run every millisecond
+    // (they fill the terminal's buffer soon). Its monitor gives up after the
+    // adapter's time-out, so it is started first and ends while the other two run.
+    TempDir dir;
+    const std::string list = dir.File("fast.dat");
+    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n1;1;1;102;0;1;5A;fast;\r\n"
+                                     "1;1;1;103;0;1;5A;fast;\r\n1;1;1;104;0;1;5A;fast;\r\n"));
+    auto hung = StartSim();
+    TChild stuck = Dump({"--port", hung->PortPath(), "--list", list});
+    ASSERT_TRUE(hung->WaitFramesReceived(20, 3000));
+    hung->HoldReading(true);
+
     TSeeedSimOptions traffic;
     traffic.FramesPerSecond = 200;
     auto sim = StartSim(traffic);
@@ -181,20 +204,12 @@ TEST(CanDump, EndsOnSigtermAndOnALostPort)
     EXPECT_NE(dump.ErrText.find("frames in: "), std::string::npos);
 
     TChild lost = Dump({"--port", sim->PortPath()});
-    ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the second run's probe
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // The first frame printed shows the channel running.
+    EXPECT_EQ(lost.ReadLine(5000).rfind("IN  ts: ", 0), 0u);
     sim->Unplug();
     EXPECT_EQ(lost.WaitExit(5000), 1);
     EXPECT_NE(lost.ErrText.find("was lost"), std::string::npos) << lost.ErrText;
 
-    // An adapter that stops reading while a Periodic item runs every millisecond.
-    TempDir dir;
-    const std::string list = dir.File("fast.dat");
-    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
-    auto hung = StartSim();
-    TChild stuck = Dump({"--port", hung->PortPath(), "--list", list});
-    ASSERT_TRUE(hung->WaitFramesReceived(20, 3000));
-    hung->HoldReading(true);
     EXPECT_EQ(stuck.WaitExit(20000), 1);
     EXPECT_NE(stuck.ErrText.find("tarvenix-can-dump: The adapter on " + hung->PortPath() +
                                  " does not respond (error 110). The channel was closed.\n"),
