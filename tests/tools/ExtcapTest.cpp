@@ -87,11 +87,19 @@ std::vector<std::string> FrameLines(const std::string& out)
     return lines;
 }
 
-// tshark's arguments for a capture of the simulator for three seconds.
-std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, std::vector<std::string> extra)
+// tshark's arguments for a capture of the simulator that ends after `frames`
+// packets (or, should some never come, after twenty seconds).
+std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, size_t frames, std::vector<std::string> extra)
 {
-    std::vector<std::string> args = {
-        kTshark, "-i", kIface, "-o", std::string("extcap.") + kIface + ".port:" + sim.PortPath(), "-a", "duration:3"};
+    std::vector<std::string> args = {kTshark,
+                                     "-i",
+                                     kIface,
+                                     "-o",
+                                     std::string("extcap.") + kIface + ".port:" + sim.PortPath(),
+                                     "-c",
+                                     std::to_string(frames),
+                                     "-a",
+                                     "duration:20"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
@@ -100,8 +108,7 @@ std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, std::vector<std
 void SendWhenOpen(TSeeedSimulator& sim, const std::vector<TCanFrame>& frames, uint64_t settingsBefore)
 {
     ASSERT_TRUE(sim.WaitSettingsReceived(settingsBefore + 2, 15000)) << "the capture did not open the channel";
-    // The engine takes bus frames a moment after the last settings packet; the
-    // wait leaves most of the capture's three seconds for the frames.
+    // The engine takes bus frames about 200 ms after the last settings packet.
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     for (const auto& f : frames)
         sim.SendFrame(f);
@@ -138,7 +145,8 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     ASSERT_TRUE(sim->Start()) << sim->LastError();
     const std::string file = home.File("capture.pcapng");
     const std::string pref = std::string("extcap.") + kIface;
-    TChild toFile(CaptureArgs(*sim, {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
+    TChild toFile(
+        CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
     SendWhenOpen(*sim, frames, 0);
     EXPECT_EQ(toFile.WaitExit(30000), 0) << toFile.ErrText;
     const auto settings = sim->ReceivedSettings();
@@ -150,7 +158,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     EXPECT_EQ(FrameLines(read.OutText), expected) << read.OutText;
 
     // Live with -T fields: the first capture closed the port, so it opens again.
-    TChild live(CaptureArgs(*sim, WithFields({})));
+    TChild live(CaptureArgs(*sim, frames.size(), WithFields({})));
     SendWhenOpen(*sim, frames, 2);
     EXPECT_EQ(live.WaitExit(30000), 0) << live.ErrText;
     EXPECT_EQ(FrameLines(live.OutText), expected) << live.OutText << live.ErrText;
