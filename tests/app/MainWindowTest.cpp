@@ -29,6 +29,7 @@
 #include "core/CanSettings.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "support/FastClock.h"
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
 #include "transmit/PeriodicSendThread.h"
@@ -60,6 +61,9 @@ using tcmtest::WaitFor;
 
 class MainWindow : public ::testing::Test {
 protected:
+    // Installed before the window and removed after it: an opening's settle
+    // pauses only move the tick count on instead of sleeping.
+    const tcmtest::TScopedFastClock Clock;
     void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
     void TearDown() override
     {
@@ -415,14 +419,14 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     ASSERT_TRUE(WaitFor([&] { return FramesWithId(sim, 0x300).size() == 1; }));
 
     // The Periodic item runs every 100 ms from the opening on.
-    WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(2000); }, 4000);
+    WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(1500); }, 4000);
     QTest::mouseClick(PortButton(), Qt::LeftButton);
     QTest::qWait(100); // what was written before the close reaches the adapter
     const size_t atClose = FramesWithId(sim, 0x200).size();
     QTest::qWait(300);
     const auto periodic = FramesWithId(sim, 0x200);
     EXPECT_EQ(periodic.size(), atClose); // nothing after closing
-    // About 20 in two seconds; the bounds only catch a sender that never runs
+    // About 15 in 1.5 seconds; the bounds only catch a sender that never runs
     // or runs without its period (bench_periodic measures the intervals).
     EXPECT_GE(periodic.size(), 5u);
     EXPECT_LE(periodic.size(), 22u);
@@ -465,6 +469,16 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     item->Frame.Id = 0x200;
     item->Frame.Length = 1;
     w.CurrentList()->Add(std::move(owned));
+    // Three more every millisecond fill a terminal that is no longer read sooner.
+    for (uint32_t id = 0x201; id <= 0x203; ++id) {
+        auto more = std::make_unique<TCanSendItem>();
+        more->SendType = cstPeriodic;
+        more->Period = 1;
+        more->Active = true;
+        more->Frame.Id = id;
+        more->Frame.Length = 1;
+        w.CurrentList()->Add(std::move(more));
+    }
     auto count = [&] {
         tcm::TMutexLock guard(w.CurrentList()->Lock());
         return item->Count;
@@ -513,7 +527,10 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     for (int32_t i = 0; i < w.CurrentTrace()->Count(); ++i)
         sentLines += w.CurrentTrace()->Item(i)->Outgoing ? 1 : 0;
     EXPECT_GT(sentLines, 100);
-    hung.WaitFramesReceived(static_cast<uint64_t>(sentLines) + 2, 2000); // one more only if a frame was left out
+    // The probe and the sent frames arrive together; a frame left out would be
+    // right behind them in the terminal, so a short look after them finds it.
+    EXPECT_TRUE(hung.WaitFramesReceived(static_cast<uint64_t>(sentLines) + 1, 5000));
+    hung.WaitFramesReceived(static_cast<uint64_t>(sentLines) + 2, 200);
     EXPECT_EQ(hung.ReceivedFrames().size(), static_cast<size_t>(sentLines) + 1); // the probe first
 }
 
