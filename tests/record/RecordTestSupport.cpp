@@ -170,18 +170,28 @@ std::vector<TSeenFrame> ParseTsharkFields(const std::string& output, bool withDi
     return seen;
 }
 
-std::vector<TSeenFrame> ReadWithPythonCan(const std::string& path, bool withDirection)
+std::vector<std::vector<TSeenFrame>> ReadWithPythonCan(const std::vector<TPythonCanFile>& files)
 {
+    // One interpreter for all files: importing can takes longer than reading a file.
     const std::string script =
         "import can, sys\n"
-        "for m in can.LogReader(sys.argv[1]):\n"
-        "    print('%.6f\\t%d\\t%d\\t%d\\t%d\\t%s\\t%d' % (m.timestamp, m.arbitration_id, m.is_extended_id,\n"
-        "          m.is_remote_frame, m.dlc, bytes(m.data).hex().upper(), 0 if m.is_rx else 1))\n";
-    const std::string output = RunTool({"/usr/bin/python3", "-c", script, path});
-    std::vector<TSeenFrame> seen;
+        "for path in sys.argv[1:]:\n"
+        "    print('file')\n"
+        "    for m in can.LogReader(path):\n"
+        "        print('%.6f\\t%d\\t%d\\t%d\\t%d\\t%s\\t%d' % (m.timestamp, m.arbitration_id, m.is_extended_id,\n"
+        "              m.is_remote_frame, m.dlc, bytes(m.data).hex().upper(), 0 if m.is_rx else 1))\n";
+    std::vector<std::string> args = {"/usr/bin/python3", "-c", script};
+    for (const auto& file : files)
+        args.push_back(file.Path);
+    const std::string output = RunTool(args);
+    std::vector<std::vector<TSeenFrame>> read;
     for (const auto& line : Lines(output)) {
+        if (line == "file") {
+            read.emplace_back();
+            continue;
+        }
         const auto f = SplitTabs(line);
-        if (f.size() != 7) {
+        if (f.size() != 7 || read.empty()) {
             ADD_FAILURE() << "python-can line: " << line;
             continue;
         }
@@ -193,10 +203,16 @@ std::vector<TSeenFrame> ReadWithPythonCan(const std::string& path, bool withDire
         s.Length = std::stoi(f[4]);
         if (!s.Remote)
             s.Data = f[5];
-        s.Direction = withDirection ? std::stoi(f[6]) : -1;
-        seen.push_back(s);
+        s.Direction = files[read.size() - 1].WithDirection ? std::stoi(f[6]) : -1;
+        read.back().push_back(s);
     }
-    return seen;
+    read.resize(files.size());
+    return read;
+}
+
+std::vector<TSeenFrame> ReadWithPythonCan(const std::string& path, bool withDirection)
+{
+    return ReadWithPythonCan({{path, withDirection}})[0];
 }
 
 void CompareFrames(const std::vector<TSeenFrame>& expected, const std::vector<TSeenFrame>& actual, bool relative,

@@ -39,6 +39,12 @@ extern const std::vector<std::string> kTsharkFields;
 std::vector<TSeenFrame> ParseTsharkFields(const std::string& output, bool withDirection);
 // Frames as python-can's can.LogReader reads them under /usr/bin/python3 (Debian's modules).
 std::vector<TSeenFrame> ReadWithPythonCan(const std::string& path, bool withDirection);
+// The same for several files in one run of the interpreter: their frames in the order given.
+struct TPythonCanFile {
+    std::string Path;
+    bool WithDirection = false;
+};
+std::vector<std::vector<TSeenFrame>> ReadWithPythonCan(const std::vector<TPythonCanFile>& files);
 
 // Same frames in the same order; times within 1 ms, absolute or (relative) since each list's first frame.
 void CompareFrames(const std::vector<TSeenFrame>& expected, const std::vector<TSeenFrame>& actual, bool relative,
