@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include "core/CanText.h"
+#include "views/TableCellDelegate.h"
 #include "views/TarvenixTable.h"
 
 namespace {
@@ -109,6 +110,7 @@ TListViewFrameTable::TListViewFrameTable(QWidget* parent)
     setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setItemDelegate(new TTableCellDelegate(this));
 
     QFont font(QStringLiteral("Lucida Console"));
     font.setPixelSize(13);

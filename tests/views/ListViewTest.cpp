@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTest>
 
 #include "../adapter/GuiTestSupport.h"
@@ -230,4 +232,38 @@ TEST(ListViewFrameTable, ScreenShowsTheNewestValuesAfterPacedRepaints)
     const QImage fresh = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_TRUE(tcmtest::WaitFor([&] { return onScreen() == fresh; }, 2000))
         << "the screen still shows older values of some cells";
+}
+
+// The view's own cell painting draws exactly the pixels the style draws for
+// the same cells: identifiers, lengths, data of every length, "Request",
+// counts and periods, with a selected line and a focused one among them.
+TEST(ListViewFrameTable, CellsLookAsTheStyleDrawsThem)
+{
+    TTarvenixTable table;
+    TListViewFrameTable view;
+    view.resize(520, 260);
+    view.SetTable(&table);
+    for (uint32_t n = 0; n < 12; ++n) {
+        std::vector<uint8_t> bytes;
+        for (uint32_t b = 0; b < n % 9; ++b)
+            bytes.push_back(static_cast<uint8_t>(0x1F * (n + b)));
+        TCanFrame frame = Frame(0x7A0 + n * 0x3311, n % 2 == 0, n == 5, {}, 1000 * n);
+        frame.Length = static_cast<int32_t>(bytes.size());
+        std::copy(bytes.begin(), bytes.end(), frame.Data);
+        for (uint32_t k = 0; k <= n; ++k) {
+            frame.Time += 37 * k;
+            table.AddFrame(frame);
+        }
+    }
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.setCurrentItem(view.Line(3));
+    const QImage own = view.grab().toImage();
+    view.setItemDelegate(new QStyledItemDelegate(&view));
+    const QImage styled = view.grab().toImage();
+    EXPECT_EQ(own, styled);
+    if (own != styled) {
+        own.save(QString::fromStdString(::testing::TempDir() + "cells_own.png"));
+        styled.save(QString::fromStdString(::testing::TempDir() + "cells_styled.png"));
+    }
 }
