@@ -223,10 +223,11 @@ TEST(SeeedSimulator, AReaderThatStallsSeesItsLossAsGapsAndOnlyWholePackets)
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeNormal)));
     TReceivedStream in;
     in.ReadFrames(port, 500, 10000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The terminal holds about 20 KB, a fifth of a second of this traffic.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     in.ReadFrames(port, in.Frames.size() + 3000, 10000);
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
-    ReadUntilQuiet(in, port, 500);
+    ReadUntilQuiet(in, port, 300);
 
     EXPECT_EQ(in.Bytes.size(), 20u * in.Frames.size()) << "a piece of a packet on the wire";
     uint64_t gaps = 0;
@@ -262,7 +263,7 @@ TEST(SeeedSimulator, AReaderThatStallsSeesItsLossAsGapsAndOnlyWholePackets)
         flood.SendFrame(f);
     }
     TReceivedStream got;
-    ReadUntilQuiet(got, reader, 1000);
+    ReadUntilQuiet(got, reader, 300);
     EXPECT_EQ(got.Bytes.size(), 20u * got.Frames.size()) << "a piece of a packet on the wire";
     EXPECT_EQ(got.Bytes.size() + flood.Counters().OutputDropped, 20u * kInjected);
     EXPECT_GT(flood.Counters().OutputDropped, 0u);
