@@ -1,6 +1,6 @@
 // The window under full link load and with a large trace, offscreen.
 //
-//   bench_window [--seconds S]
+//   bench_window [--seconds S] [--ids N]
 // Figures: update tick time and event-loop lateness on the "Table" and the
 // "Trace" page with the simulated adapter at 10,000 frames/s, the window
 // thread's CPU on the "Table" page with a real event loop (with the table
@@ -210,13 +210,17 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int seconds = 10;
-    for (int i = 1; i + 1 < argc; ++i)
+    std::string ids = "200"; // distinct identifiers the simulator sends
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::string(argv[i]) == "--seconds")
             seconds = std::atoi(argv[i + 1]);
+        if (std::string(argv[i]) == "--ids")
+            ids = argv[i + 1];
+    }
 
     TempDir dir;
     tcm::SetProgramDirOverride(dir.Path());
-    TChild sim({TCM_SEEED_SIM_EXE, "--quiet", "--fps", "20000", "--ids", "200", "--mixed"});
+    TChild sim({TCM_SEEED_SIM_EXE, "--quiet", "--fps", "20000", "--ids", ids.c_str(), "--mixed"});
     const std::string port = sim.ReadLine(3000);
     auto window = std::make_unique<TfmMain>(std::make_unique<TNoPorts>());
     TfmMain& w = *window;
@@ -230,8 +234,8 @@ int main(int argc, char** argv)
     }
     auto* pages = w.findChild<QTabWidget*>("pcData");
     std::printf("Conditions: %s window, simulator process at the link limit (10,000 frames/s), "
-                "200 identifiers mixed 11/29-bit, %d s per page.\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), seconds);
+                "%s identifiers mixed 11/29-bit, %d s per page.\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), ids.c_str(), seconds);
 
     pages->setCurrentIndex(0);
     RunAndMeasureLateness(500);

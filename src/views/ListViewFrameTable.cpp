@@ -209,6 +209,7 @@ void TListViewFrameTable::ProcessPending()
 void TListViewFrameTable::ApplyBatch(std::vector<TPending>& batch)
 {
     const auto start = std::chrono::steady_clock::now();
+    Shown = {};
     for (const TPending& p : batch) {
         switch (p.Kind) {
         case TKind::Cleared:
@@ -233,6 +234,7 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
         // A position past the end (a view out of step) appends.
         const int count = topLevelItemCount();
         ChangedCells.Flush();
+        Shown = {true, 0, -1, 0, 0};
         insertTopLevelItem(index < 0 || index > count ? count : index, new TListItemFrameTable(row));
         ++AppliedCount;
         return;
@@ -253,8 +255,8 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
                                         row.Period != shown.Period};
     if (std::none_of(std::begin(changed), std::end(changed), [](bool c) { return c; }))
         return;
-    const QRect lineRect = visualItemRect(line);
-    if (!lineRect.intersects(viewport()->rect()))
+    QRect lineRect;
+    if (!ShownLineRect(index, lineRect))
         return;
     for (int column = kColDlc; column < kColumnCount; ++column)
         if (changed[column])
@@ -262,21 +264,42 @@ void TListViewFrameTable::ApplyRow(const TFrameRowView& row, int32_t index, bool
                                    header()->sectionSize(column), lineRect.height()));
 }
 
+bool TListViewFrameTable::ShownLineRect(int32_t index, QRect& rect)
+{
+    if (!Shown.Known) {
+        Shown = {true, 0, -1, 0, 0};
+        const QModelIndex top = indexAt(QPoint(0, 0));
+        if (top.isValid()) {
+            const QRect first = visualRect(top);
+            const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+            Shown = {true, top.row(), bottom.isValid() ? bottom.row() : topLevelItemCount() - 1, first.top(),
+                     first.height()};
+        }
+    }
+    if (index < Shown.First || index > Shown.Last)
+        return false;
+    rect = QRect(0, Shown.Top + (index - Shown.First) * Shown.Height, viewport()->width(), Shown.Height);
+    return true;
+}
+
 void TListViewFrameTable::ClearLines()
 {
     ChangedCells.Flush();
+    Shown = {};
     clear();
 }
 
 void TListViewFrameTable::scrollContentsBy(int dx, int dy)
 {
     ChangedCells.Flush();
+    Shown = {};
     QTreeWidget::scrollContentsBy(dx, dy);
 }
 
 void TListViewFrameTable::resizeEvent(QResizeEvent* event)
 {
     ChangedCells.Flush();
+    Shown = {};
     QTreeWidget::resizeEvent(event);
 }
 
@@ -294,6 +317,7 @@ void TListViewFrameTable::ApplyRows(const std::vector<TFrameRowView>& rows)
 void TListViewFrameTable::RowChanged(const TTarvenixTableItem& row, int32_t index, bool isNew)
 {
     ProcessPending();
+    Shown = {};
     ApplyRow(TFrameRowView::From(row), index, isNew);
     ChangedCells.Schedule();
 }

@@ -130,12 +130,25 @@ private:
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
     void ClearLines();
+    // The place on screen of line `index`, when it is shown.
+    bool ShownLineRect(int32_t index, QRect& rect);
 
     TTarvenixTable* AttachedTable = nullptr;
     std::shared_ptr<TQueue> Queue; // shared with the reading thread
 
     // Window thread only.
     TPacedRepaint ChangedCells; // visible cells whose values changed quietly, not yet repainted
+    // The lines on screen, found once per batch: all lines are equally high,
+    // so a line's place follows from its index without asking the view.
+    // Inserting lines moves them and makes the view repaint all of itself:
+    // nothing more is tracked until the next batch then.
+    struct TShownLines {
+        bool Known = false;
+        int32_t First = 0;
+        int32_t Last = -1;
+        int Top = 0;
+        int Height = 0;
+    } Shown;
     uint64_t AppliedCount = 0;
     uint64_t BusyNs = 0;
 };

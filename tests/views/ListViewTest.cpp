@@ -202,7 +202,7 @@ TEST(ListViewFrameTable, Screenshot)
 }
 
 // Changed cells are repainted at most once per display refresh: after a burst
-// of changes mixed with scrolling, what the window shows (its backing store)
+// of changes mixed with scrolling and new lines, what the window shows (its backing store)
 // is what a fresh rendering of the view shows, every changed cell included.
 TEST(ListViewFrameTable, ScreenShowsTheNewestValuesAfterPacedRepaints)
 {
@@ -227,6 +227,8 @@ TEST(ListViewFrameTable, ScreenShowsTheNewestValuesAfterPacedRepaints)
                                  static_cast<uint32_t>(step * 10)));
         if (step % 9 == 0)
             view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + 3);
+        if (step % 5 == 0) // a new line among those shown moves the ones below it
+            table.AddFrame(Frame(static_cast<uint32_t>(first + step % 4), false, false, {7}, 0));
         QTest::qWait(step % 3 == 0 ? 4 : 0);
     }
     const QImage fresh = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
