@@ -1,8 +1,11 @@
 #pragma once
-// A clock for tests: the system's time, except that sleeping returns at once and
-// moves the tick count on by the time slept. Code bound by fixed waits (the
+// A clock for tests: the system's time, except that a long sleep returns at once
+// and moves the tick count on by the time slept. Code bound by fixed waits (the
 // adapter's settle pauses) then runs its real steps in a fraction of the time,
-// and "waited at least N ms" still holds when measured in ticks.
+// and "waited at least N ms" still holds when measured in ticks. Short sleeps
+// (the rests of polling loops, such as a simulator whose reading is held) are
+// slept for real: skipped, they would turn those loops into spinning ones and
+// run the tick count ahead of every other thread.
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -22,8 +25,13 @@ public:
         pair.WallUs += static_cast<int64_t>(skipped) * 1000;
         return pair;
     }
+    static constexpr uint32_t kSkipFromMs = 100;
     void SleepMs(uint32_t ms) override
     {
+        if (ms < kSkipFromMs) {
+            tcm::SystemClock().SleepMs(ms);
+            return;
+        }
         Skipped.fetch_add(ms);
         std::this_thread::yield();
     }
