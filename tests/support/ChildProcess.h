@@ -76,6 +76,17 @@ public:
                 return {};
         }
     }
+    // Reads stderr until it holds `text`; false after the time-out or at its end.
+    bool WaitForErrText(const std::string& text, int timeoutMs)
+    {
+        const auto end = TChildClock::now() + std::chrono::milliseconds(timeoutMs);
+        while (ErrText.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TChildClock::now()).count();
+            if (left <= 0 || !ReadInto(Err, ErrText, static_cast<int>(left)))
+                return false;
+        }
+        return true;
+    }
     // Waits for the exit, collecting the rest of both outputs; the exit status, or
     // -1 when it did not end in time (it is then killed). Both pipes are watched
     // at once, so a child that writes much to one is never held up by the other.

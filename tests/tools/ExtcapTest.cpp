@@ -104,12 +104,11 @@ std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, size_t frames, 
     return args;
 }
 
-// Sends `frames` once the capture has opened the channel.
-void SendWhenOpen(TSeeedSimulator& sim, const std::vector<TCanFrame>& frames, uint64_t settingsBefore)
+// Sends `frames` once the capture has opened the channel: the program writes
+// the capture's file header only then, and tshark tells when it has read it.
+void SendWhenOpen(TChild& tshark, TSeeedSimulator& sim, const std::vector<TCanFrame>& frames)
 {
-    ASSERT_TRUE(sim.WaitSettingsReceived(settingsBefore + 2, 15000)) << "the capture did not open the channel";
-    // The engine takes bus frames about 200 ms after the last settings packet.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(tshark.WaitForErrText("Capture started", 15000)) << "the capture did not start: " << tshark.ErrText;
     for (const auto& f : frames)
         sim.SendFrame(f);
 }
@@ -147,7 +146,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     const std::string pref = std::string("extcap.") + kIface;
     TChild toFile(
         CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
-    SendWhenOpen(*sim, frames, 0);
+    SendWhenOpen(toFile, *sim, frames);
     EXPECT_EQ(toFile.WaitExit(30000), 0) << toFile.ErrText;
     const auto settings = sim->ReceivedSettings();
     ASSERT_EQ(settings.size(), 2u);
@@ -159,7 +158,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
 
     // Live with -T fields: the first capture closed the port, so it opens again.
     TChild live(CaptureArgs(*sim, frames.size(), WithFields({})));
-    SendWhenOpen(*sim, frames, 2);
+    SendWhenOpen(live, *sim, frames);
     EXPECT_EQ(live.WaitExit(30000), 0) << live.ErrText;
     EXPECT_EQ(FrameLines(live.OutText), expected) << live.OutText << live.ErrText;
     EXPECT_EQ(sim->ReceivedSettings().back().Rate, 250000);
