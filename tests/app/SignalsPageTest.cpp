@@ -21,6 +21,7 @@
 #include "app/Main.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
+#include "support/FastClock.h"
 #include "support/TempDir.h"
 #include "views/ListViewFrameTable.h"
 
@@ -32,6 +33,9 @@ using tcmtest::WaitFor;
 
 class SignalsWindow : public ::testing::Test {
 protected:
+    // Installed before the window and removed after it: an opening's settle
+    // pauses only move the tick count on instead of sleeping.
+    const tcmtest::TScopedFastClock Clock;
     void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
     void TearDown() override
     {
