@@ -56,19 +56,19 @@ void Record(const std::vector<TRecordJob>& jobs)
     for (const auto& job : jobs) {
         sims.push_back(std::make_unique<TSeeedSimulator>());
         ASSERT_TRUE(sims.back()->Start()) << sims.back()->LastError();
-        std::vector<std::string> args = {TCM_CAN_DUMP_EXE, "--port",   sims.back()->PortPath(),
-                                         "--format",       job.Format, "--output",
-                                         job.File,         "--frames", std::to_string(job.Expected)};
+        std::vector<std::string> args = {
+            TCM_CAN_DUMP_EXE, "--port",   sims.back()->PortPath(),      "--format", job.Format, "--output",
+            job.File,         "--frames", std::to_string(job.Expected), "--log"};
         for (const auto& f : job.Filters) {
             args.push_back("--filter");
             args.push_back(f);
         }
         dumps.push_back(std::make_unique<TChild>(args));
     }
-    for (const auto& sim : sims)
-        ASSERT_TRUE(sim->WaitSettingsReceived(2, 5000));
-    // The monitor takes frames from the bus about 200 ms after it set normal mode.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    // The monitor writes the engine's log (--log) from its main loop, which
+    // starts once the channel runs and takes frames from the bus.
+    for (const auto& dump : dumps)
+        ASSERT_TRUE(dump->WaitForErrText("** Start", 5000)) << dump->ErrText;
     for (const auto& text : kBusFrames) {
         for (const auto& sim : sims)
             sim->SendFrame(Make(text.c_str()));
