@@ -13,12 +13,15 @@
 namespace tcmtest {
 
 // Saves a picture of `widget` as <dir>/<name>.png when TCM_SCREENSHOT_DIR
-// names a folder, so that the looks can be checked by eye.
-inline void SaveScreenshot(QWidget& widget, const char* name)
+// names a folder, so that the looks can be checked by eye; first runs the event
+// loop for `settleMs`, so that what was just shown has painted.
+inline void SaveScreenshot(QWidget& widget, const char* name, int settleMs = 0)
 {
     const QString dir = qEnvironmentVariable("TCM_SCREENSHOT_DIR");
     if (dir.isEmpty())
         return;
+    if (settleMs > 0)
+        QTest::qWait(settleMs);
     QDir().mkpath(dir);
     widget.grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
 }

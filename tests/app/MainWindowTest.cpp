@@ -251,8 +251,7 @@ TEST_F(MainWindow, OpensAgainstTheSimulatorShowsTrafficAndCloses)
     EXPECT_TRUE(trace->IsAtBottom());
     tcmtest::SaveScreenshot(w, "main-trace");
     pages->setCurrentIndex(0);
-    QTest::qWait(300);
-    tcmtest::SaveScreenshot(w, "main-table");
+    tcmtest::SaveScreenshot(w, "main-table", 300);
 
     QTest::mouseClick(PortButton(), Qt::LeftButton);
     EXPECT_EQ(PortButton()->text().toStdString(), "OPEN");
