@@ -203,7 +203,7 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
 TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
 {
     TSeeedSimOptions traffic;
-    traffic.FramesPerSecond = 2000;
+    traffic.FramesPerSecond = 4000;
     traffic.IdKind = TSimIdKind::Mixed;
     TSeeedSimulator sim(traffic);
     ASSERT_TRUE(sim.Start());
