@@ -63,7 +63,7 @@ class MainWindow : public ::testing::Test {
 protected:
     // Installed before the window and removed after it: an opening's settle
     // pauses only move the tick count on instead of sleeping.
-    const tcmtest::TScopedFastClock Clock;
+    tcmtest::TScopedFastClock Clock;
     void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
     void TearDown() override
     {
@@ -514,7 +514,14 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     ASSERT_TRUE(hung.Start());
     ASSERT_TRUE(openOn(hung)) << (Errors.empty() ? "" : Errors[0]);
     hung.HoldReading(true);
-    ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }, 20000));
+    // Writes fail once the terminal is full; the second they must keep failing
+    // passes on the test clock, 100 ms of ticks at each look.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            Clock.Get().Advance(100);
+            return !Errors.empty();
+        },
+        20000));
     EXPECT_EQ(Errors[0],
               "The adapter on " + hung.PortPath() + " does not respond (error 110). The channel was closed.");
     expectClosed();

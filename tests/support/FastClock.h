@@ -36,6 +36,8 @@ public:
         std::this_thread::yield();
     }
     uint32_t SkippedMs() const { return Skipped.load(); }
+    // Moves the tick count on by `ms` at once, as if that time had passed.
+    void Advance(uint32_t ms) { Skipped.fetch_add(ms); }
 
 private:
     std::atomic<uint32_t> Skipped{0};
@@ -49,6 +51,7 @@ public:
     TScopedFastClock(const TScopedFastClock&) = delete;
     TScopedFastClock& operator=(const TScopedFastClock&) = delete;
     const TFastSleepClock& Get() const { return Clock; }
+    TFastSleepClock& Get() { return Clock; }
 
 private:
     TFastSleepClock Clock;
