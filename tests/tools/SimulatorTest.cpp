@@ -224,7 +224,7 @@ TEST(SeeedSimulator, AReaderThatStallsSeesItsLossAsGapsAndOnlyWholePackets)
     TReceivedStream in;
     in.ReadFrames(port, 500, 10000);
     // The terminal holds about 20 KB, a fifth of a second of this traffic.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     in.ReadFrames(port, in.Frames.size() + 3000, 10000);
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
     ReadUntilQuiet(in, port, 300);
