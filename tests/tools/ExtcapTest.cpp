@@ -120,7 +120,24 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     if (::access(kTshark, X_OK) != 0)
         FAIL() << kTshark << " is missing: install tshark (scripts/setup.sh with TCM_TEST_TOOLS=1)";
     TWiresharkHome home;
+    const std::string pref = std::string("extcap.") + kIface;
+    const std::vector<TCanFrame> frames = {Frame(0x123, true, false, 8), Frame(0x1FFFFFFF, false, false, 3),
+                                           Frame(0x7FF, true, true, 2),  Frame(0x00000001, false, true, 0),
+                                           Frame(0x000, true, false, 0), Frame(0x18DAF110, false, false, 5)};
+    std::vector<std::string> expected;
+    for (const auto& f : frames)
+        expected.push_back(FieldsLine(f));
+
+    // Three runs of tshark side by side: the interface list, a capture into a
+    // file at 125 kbit/s in Extended mode, and one of a port that cannot be opened.
+    auto sim = std::make_unique<TSeeedSimulator>();
+    ASSERT_TRUE(sim->Start()) << sim->LastError();
+    const std::string file = home.File("capture.pcapng");
     TChild list({kTshark, "-D"});
+    TChild toFile(
+        CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
+    TChild missing({kTshark, "-i", kIface, "-o", pref + ".port:/dev/tcm-missing-port", "-a", "duration:2"});
+
     EXPECT_EQ(list.WaitExit(30000), 0) << list.ErrText;
     EXPECT_NE(list.OutText.find(std::string(". ") + kIface + " (Seeed USB-CAN adapter"), std::string::npos)
         << list.OutText;
@@ -132,20 +149,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
         rates += line.rfind("value {arg=2}", 0) == 0 ? 1 : 0;
     EXPECT_EQ(rates, 12) << config.OutText;
 
-    const std::vector<TCanFrame> frames = {Frame(0x123, true, false, 8), Frame(0x1FFFFFFF, false, false, 3),
-                                           Frame(0x7FF, true, true, 2),  Frame(0x00000001, false, true, 0),
-                                           Frame(0x000, true, false, 0), Frame(0x18DAF110, false, false, 5)};
-    std::vector<std::string> expected;
-    for (const auto& f : frames)
-        expected.push_back(FieldsLine(f));
-
-    // Into a file at 125 kbit/s in Extended mode, read back by tshark.
-    auto sim = std::make_unique<TSeeedSimulator>();
-    ASSERT_TRUE(sim->Start()) << sim->LastError();
-    const std::string file = home.File("capture.pcapng");
-    const std::string pref = std::string("extcap.") + kIface;
-    TChild toFile(
-        CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
+    // The file capture, read back by tshark.
     SendWhenOpen(toFile, *sim, frames);
     EXPECT_EQ(toFile.WaitExit(30000), 0) << toFile.ErrText;
     const auto settings = sim->ReceivedSettings();
@@ -163,8 +167,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     EXPECT_EQ(FrameLines(live.OutText), expected) << live.OutText << live.ErrText;
     EXPECT_EQ(sim->ReceivedSettings().back().Rate, 250000);
 
-    // A port that cannot be opened: the adapter's error where Wireshark shows it.
-    TChild missing({kTshark, "-i", kIface, "-o", pref + ".port:/dev/tcm-missing-port", "-a", "duration:2"});
+    // The port that cannot be opened: the adapter's error where Wireshark shows it.
     EXPECT_NE(missing.WaitExit(30000), 0) << missing.OutText << missing.ErrText;
     EXPECT_NE(missing.ErrText.find("Opening port is failed!"), std::string::npos) << missing.ErrText;
 }
