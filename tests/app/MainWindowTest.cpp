@@ -374,7 +374,7 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
         const char* Caption;
     };
     const TEntry entries[] = {{cstSingle, "123", "1000", 2, "single"},
-                              {cstPeriodic, "200", "100", 1, "tick"},
+                              {cstPeriodic, "200", "50", 1, "tick"},
                               {cstOnRequest, "300", "1000", 0, "answer"}};
     for (const auto& e : entries) {
         grid.RunDialog = [&](TfmSendFrame& dialog) {
@@ -417,15 +417,15 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     sim.SendFrame(remote);
     ASSERT_TRUE(WaitFor([&] { return FramesWithId(sim, 0x300).size() == 1; }));
 
-    // The Periodic item runs every 100 ms from the opening on.
-    WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(1000); }, 4000);
+    // The Periodic item runs every 50 ms from the opening on.
+    WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(500); }, 4000);
     QTest::mouseClick(PortButton(), Qt::LeftButton);
     QTest::qWait(100); // what was written before the close reaches the adapter
     const size_t atClose = FramesWithId(sim, 0x200).size();
-    QTest::qWait(300);
+    QTest::qWait(150);
     const auto periodic = FramesWithId(sim, 0x200);
-    EXPECT_EQ(periodic.size(), atClose); // nothing after closing
-    // About 10 in a second; the bounds only catch a sender that never runs
+    EXPECT_EQ(periodic.size(), atClose); // nothing after closing (three periods)
+    // About 10 in half a second; the bounds only catch a sender that never runs
     // or runs without its period (bench_periodic measures the intervals).
     EXPECT_GE(periodic.size(), 5u);
     EXPECT_LE(periodic.size(), 22u);
@@ -454,7 +454,7 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     Window.reset();
     EXPECT_EQ(ReadWholeFile(listFile), "0;0;0;123;0;2;1122;renamed;\r\n"
                                        "2;0;1;300;0;0;;answer;\r\n"
-                                       "1;64;0;200;0;1;11;tick;\r\n");
+                                       "1;32;0;200;0;1;11;tick;\r\n");
 }
 
 TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
