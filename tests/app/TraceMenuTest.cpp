@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <future>
 #include <map>
 #include <sys/stat.h>
 
@@ -121,7 +122,7 @@ protected:
 TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
 {
     TSeeedSimOptions traffic;
-    traffic.FramesPerSecond = 3000;
+    traffic.FramesPerSecond = 6000;
     traffic.IdKind = TSimIdKind::Mixed;
     traffic.RemoteShare = 0.2;
     TSeeedSimulator sim(traffic);
@@ -152,16 +153,24 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
         Choose("actSaveTrace", Dir.File(name));
         ASSERT_TRUE(Errors.empty()) << Errors[0];
     }
-    const auto byPython =
-        ReadWithPythonCan({{Dir.File("all.log"), false}, {Dir.File("all.asc"), true}, {Dir.File("all.blf"), true}});
+    // The tools read side by side.
+    auto pythonRun = std::async(std::launch::async, [&] {
+        return ReadWithPythonCan({{Dir.File("all.log"), false}, {Dir.File("all.asc"), true}, {Dir.File("all.blf"), true}});
+    });
+    auto blfRun = std::async(std::launch::async, [&] { return ReadWithTshark(Dir.File("all.blf"), true); });
+    auto pcapRun = std::async(std::launch::async, [&] { return ReadWithTshark(Dir.File("all.pcap"), false); });
+    const std::string byAsc2log = RunTool({"/usr/bin/asc2log", "-I", Dir.File("all.asc")});
+    const auto byPython = pythonRun.get();
+    const auto byTsharkBlf = blfRun.get();
+    const auto byTsharkPcap = pcapRun.get();
     check("python-can all.log", byPython[0], false, false);
     // ASC times count from the date line, which asc2log reads only in an English locale.
     check("python-can all.asc", byPython[1], true, true);
-    ASSERT_TRUE(WriteWholeFile(Dir.File("asc2log.log"), RunTool({"/usr/bin/asc2log", "-I", Dir.File("all.asc")})));
+    ASSERT_TRUE(WriteWholeFile(Dir.File("asc2log.log"), byAsc2log));
     check("asc2log all.asc", ReadWithOurs(Dir.File("asc2log.log"), true), true, true);
     check("python-can all.blf", byPython[2], true, false);
-    check("tshark all.blf", ReadWithTshark(Dir.File("all.blf"), true), true, false);
-    check("tshark all.pcap", ReadWithTshark(Dir.File("all.pcap"), false), false, false);
+    check("tshark all.blf", byTsharkBlf, true, false);
+    check("tshark all.pcap", byTsharkPcap, false, false);
 
     // Selected lines as trace text: exactly the lines the view shows.
     auto* view = w.findChild<TTraceView*>("mTrace");
