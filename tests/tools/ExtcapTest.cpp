@@ -128,14 +128,18 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     for (const auto& f : frames)
         expected.push_back(FieldsLine(f));
 
-    // Three runs of tshark side by side: the interface list, a capture into a
-    // file at 125 kbit/s in Extended mode, and one of a port that cannot be opened.
+    // Four runs of tshark side by side: the interface list, a capture into a
+    // file at 125 kbit/s in Extended mode, a live one with -T fields on a second
+    // adapter, and one of a port that cannot be opened.
     auto sim = std::make_unique<TSeeedSimulator>();
     ASSERT_TRUE(sim->Start()) << sim->LastError();
+    auto liveSim = std::make_unique<TSeeedSimulator>();
+    ASSERT_TRUE(liveSim->Start()) << liveSim->LastError();
     const std::string file = home.File("capture.pcapng");
     TChild list({kTshark, "-D"});
     TChild toFile(
         CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
+    TChild live(CaptureArgs(*liveSim, frames.size(), WithFields({})));
     TChild missing({kTshark, "-i", kIface, "-o", pref + ".port:/dev/tcm-missing-port", "-a", "duration:2"});
 
     EXPECT_EQ(list.WaitExit(30000), 0) << list.ErrText;
@@ -151,21 +155,21 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
 
     // The file capture, read back by tshark.
     SendWhenOpen(toFile, *sim, frames);
+    SendWhenOpen(live, *liveSim, frames);
     EXPECT_EQ(toFile.WaitExit(30000), 0) << toFile.ErrText;
     const auto settings = sim->ReceivedSettings();
     ASSERT_EQ(settings.size(), 2u);
     EXPECT_EQ(settings[1].Rate, 125000);
     EXPECT_TRUE(settings[1].Extended);
     TChild read(WithFields({kTshark, "-r", file}));
-    EXPECT_EQ(read.WaitExit(30000), 0) << read.ErrText;
-    EXPECT_EQ(FrameLines(read.OutText), expected) << read.OutText;
 
-    // Live with -T fields: the first capture closed the port, so it opens again.
-    TChild live(CaptureArgs(*sim, frames.size(), WithFields({})));
-    SendWhenOpen(live, *sim, frames);
+    // Live with -T fields, at the default rate.
     EXPECT_EQ(live.WaitExit(30000), 0) << live.ErrText;
     EXPECT_EQ(FrameLines(live.OutText), expected) << live.OutText << live.ErrText;
-    EXPECT_EQ(sim->ReceivedSettings().back().Rate, 250000);
+    EXPECT_EQ(liveSim->ReceivedSettings().back().Rate, 250000);
+
+    EXPECT_EQ(read.WaitExit(30000), 0) << read.ErrText;
+    EXPECT_EQ(FrameLines(read.OutText), expected) << read.OutText;
 
     // The port that cannot be opened: the adapter's error where Wireshark shows it.
     EXPECT_NE(missing.WaitExit(30000), 0) << missing.OutText << missing.ErrText;
