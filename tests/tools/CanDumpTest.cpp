@@ -178,13 +178,15 @@ TEST(CanDump, FramesQueuedWhenItEndsStillGoOut)
 
 TEST(CanDump, EndsOnSigtermAndOnALostPort)
 {
-    // An adapter that stops reading while four Periodic items run every millisecond
-    // (they fill the terminal's buffer soon). Its monitor gives up after the
-    // adapter's time-out, so it is started first and ends while the other two run.
+    // An adapter that stops reading while sixteen Periodic items run every
+    // millisecond (they fill the terminal's buffer soon). Its monitor gives up after
+    // the adapter's time-out, so it is started first and ends while the other two run.
     TempDir dir;
     const std::string list = dir.File("fast.dat");
-    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n1;1;1;102;0;1;5A;fast;\r\n"
-                                     "1;1;1;103;0;1;5A;fast;\r\n1;1;1;104;0;1;5A;fast;\r\n"));
+    std::string items;
+    for (int i = 0; i < 16; ++i) // identifiers 0x200 to 0x215
+        items += "1;1;1;" + std::to_string(200 + i) + ";0;1;5A;fast;\r\n";
+    ASSERT_TRUE(WriteWholeFile(list, items));
     auto hung = StartSim();
     TChild stuck = Dump({"--port", hung->PortPath(), "--list", list});
     ASSERT_TRUE(hung->WaitFramesReceived(20, 3000));
