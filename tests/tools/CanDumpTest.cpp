@@ -97,11 +97,11 @@ TEST(CanDump, ExitCodesForBadArgumentsAndAPortThatCannotOpen)
 TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
 {
     TempDir dir;
-    // An active OnRequest item 0x321 and an active Periodic item 0x100 every 50 ms.
+    // An active OnRequest item 0x321 and an active Periodic item 0x100 every 25 ms.
     const std::string list = dir.File("list.dat");
-    ASSERT_TRUE(WriteWholeFile(list, "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n"));
+    ASSERT_TRUE(WriteWholeFile(list, "2;0;1;321;0;1;AA;answer;\r\n1;19;1;100;0;0;;tick;\r\n"));
     auto sim = StartSim();
-    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.5"});
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.25"});
     ASSERT_TRUE(sim->WaitFramesReceived(2, 3000)); // the probe, then the first periodic frame
     TCanFrame remote;
     remote.Id = 0x42;
@@ -116,7 +116,7 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
         ticks += f.Id == 0x100 ? 1 : 0;
     }
     EXPECT_EQ(answers, 1);
-    EXPECT_GE(ticks, 2); // about 10 in 0.5 s; the bounds only catch a missing or unpaced sender
+    EXPECT_GE(ticks, 2); // about 10 in 0.25 s; the bounds only catch a missing or unpaced sender
     EXPECT_LE(ticks, 31);
     const auto lines = Lines(dump.OutText);
     EXPECT_EQ(CountPrefix(lines, "IN  ts: "), 1);
@@ -126,7 +126,7 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
     EXPECT_LE(printed, answers + ticks);
     EXPECT_GE(printed, answers + ticks - 2);
     // The list file is only read, never written.
-    EXPECT_EQ(ReadWholeFile(list), "2;0;1;321;0;1;AA;answer;\r\n1;32;1;100;0;0;;tick;\r\n");
+    EXPECT_EQ(ReadWholeFile(list), "2;0;1;321;0;1;AA;answer;\r\n1;19;1;100;0;0;;tick;\r\n");
 }
 
 TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
