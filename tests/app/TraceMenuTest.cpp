@@ -155,7 +155,8 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
     }
     // The tools read side by side.
     auto pythonRun = std::async(std::launch::async, [&] {
-        return ReadWithPythonCan({{Dir.File("all.log"), false}, {Dir.File("all.asc"), true}, {Dir.File("all.blf"), true}});
+        return ReadWithPythonCan(
+            {{Dir.File("all.log"), false}, {Dir.File("all.asc"), true}, {Dir.File("all.blf"), true}});
     });
     auto blfRun = std::async(std::launch::async, [&] { return ReadWithTshark(Dir.File("all.blf"), true); });
     auto pcapRun = std::async(std::launch::async, [&] { return ReadWithTshark(Dir.File("all.pcap"), false); });
