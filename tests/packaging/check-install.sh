@@ -11,7 +11,7 @@ stage=$(mktemp -d)
 sim="" dump=""
 trap 'kill $sim $dump 2>/dev/null || true; rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in desktop-file-validate appstreamcli man python3; do
+for tool in desktop-file-validate appstreamcli man; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run TCM_TEST_TOOLS=1 scripts/setup.sh"
 done
 
@@ -57,11 +57,11 @@ fi
 # The installed headless programs end in order on SIGHUP (a closed terminal).
 "$root/bin/tarvenix-seeed-sim" --fps 100 --quiet >"$stage/sim.out" &
 sim=$!
-for _ in $(seq 100); do [ -s "$stage/sim.out" ] && break; sleep 0.05; done
+for _ in $(seq 500); do [ -s "$stage/sim.out" ] && break; sleep 0.01; done
 port=$(head -n 1 "$stage/sim.out")
 "$root/bin/tarvenix-can-dump" --port "$port" >"$stage/dump.out" 2>"$stage/dump.err" &
 dump=$!
-for _ in $(seq 100); do [ -s "$stage/dump.out" ] && break; sleep 0.05; done
+for _ in $(seq 500); do [ -s "$stage/dump.out" ] && break; sleep 0.01; done
 kill -HUP "$dump"
 rc=0; wait "$dump" || rc=$?
 dump=""
@@ -76,7 +76,8 @@ sim=""
 for size in 16 22 24 32 48 64 128 256; do
   png="$root/share/icons/hicolor/${size}x${size}/apps/$icon.png"
   [ -f "$png" ] || fail "$png is missing"
-  got=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); assert d[:8]==b"\x89PNG\r\n\x1a\n"; print("%dx%d" % struct.unpack(">II", d[16:24]))' "$png")
+  [ "$(od -An -tx1 -N8 "$png" | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG file"
+  got=$(od -An -tu4 --endian=big -j16 -N8 "$png" | awk '{print $1 "x" $2}')
   [ "$got" = "${size}x${size}" ] || fail "$png is $got"
 done
 [ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "the scalable icon is missing"
