@@ -57,19 +57,20 @@ TEST(PeriodicSendThread, StartsPausedAndWithoutAListOnlySleeps)
 TEST(PeriodicSendThread, SendsDueItemsAndStopsAtOnceWhenPaused)
 {
     TCountingList counting;
-    counting.AddPeriodic(20);
-    counting.AddPeriodic(20, false); // inactive: never sent
+    counting.AddPeriodic(10);
+    counting.AddPeriodic(10, false); // inactive: never sent
     TPeriodicSendThread thread(&counting.List);
     thread.Resume();
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(140ms);
     thread.Pause();
     const int sent = counting.Sent.load();
-    // About 300 / (20 + lateness); the bounds only catch a sender that never
-    // runs or ignores the period, whatever the machine's load.
+    // About 140 / (10 + lateness); the bounds only catch a sender that never
+    // runs or ignores the period, whatever the machine's load (the pause may
+    // come up to 19 ms late).
     EXPECT_GE(sent, 1);
     EXPECT_LE(sent, 16);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(counting.Sent.load(), sent); // nothing after the pause
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(counting.Sent.load(), sent); // nothing after the pause (five periods)
 
     // An overdue item goes out on the first pass after resuming.
     thread.Resume();
