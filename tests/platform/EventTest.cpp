@@ -60,7 +60,7 @@ TEST(AutoResetEvent, OneSetReleasesOnlyOneOfTwoWaiters)
     std::atomic<int> signalled{0};
     std::atomic<int> timedOut{0};
     auto waiter = [&] {
-        const uint32_t result = event.Wait(400);
+        const uint32_t result = event.Wait(150);
         if (result == kSignalled)
             ++signalled;
         else if (result == kTimedOut)
