@@ -207,7 +207,7 @@ TEST_F(SeeedEngine, OpenFailuresGiveTheirTexts)
 TEST_F(SeeedEngine, ReceivedFramesReachTraceAndTableInOrder)
 {
     TSeeedSimOptions traffic;
-    traffic.FramesPerSecond = 2000;
+    traffic.FramesPerSecond = 4000;
     traffic.IdCount = 5;
     traffic.GarbageShare = 0.1;
     auto sim = StartSim(traffic);
