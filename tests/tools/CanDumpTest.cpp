@@ -136,7 +136,7 @@ TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
     const std::string list = dir.File("fast.dat");
     ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
     auto sim = StartSim();
-    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.3"});
+    TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.15"});
     EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
     const int printed = CountPrefix(Lines(dump.OutText), "OUT ts: ");
     EXPECT_GT(printed, 10);
