@@ -149,16 +149,17 @@ TEST(RecordTools, PcapReadByTsharkFromFileAndPipe)
     for (const char* kind : kinds)
         rewrites.push_back(std::make_unique<TChild>(std::vector<std::string>{
             "/usr/bin/tshark", "-r", pcap, "-F", kind, "-w", dir.File(std::string("again.") + kind)}));
-    CompareFrames(expected, ParseTsharkFields(RunTool(TsharkArgs(pcap)), false), false, "tshark -r file");
-    CompareFrames(expected, ReadWithOurs(pcap, false), false, "our pcap reader");
-
-    // Streamed into tshark's standard input, flushed frame by frame as a live capture is.
+    // A tshark that reads its standard input starts meanwhile too.
     const std::string out = dir.File("tshark.txt");
     std::string command = "/usr/bin/tshark -r - --disable-protocol autosar-nm -T fields";
     for (const auto& field : kTsharkFields)
         command += " -e " + field;
     FILE* pipe = ::popen((command + " > " + out + " 2>/dev/null").c_str(), "w");
     ASSERT_TRUE(pipe);
+    CompareFrames(expected, ParseTsharkFields(RunTool(TsharkArgs(pcap)), false), false, "tshark -r file");
+    CompareFrames(expected, ReadWithOurs(pcap, false), false, "our pcap reader");
+
+    // Streamed into tshark's standard input, flushed frame by frame as a live capture is.
     auto writer = CreateRecordWriter(TRecordFormat::Pcap, fileno(pipe), "tshark");
     for (const auto& f : frames) {
         writer->Write(f);
