@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -101,6 +102,40 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
             {"asc", dir.File("b.asc"), ascFilters, 5},
             {"pcap", dir.File("c.pcap"), {"7FF~C00007FF"}, all.size() - 2},
             {"blf", dir.File("d.blf"), {"0:80000000", "00000123:80000FFF"}, all.size() - 2}});
+    // tshark and python-can read their files while the can-utils are checked.
+    auto byTshark = std::async(std::launch::async, [&] {
+        // Without the payload guessers (identifier 0 reads as an AUTOSAR NM message otherwise).
+        return RunTool({"/usr/bin/tshark",
+                        "-r",
+                        dir.File("c.pcap"),
+                        "--disable-protocol",
+                        "autosar-nm",
+                        "--disable-protocol",
+                        "signal-pdu",
+                        "--disable-protocol",
+                        "ipdum",
+                        "-T",
+                        "fields",
+                        "-e",
+                        "can.id",
+                        "-e",
+                        "can.flags.xtd",
+                        "-e",
+                        "can.flags.rtr",
+                        "-e",
+                        "can.len",
+                        "-e",
+                        "data.data"});
+    });
+    // BLF -> python-can, filters by kind: every standard frame, and extended identifier 123 only.
+    const std::string script = "import can\n"
+                               "for m in can.BLFReader('" +
+                               dir.File("d.blf") +
+                               "'):\n"
+                               "    i = ('%08X' if m.is_extended_id else '%03X') % m.arbitration_id\n"
+                               "    print(i + '#' + (('R%d' % m.dlc if m.dlc else 'R') if m.is_remote_frame"
+                               " else m.data.hex().upper()))\n";
+    auto byPython = std::async(std::launch::async, [&] { return RunTool({"/usr/bin/python3", "-c", script}); });
 
     // candump log -> log2asc: every line taken, ASC frame lines as sent.
     RunTool({"/usr/bin/log2asc", "-I", dir.File("a.log"), "-O", dir.File("a.asc"), "can0"});
@@ -137,28 +172,7 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
 
     // pcap -> tshark, with an ID~MASK filter leaving out the standard data frames 7FF.
     std::vector<std::string> fromPcap;
-    // Without the payload guessers (identifier 0 reads as an AUTOSAR NM message otherwise).
-    const std::string fields = RunTool({"/usr/bin/tshark",
-                                        "-r",
-                                        dir.File("c.pcap"),
-                                        "--disable-protocol",
-                                        "autosar-nm",
-                                        "--disable-protocol",
-                                        "signal-pdu",
-                                        "--disable-protocol",
-                                        "ipdum",
-                                        "-T",
-                                        "fields",
-                                        "-e",
-                                        "can.id",
-                                        "-e",
-                                        "can.flags.xtd",
-                                        "-e",
-                                        "can.flags.rtr",
-                                        "-e",
-                                        "can.len",
-                                        "-e",
-                                        "data.data"});
+    const std::string fields = byTshark.get();
     for (const auto& line : Lines(fields)) {
         std::istringstream in(line);
         TCanFrame f;
@@ -173,15 +187,7 @@ TEST(CanDumpRecording, FormatsReadByCanUtilsTsharkAndPythonCanWithFilters)
     }
     EXPECT_EQ(fromPcap, Without({"7FF#", "7FF#AA"}));
 
-    // BLF -> python-can, filters by kind: every standard frame, and extended identifier 123 only.
-    const std::string script = "import can\n"
-                               "for m in can.BLFReader('" +
-                               dir.File("d.blf") +
-                               "'):\n"
-                               "    i = ('%08X' if m.is_extended_id else '%03X') % m.arbitration_id\n"
-                               "    print(i + '#' + (('R%d' % m.dlc if m.dlc else 'R') if m.is_remote_frame"
-                               " else m.data.hex().upper()))\n";
-    EXPECT_EQ(Lines(RunTool({"/usr/bin/python3", "-c", script})), Without({"1ABCDEF0#11", "1FFFFFFF#R8"}));
+    EXPECT_EQ(Lines(byPython.get()), Without({"1ABCDEF0#11", "1FFFFFFF#R8"}));
 }
 
 TEST(CanDumpRecording, ReplaySendsEveryFrameInOrderWhileReceiving)
