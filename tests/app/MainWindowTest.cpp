@@ -468,8 +468,8 @@ TEST_F(MainWindow, AnAdapterThatVanishesOrHangsClosesTheChannelWithOneMessage)
     item->Frame.Id = 0x200;
     item->Frame.Length = 1;
     w.CurrentList()->Add(std::move(owned));
-    // Three more every millisecond fill a terminal that is no longer read sooner.
-    for (uint32_t id = 0x201; id <= 0x203; ++id) {
+    // Fifteen more every millisecond fill a terminal that is no longer read sooner.
+    for (uint32_t id = 0x201; id <= 0x20F; ++id) {
         auto more = std::make_unique<TCanSendItem>();
         more->SendType = cstPeriodic;
         more->Period = 1;

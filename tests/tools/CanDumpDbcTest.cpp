@@ -27,7 +27,7 @@ TOracleFrame FrameOf(const std::string& line)
 TEST(CanDumpDbc, SignalLinesOfEveryKnownFrameMatchCanmatrix)
 {
     TSeeedSimOptions traffic;
-    traffic.FramesPerSecond = 500;
+    traffic.FramesPerSecond = 2000;
     traffic.Ids = {0x64, 0x200, 0x300, 0x123, 0x18FEF1FE}; // 0x123 is not in the database
     auto sim = std::make_unique<TSeeedSimulator>(traffic);
     ASSERT_TRUE(sim->Start()) << sim->LastError();
