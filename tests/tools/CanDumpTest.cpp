@@ -131,10 +131,14 @@ TEST(CanDump, TransmitListAnswersRemoteFramesAndRunsPeriodicItems)
 
 TEST(CanDump, PrintsAndCountsTheFramesWrittenAsItEnds)
 {
-    // A Periodic item every millisecond keeps a frame in flight when --duration ends.
+    // Eight Periodic items every millisecond: the monitor queues eight frames on
+    // each pass, so some are still being written when --duration ends.
     TempDir dir;
     const std::string list = dir.File("fast.dat");
-    ASSERT_TRUE(WriteWholeFile(list, "1;1;1;101;0;1;5A;fast;\r\n"));
+    std::string items;
+    for (int i = 1; i <= 8; ++i) // identifiers 0x101 to 0x108
+        items += "1;1;1;10" + std::to_string(i) + ";0;1;5A;fast;\r\n";
+    ASSERT_TRUE(WriteWholeFile(list, items));
     auto sim = StartSim();
     TChild dump = Dump({"--port", sim->PortPath(), "--list", list, "--duration", "0.15"});
     EXPECT_EQ(dump.WaitExit(10000), 0) << dump.ErrText;
