@@ -276,7 +276,7 @@ TEST(LinkPacer, AWriterWokenLateCatchesUp)
     EXPECT_EQ(pacer.FramesOverrun(), 0u);
 }
 
-TEST(SimText, ParsingOfCommandLineValues)
+TEST(SimText, ParsingOfIdentifierLists)
 {
     std::vector<uint32_t> ids;
     ASSERT_TRUE(ParseIdList("100,7a5,0x1FFFFFFF", ids));
@@ -286,18 +286,6 @@ TEST(SimText, ParsingOfCommandLineValues)
         EXPECT_FALSE(ParseIdList(bad, ids)) << bad;
         EXPECT_EQ(ids, std::vector<uint32_t>{1}) << bad;
     }
-    uint64_t n = 0;
-    EXPECT_TRUE(ParseUnsigned("8", 10, 0, 8, n));
-    EXPECT_EQ(n, 8u);
-    EXPECT_FALSE(ParseUnsigned("9", 10, 0, 8, n));
-    EXPECT_FALSE(ParseUnsigned("-1", 10, 0, 8, n));
-    EXPECT_FALSE(ParseUnsigned("3x", 10, 0, 8, n));
-    double d = 0;
-    EXPECT_TRUE(ParseReal("0.25", 0, 1, d));
-    EXPECT_DOUBLE_EQ(d, 0.25);
-    EXPECT_FALSE(ParseReal("1.5", 0, 1, d));
-    EXPECT_FALSE(ParseReal("nan", 0, 1, d));
-    EXPECT_FALSE(ParseReal("", 0, 1, d));
 }
 
 TEST(SimText, FrameLinesShowOnlyTheBytesOfTheLength)

@@ -1,6 +1,8 @@
 #include "DumpOptions.h"
 
-#include <cstdlib>
+#include <climits>
+
+#include "ToolOptions.h"
 
 const char kRecordingUsage[] = "  --format F       trace (default: the trace lines), candump (candump -L log),\n"
                                "                   asc (Vector ASC), blf (Vector BLF), pcap (SocketCAN link type)\n"
@@ -15,46 +17,20 @@ const char kRecordingUsage[] = "  --format F       trace (default: the trace lin
                                "                   with their original gaps, the first at once; receiving goes on\n"
                                "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
 
-bool TakeRecordingOption(int argc, char** argv, int& i, TDumpRecordingOptions& options, std::string& error)
+TOptionTable RecordingOptionTable(TDumpRecordingOptions& options)
 {
-    const std::string name = argv[i];
-    if (name != "--format" && name != "--output" && name != "--filter" && name != "--replay" && name != "--replay-loop")
-        return false;
-    if (i + 1 >= argc) {
-        error = name + " needs a value";
-        return false;
-    }
-    const std::string value = argv[++i];
-    if (name == "--format") {
-        const auto format = RecordFormatFromName(value);
-        if (!format) {
-            error = "bad --format " + value + " (trace, candump, asc, blf or pcap)";
-            return false;
-        }
-        options.Format = *format;
-    } else if (name == "--output") {
-        if (value.empty()) {
-            error = "bad --output (empty)";
-            return false;
-        }
-        options.Output = value;
-    } else if (name == "--filter") {
+    auto takeFilter = [&options](const std::string& value) {
         const auto filter = TFrameFilter::Parse(value);
-        if (!filter) {
-            error = "bad --filter " + value + " (ID:MASK or ID~MASK, hexadecimal)";
-            return false;
-        }
+        if (!filter)
+            return BadValueText("--filter", value, "ID:MASK or ID~MASK, hexadecimal");
         options.Filters.Add(*filter);
-    } else if (name == "--replay") {
-        options.ReplayFile = value;
-    } else {
-        char* end = nullptr;
-        const long loops = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || loops < 0 || value[0] == '+' || value[0] == ' ') {
-            error = "bad --replay-loop " + value;
-            return false;
-        }
-        options.ReplayLoops = loops;
-    }
-    return true;
+        return std::string();
+    };
+    return {
+        RecordFormatOption([&options](TRecordFormat format) { options.Format = format; }),
+        TextOption("--output", options.Output),
+        {"--filter", TOptionValue::Required, takeFilter},
+        TextOption("--replay", options.ReplayFile),
+        CountOption("--replay-loop", 0, LONG_MAX, options.ReplayLoops, "a count of passes, 0 without end"),
+    };
 }

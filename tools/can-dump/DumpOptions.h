@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "CommandLine.h"
 #include "FrameFilter.h"
 #include "record/RecordFormat.h"
 
@@ -13,9 +14,8 @@ struct TDumpRecordingOptions {
     long ReplayLoops = 1;   // passes over the replay file; 0 without end
 };
 
-// Takes the recording option at argv[i] with its value (advancing i). False
-// when argv[i] is none of them (error left empty) or its value is bad (error set).
-bool TakeRecordingOption(int argc, char** argv, int& i, TDumpRecordingOptions& options, std::string& error);
+// The entries of these options for the command line.
+TOptionTable RecordingOptionTable(TDumpRecordingOptions& options);
 
 // The lines of --help for these options.
 extern const char kRecordingUsage[];

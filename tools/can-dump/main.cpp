@@ -2,6 +2,7 @@
 // same engine as the window and prints every trace entry as its trace line, or
 // records it in another format; optionally replays a recording onto the bus.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,7 +15,6 @@
 #include "Replay.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
-#include "Version.h"
 #include "core/CanText.h"
 #include "platform/Tick.h"
 #include "transmit/CanSendList.h"
@@ -58,83 +58,33 @@ struct TOptions {
 void PrintUsage(FILE* to)
 {
     std::fputs(kUsageHead, to);
-    std::fputs(kChannelOptionsHelp, to);
+    std::fputs(ChannelOptionsHelp().c_str(), to);
     std::fputs(kUsageOwn, to);
     std::fputs(kRecordingUsage, to);
     std::fputs(kUsageTail, to);
 }
 
-bool ParseNumber(const char* text, double& out)
-{
-    char* end = nullptr;
-    out = std::strtod(text, &end);
-    return end != text && *end == '\0' && out >= 0;
-}
+// The longest --duration whose milliseconds still fit the 32-bit tick difference.
+constexpr double kMaxDurationS = 4000000;
 
-bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error)
+TCommandLine MakeCommandLine(TOptions& o)
 {
-    for (int i = 1; i < argc; ++i) {
-        const TOptionResult channel = TakeChannelOption(argc, argv, i, o.Channel, error);
-        if (channel == TOptionResult::Bad)
-            return false;
-        if (channel == TOptionResult::Taken)
-            continue;
-        const std::string a = argv[i];
-        auto value = [&](const char*& v) {
-            if (i + 1 >= argc) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
-        double n = 0;
-        if (a == "--send") {
-            if (!value(v))
-                return false;
-            o.Sends.emplace_back(v);
-        } else if (a == "--list") {
-            if (!value(v))
-                return false;
-            o.ListFile = v;
-        } else if (a == "--duration") {
-            if (!value(v) || !ParseNumber(v, n)) {
-                error = "bad --duration";
-                return false;
-            }
-            o.Duration = n;
-        } else if (a == "--frames") {
-            if (!value(v) || !ParseNumber(v, n) || n != static_cast<long>(n)) {
-                error = "bad --frames";
-                return false;
-            }
-            o.Frames = static_cast<long>(n);
-        } else if (a == "--dbc") {
-            if (!value(v))
-                return false;
-            o.DbcFile = v;
-        } else if (a == "--log") {
-            o.Log = true;
-        } else if (a == "--version") {
-            std::printf("tarvenix-can-dump %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
-            std::exit(0);
-        } else if (a == "--help" || a == "-h") {
-            PrintUsage(stdout);
-            std::exit(0);
-        } else if (TakeRecordingOption(argc, argv, i, o.Recording, error)) {
-        } else if (!error.empty()) {
-            return false;
-        } else {
-            error = "unknown argument " + a;
-            return false;
-        }
-    }
-    if (o.Channel.Port.empty()) {
-        error = "--port is required";
-        return false;
-    }
-    return true;
+    TCommandLine line("tarvenix-can-dump", PrintUsage);
+    line.Add(ChannelOptionTable(o.Channel));
+    auto takeSend = [&o](const std::string& value) {
+        o.Sends.push_back(value);
+        return std::string();
+    };
+    line.Add({
+        {"--send", TOptionValue::Required, takeSend},
+        TextOption("--list", o.ListFile),
+        RealOption("--duration", 0, kMaxDurationS, o.Duration, "seconds, at most 4000000"),
+        CountOption("--frames", 0, LONG_MAX, o.Frames, "a count of frames"),
+        SwitchOption("--log", o.Log),
+        TextOption("--dbc", o.DbcFile),
+    });
+    line.Add(RecordingOptionTable(o.Recording));
+    return line;
 }
 
 // How long the loop may sleep: until the next Periodic item is due, the next
@@ -159,20 +109,17 @@ uint32_t NextWakeMs(const TCanSendList& list, double duration, uint32_t started,
 int main(int argc, char** argv)
 {
     TOptions o;
+    const TCommandLine commandLine = MakeCommandLine(o);
+    if (const auto exitCode = commandLine.Parse(argc, argv))
+        return *exitCode;
+    if (o.Channel.Port.empty())
+        return commandLine.Fail("--port is required");
     std::string error;
-    if (!ParseArgs(argc, argv, o, error)) {
-        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
-        PrintUsage(stderr);
-        return 2;
-    }
     std::vector<TCanFrame> sends;
     for (const auto& text : o.Sends) {
         auto frame = ParseCompactFrameAs(text, !o.Channel.Extended);
-        if (!frame) {
-            std::fprintf(stderr, "tarvenix-can-dump: bad --send %s\n", text.c_str());
-            PrintUsage(stderr);
-            return 2;
-        }
+        if (!frame)
+            return commandLine.Fail(BadValueText("--send", text, "ID#DATA or ID#R"));
         sends.push_back(*frame);
     }
 

@@ -17,11 +17,15 @@ extern "C" void OnStopSignal(int)
 
 } // namespace
 
-const char* const kChannelOptionsHelp =
-    "  --port NAME      serial port of the adapter (ttyUSB0, /dev/ttyUSB0, /dev/pts/3)\n"
-    "  --rate BPS       CAN bit rate, one of 5000 10000 20000 50000 100000 125000\n"
-    "                   200000 250000 400000 500000 800000 1000000 (default 250000)\n"
-    "  --extended       the adapter's Extended mode (29-bit identifiers; default Standard)\n";
+std::string ChannelOptionsHelp(std::string_view rateNote)
+{
+    std::string help = "  --port NAME      serial port of the adapter (ttyUSB0, /dev/ttyUSB0, /dev/pts/3)\n"
+                       "  --rate BPS       CAN bit rate, one of 5000 10000 20000 50000 100000 125000\n"
+                       "                   200000 250000 400000 500000 800000 1000000 (default 250000)\n";
+    help += rateNote;
+    help += "  --extended       the adapter's Extended mode (29-bit identifiers; default Standard)\n";
+    return help;
+}
 
 std::optional<int32_t> ParseSeeedRate(std::string_view text)
 {
@@ -35,35 +39,29 @@ std::optional<int32_t> ParseSeeedRate(std::string_view text)
     return std::nullopt;
 }
 
-TOptionResult TakeChannelOption(int argc, char** argv, int& i, TChannelOptions& options, std::string& error)
+TOptionTable ChannelOptionTable(TChannelOptions& options)
 {
-    const std::string_view arg = argv[i];
-    if (arg == "--extended") {
-        options.Extended = true;
-        return TOptionResult::Taken;
-    }
-    if (arg != "--port" && arg != "--rate")
-        return TOptionResult::NotMine;
-    if (i + 1 >= argc) {
-        error = std::string(arg) + " needs a value";
-        return TOptionResult::Bad;
-    }
-    const std::string_view value = argv[++i];
-    if (arg == "--port") {
-        if (value.empty()) {
-            error = "--port needs a port name";
-            return TOptionResult::Bad;
-        }
-        options.Port = value;
-        return TOptionResult::Taken;
-    }
-    const auto rate = ParseSeeedRate(value);
-    if (!rate) {
-        error = "--rate " + std::string(value) + " is not one of the adapter's rates";
-        return TOptionResult::Bad;
-    }
-    options.Rate = *rate;
-    return TOptionResult::Taken;
+    auto takeRate = [&options](const std::string& value) {
+        const auto rate = ParseSeeedRate(value);
+        if (!rate)
+            return BadValueText("--rate", value, "not one of the adapter's rates");
+        options.Rate = *rate;
+        return std::string();
+    };
+    return {TextOption("--port", options.Port),
+            {"--rate", TOptionValue::Required, takeRate},
+            SwitchOption("--extended", options.Extended)};
+}
+
+TOptionEntry RecordFormatOption(std::function<void(TRecordFormat)> take)
+{
+    return {"--format", TOptionValue::Required, [take = std::move(take)](const std::string& value) {
+                const auto format = RecordFormatFromName(value);
+                if (!format)
+                    return BadValueText("--format", value, "trace, candump, asc, blf or pcap");
+                take(*format);
+                return std::string();
+            }};
 }
 
 void InstallStopSignals()

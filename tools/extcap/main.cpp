@@ -5,7 +5,6 @@
 
 #include "ExtcapCapture.h"
 #include "ExtcapQuery.h"
-#include "Version.h"
 
 namespace {
 
@@ -36,11 +35,9 @@ const char kUsage[] =
 
 enum class TAction { None, Interfaces, Dlts, Config, Capture };
 
-int BadArguments(const std::string& problem)
+void PrintUsage(std::FILE* to)
 {
-    std::fprintf(stderr, "tarvenix-extcap: %s\n", problem.c_str());
-    std::fprintf(stderr, kUsage, kChannelOptionsHelp);
-    return 2;
+    std::fprintf(to, kUsage, ChannelOptionsHelp().c_str());
 }
 
 } // namespace
@@ -51,54 +48,44 @@ int main(int argc, char** argv)
     TCaptureOptions capture;
     std::string interface;
     std::string portPath;
-    for (int i = 1; i < argc; ++i) {
-        std::string error;
-        const TOptionResult result = TakeChannelOption(argc, argv, i, capture.Channel, error);
-        if (result == TOptionResult::Bad)
-            return BadArguments(error);
-        if (result == TOptionResult::Taken)
-            continue;
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--extcap-interfaces") {
-            action = TAction::Interfaces;
-        } else if (arg == "--extcap-dlts") {
-            action = TAction::Dlts;
-        } else if (arg == "--extcap-config") {
-            action = TAction::Config;
-        } else if (arg == "--capture") {
-            action = TAction::Capture;
-        } else if (arg == "--extcap-interface" && hasValue) {
-            interface = argv[++i];
-        } else if (arg == "--fifo" && hasValue) {
-            capture.Fifo = argv[++i];
-        } else if (arg == "--port-path" && hasValue) {
-            portPath = argv[++i];
-        } else if (arg.rfind("--extcap-version", 0) == 0) {
-            // Wireshark's own version; every version gets the same answers.
-            if (arg == "--extcap-version" && hasValue && argv[i + 1][0] != '-')
-                ++i;
-        } else if (arg == "--extcap-capture-filter" && hasValue) {
-            ++i; // the adapter has no filter: every frame is captured
-        } else if (arg == "--version") {
-            std::printf("tarvenix-extcap %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
-            return 0;
-        } else if (arg == "--help" || arg == "-h") {
-            std::printf(kUsage, kChannelOptionsHelp);
-            return 0;
-        } else {
-            return BadArguments("unknown argument " + arg);
-        }
-    }
+    TCommandLine commandLine("tarvenix-extcap", PrintUsage);
+    commandLine.Add(ChannelOptionTable(capture.Channel));
+    const auto actionOption = [&action](const char* name, TAction chosen) {
+        return TOptionEntry{name, TOptionValue::None, [&action, chosen](const std::string&) {
+                                action = chosen;
+                                return std::string();
+                            }};
+    };
+    const auto ignored = [](const std::string&) { return std::string(); };
+    commandLine.Add({
+        actionOption("--extcap-interfaces", TAction::Interfaces),
+        actionOption("--extcap-dlts", TAction::Dlts),
+        actionOption("--extcap-config", TAction::Config),
+        actionOption("--capture", TAction::Capture),
+        TextOption("--extcap-interface", interface),
+        TextOption("--fifo", capture.Fifo),
+        // Wireshark may hand over an empty text field: the port from the list is used then.
+        {"--port-path", TOptionValue::Optional,
+         [&portPath](const std::string& value) {
+             portPath = value;
+             return std::string();
+         }},
+        // Wireshark's own version; every version gets the same answers.
+        {"--extcap-version", TOptionValue::Optional, ignored},
+        // The adapter has no filter: every frame is captured.
+        {"--extcap-capture-filter", TOptionValue::Optional, ignored},
+    });
+    if (const auto exitCode = commandLine.Parse(argc, argv))
+        return *exitCode;
 
     if (action == TAction::Interfaces) {
         extcap::PrintInterfaces(stdout);
         return 0;
     }
     if (action == TAction::None)
-        return BadArguments("nothing to do");
+        return commandLine.Fail("nothing to do");
     if (interface != extcap::kInterface)
-        return BadArguments("unknown interface \"" + interface + "\"; this program offers " + extcap::kInterface);
+        return commandLine.Fail("unknown interface \"" + interface + "\"; this program offers " + extcap::kInterface);
     switch (action) {
     case TAction::Dlts:
         extcap::PrintDlts(stdout);
@@ -116,7 +103,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (capture.Fifo.empty())
-        return BadArguments("--capture needs --fifo PATH");
+        return commandLine.Fail("--capture needs --fifo PATH");
     InstallStopSignals();
     return RunCapture(capture);
 }

@@ -1,8 +1,6 @@
 #include "SimText.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
 
 #include "core/CanText.h"
@@ -77,31 +75,6 @@ std::string StatsLine(const TSeeedSimulator::TCounters& before, const TSeeedSimu
            "/s bytes " + rate(before.BytesWritten, after.BytesWritten) + "/s received " +
            rate(before.FramesReceived, after.FramesReceived) + "/s echoed " +
            rate(before.FramesEchoed, after.FramesEchoed) + "/s write failures " + std::to_string(after.WriteFailures);
-}
-
-bool ParseUnsigned(const std::string& text, int base, uint64_t min, uint64_t max, uint64_t& out)
-{
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || value < min || value > max)
-        return false;
-    out = value;
-    return true;
-}
-
-bool ParseReal(const std::string& text, double min, double max, double& out)
-{
-    if (text.empty() || text[0] == ' ')
-        return false;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < min || value > max)
-        return false;
-    out = value;
-    return true;
 }
 
 bool ParseIdList(const std::string& text, std::vector<uint32_t>& out)

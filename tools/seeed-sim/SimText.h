@@ -20,8 +20,5 @@ std::string OtherPacketLine(const uint8_t* packet);
 std::string StatsLine(const TSeeedSimulator::TCounters& before, const TSeeedSimulator::TCounters& after,
                       double seconds);
 
-// Whole-text parsing: no sign, no trailing characters, within [min, max].
-bool ParseUnsigned(const std::string& text, int base, uint64_t min, uint64_t max, uint64_t& out);
-bool ParseReal(const std::string& text, double min, double max, double& out);
 // "100,7A5,0x1FFFFFFF": hexadecimal identifiers, optional 0x, at most 29 bits each.
 bool ParseIdList(const std::string& text, std::vector<uint32_t>& out);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "SeeedSimulator.h"
 #include "SimText.h"
-#include "Version.h"
 #include "platform/Tick.h"
 
 namespace {
@@ -77,96 +77,61 @@ const char* const kUsage = "Usage: tarvenix-seeed-sim [options]\n"
                            "Exit status: 0 on a normal end, 1 when no pseudo-terminal can be opened,\n"
                            "2 on bad arguments.\n";
 
-int Usage(const std::string& problem)
+void PrintUsage(std::FILE* to)
 {
-    if (!problem.empty())
-        std::fprintf(stderr, "tarvenix-seeed-sim: %s\n\n", problem.c_str());
-    std::fputs(kUsage, stderr);
-    return 2;
+    std::fputs(kUsage, to);
 }
 
 struct TArgs {
     TSeeedSimOptions Options;
+    bool Extended = false;
+    bool Mixed = false;
     bool Quiet = false;
     bool Stats = false;
     double Duration = -1;
-    bool Help = false;
-    bool Version = false;
 };
 
-// Parses the command line; an empty result means success, otherwise the problem.
-std::string ParseArgs(int argc, char** argv, TArgs& args)
+TCommandLine MakeCommandLine(TArgs& args)
 {
     TSeeedSimOptions& o = args.Options;
-    bool extended = false;
-    bool mixed = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "--version") {
-            args.Version = true;
-        } else if (arg == "--help" || arg == "-h") {
-            args.Help = true;
-        } else if (arg == "--fps") {
-            if (!value(v) || !ParseReal(v, 0, 1e9, o.FramesPerSecond))
-                return "--fps needs a number of frames per second";
-        } else if (arg == "--ids") {
-            uint64_t n = 0;
-            if (!value(v) || !ParseUnsigned(v, 10, 1, 0x1FFFFFFF, n))
-                return "--ids needs a count of at least 1";
-            o.IdCount = static_cast<int>(n);
-        } else if (arg == "--id-list") {
-            if (!value(v) || !ParseIdList(v, o.Ids))
-                return "--id-list needs hexadecimal identifiers separated by commas, each at most 1FFFFFFF";
-        } else if (arg == "--extended") {
-            extended = true;
-        } else if (arg == "--mixed") {
-            mixed = true;
-        } else if (arg == "--remote-share") {
-            if (!value(v) || !ParseReal(v, 0, 1, o.RemoteShare))
-                return "--remote-share needs a share from 0 to 1";
-        } else if (arg == "--length") {
-            uint64_t n = 0;
-            if (!value(v) || !ParseUnsigned(v, 10, 0, 8, n))
-                return "--length needs a data length from 0 to 8";
-            o.Length = static_cast<int>(n);
-        } else if (arg == "--garbage") {
-            if (!value(v) || !ParseReal(v, 0, 1, o.GarbageShare))
-                return "--garbage needs a chance from 0 to 1";
-        } else if (arg == "--baud") {
-            uint64_t n = 0;
-            if (!value(v) || !ParseUnsigned(v, 10, 10, 0xFFFFFFFFu, n))
-                return "--baud needs a rate of at least 10";
-            o.Baud = static_cast<uint32_t>(n);
-        } else if (arg == "--unlimited") {
-            o.Baud = 0;
-        } else if (arg == "--silent") {
-            o.Silent = true;
-        } else if (arg == "--seed") {
-            uint64_t n = 0;
-            if (!value(v) || !ParseUnsigned(v, 10, 0, 0xFFFFFFFFu, n))
-                return "--seed needs a number";
-            o.Seed = static_cast<uint32_t>(n);
-        } else if (arg == "--quiet") {
-            args.Quiet = true;
-        } else if (arg == "--duration") {
-            if (!value(v) || !ParseReal(v, 0, 1e9, args.Duration))
-                return "--duration needs a number of seconds";
-        } else if (arg == "--stats") {
-            args.Stats = true;
-        } else {
-            return "unknown option " + arg;
-        }
-    }
-    if (extended && mixed)
+    TCommandLine line("tarvenix-seeed-sim", PrintUsage);
+    auto takeIdList = [&o](const std::string& value) {
+        return ParseIdList(value, o.Ids) ? std::string()
+                                         : BadValueText("--id-list", value,
+                                                        "hexadecimal identifiers separated by commas, each at "
+                                                        "most 1FFFFFFF");
+    };
+    auto takeUnlimited = [&o](const std::string&) {
+        o.Baud = 0;
+        return std::string();
+    };
+    line.Add({
+        RealOption("--fps", 0, 1e9, o.FramesPerSecond, "a number of frames per second"),
+        CountOption("--ids", 1, 0x1FFFFFFF, o.IdCount, "a count of at least 1"),
+        {"--id-list", TOptionValue::Required, takeIdList},
+        SwitchOption("--extended", args.Extended),
+        SwitchOption("--mixed", args.Mixed),
+        RealOption("--remote-share", 0, 1, o.RemoteShare, "a share from 0 to 1"),
+        CountOption("--length", 0, 8, o.Length, "a data length from 0 to 8"),
+        RealOption("--garbage", 0, 1, o.GarbageShare, "a chance from 0 to 1"),
+        CountOption("--baud", 10, 0xFFFFFFFFu, o.Baud, "a rate of at least 10"),
+        {"--unlimited", TOptionValue::None, takeUnlimited},
+        SwitchOption("--silent", o.Silent),
+        CountOption("--seed", 0, 0xFFFFFFFFu, o.Seed, "a number from 0 to 4294967295"),
+        SwitchOption("--quiet", args.Quiet),
+        RealOption("--duration", 0, 1e9, args.Duration, "a number of seconds"),
+        SwitchOption("--stats", args.Stats),
+    });
+    return line;
+}
+
+// The choices that depend on each other; an empty result means they fit.
+std::string CheckArgs(TArgs& args)
+{
+    TSeeedSimOptions& o = args.Options;
+    if (args.Extended && args.Mixed)
         return "--extended and --mixed exclude each other";
-    o.IdKind = mixed ? TSimIdKind::Mixed : extended ? TSimIdKind::Extended : TSimIdKind::Standard;
+    o.IdKind = args.Mixed ? TSimIdKind::Mixed : args.Extended ? TSimIdKind::Extended : TSimIdKind::Standard;
     if (!o.Ids.empty() && o.IdKind == TSimIdKind::Standard)
         for (uint32_t id : o.Ids)
             if (id > 0x7FF)
@@ -197,17 +162,11 @@ void PrintTotals(const TSeeedSimulator::TCounters& c)
 int main(int argc, char** argv)
 {
     TArgs args;
-    const std::string problem = ParseArgs(argc, argv, args);
-    if (!problem.empty())
-        return Usage(problem);
-    if (args.Version) {
-        std::printf("tarvenix-seeed-sim %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
-        return 0;
-    }
-    if (args.Help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    const TCommandLine commandLine = MakeCommandLine(args);
+    if (const auto exitCode = commandLine.Parse(argc, argv))
+        return *exitCode;
+    if (const std::string problem = CheckArgs(args); !problem.empty())
+        return commandLine.Fail(problem);
     // Nothing here keeps the history: a long run would only grow it.
     args.Options.KeepHistory = false;
 

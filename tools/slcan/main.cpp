@@ -1,11 +1,9 @@
 // tarvenix-slcan: the adapter as a LAWICEL (slcan) device on a pseudo-terminal,
 // for python-can, slcand and other tools that speak that protocol.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "SlcanBridge.h"
-#include "Version.h"
 
 namespace {
 
@@ -16,8 +14,6 @@ const char kUsage[] = "usage: tarvenix-slcan --port NAME [options]\n"
                       "\n"
                       "Options:\n"
                       "%s"
-                      "                   (the rate of O until an S command chooses another; 5000,\n"
-                      "                   200000 and 400000 are reachable only here)\n"
                       "  --link PATH      also make PATH a symbolic link to the terminal (replaced\n"
                       "                   at start, removed at the end)\n"
                       "  --verbose        every frame's trace line and the engine's log on stderr\n"
@@ -48,16 +44,12 @@ const char kUsage[] = "usage: tarvenix-slcan --port NAME [options]\n"
                       "\n"
                       "Exit: 0 normal end, 1 the port or the terminal cannot be opened, 2 bad arguments.\n";
 
+const char kRateNote[] = "                   (the rate of O until an S command chooses another; 5000,\n"
+                         "                   200000 and 400000 are reachable only here)\n";
+
 void PrintUsage(std::FILE* out)
 {
-    std::fprintf(out, kUsage, kChannelOptionsHelp);
-}
-
-int BadArguments(const std::string& problem)
-{
-    std::fprintf(stderr, "tarvenix-slcan: %s\n", problem.c_str());
-    PrintUsage(stderr);
-    return 2;
+    std::fprintf(out, kUsage, ChannelOptionsHelp(kRateNote).c_str());
 }
 
 } // namespace
@@ -65,34 +57,17 @@ int BadArguments(const std::string& problem)
 int main(int argc, char** argv)
 {
     TSlcanOptions options;
-    for (int i = 1; i < argc; ++i) {
-        std::string error;
-        const TOptionResult result = TakeChannelOption(argc, argv, i, options.Channel, error);
-        if (result == TOptionResult::Bad)
-            return BadArguments(error);
-        if (result == TOptionResult::Taken)
-            continue;
-        const std::string arg = argv[i];
-        if (arg == "--link" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            options.Link = argv[++i];
-        } else if (arg == "--format" && i + 1 < argc) {
-            options.Format = RecordFormatFromName(argv[++i]);
-            if (!options.Format)
-                return BadArguments(std::string("unknown --format ") + argv[i]);
-        } else if (arg == "--verbose") {
-            options.Verbose = true;
-        } else if (arg == "--version") {
-            std::printf("tarvenix-slcan %d.%d\n", TCM_VERSION_MAJOR, TCM_VERSION_MINOR);
-            return 0;
-        } else if (arg == "--help" || arg == "-h") {
-            PrintUsage(stdout);
-            return 0;
-        } else {
-            return BadArguments(arg == "--link" ? "--link needs a path" : "unknown argument " + arg);
-        }
-    }
+    TCommandLine commandLine("tarvenix-slcan", PrintUsage);
+    commandLine.Add(ChannelOptionTable(options.Channel));
+    commandLine.Add({
+        TextOption("--link", options.Link),
+        SwitchOption("--verbose", options.Verbose),
+        RecordFormatOption([&options](TRecordFormat format) { options.Format = format; }),
+    });
+    if (const auto exitCode = commandLine.Parse(argc, argv))
+        return *exitCode;
     if (options.Channel.Port.empty())
-        return BadArguments("--port is required");
+        return commandLine.Fail("--port is required");
 
     InstallStopSignals();
     TSlcanBridge bridge(options);
