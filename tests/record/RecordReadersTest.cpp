@@ -176,6 +176,37 @@ TEST(RecordReaders, MalformedLinesAndObjectsAreReportedAndSkipped)
     EXPECT_NE(r.Errors[1].find(": offset 120: record length 1073741824"), std::string::npos) << r.Errors[1];
 }
 
+// Lines as other tools and people write them, which our writers never produce.
+TEST(RecordReaders, ShortFractionsAndUpperCaseKindsOfOtherWriters)
+{
+    TempDir dir;
+    const std::string log = dir.File("short.log");
+    ASSERT_TRUE(WriteWholeFile(log, "(1700000000.5) can0 123#11\n"
+                                    "(1700000000.25) can0 123#R\n"
+                                    "(1700000001.000007) can0 123#\n"));
+    auto r = ReadFile(log);
+    ASSERT_EQ(r.Frames.size(), 3u);
+    EXPECT_TRUE(r.Errors.empty());
+    EXPECT_EQ(r.Frames[0].Us, 1700000000500000);
+    EXPECT_EQ(r.Frames[1].Us, 1700000000250000);
+    EXPECT_EQ(r.Frames[2].Us, 1700000001000007);
+
+    const std::string asc = dir.File("upper.asc");
+    ASSERT_TRUE(WriteWholeFile(asc, "date Tue Nov 14 10:13:20.123 pm 2023\r\n"
+                                    "base hex  timestamps absolute\r\n"
+                                    "   0.001000 1  123             Rx   R 2\r\n"
+                                    "   0.002000 1  123             Rx   D 1 0A\r\n"
+                                    "   0.003000 1  123             Rx   r\r\n"));
+    r = ReadFile(asc);
+    ASSERT_EQ(r.Frames.size(), 3u);
+    EXPECT_TRUE(r.Errors.empty());
+    EXPECT_TRUE(r.Frames[0].Remote);
+    EXPECT_EQ(r.Frames[0].Length, 2);
+    EXPECT_FALSE(r.Frames[1].Remote);
+    EXPECT_EQ(r.Frames[1].Data, "0A");
+    EXPECT_TRUE(r.Frames[2].Remote);
+}
+
 TEST(RecordWriters, FailuresNameTheFileAndStreamsNeedNoSeeking)
 {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
