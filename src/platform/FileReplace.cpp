@@ -1,5 +1,6 @@
 #include "platform/FileReplace.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
@@ -61,6 +62,23 @@ void ReplaceFileContents(const std::string& path, const std::string& content)
     }
 }
 
+int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath)
+{
+    // The process id keeps RemoveStaleTempFiles working; a second file of the
+    // same process gets a counter after it.
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const unsigned n = counter.fetch_add(1);
+        tempPath = path + ".tmp-" + std::to_string(getpid()) + (n == 0 ? "" : "-" + std::to_string(n));
+        const int fd =
+            open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 void KeepFileCopy(const std::string& path, const std::string& backupPath)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -96,8 +114,16 @@ void RemoveStaleTempFiles(const std::string& path)
         const std::string name = entry->d_name;
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
             continue;
-        const std::string digits = name.substr(prefix.size());
-        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        std::string digits = name.substr(prefix.size());
+        // "PID" or "PID-N" (a process's second file).
+        const size_t dash = digits.find('-');
+        if (dash != std::string::npos) {
+            const std::string counter = digits.substr(dash + 1);
+            if (counter.empty() || counter.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            digits.resize(dash);
+        }
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
             continue;
         const pid_t pid = static_cast<pid_t>(std::stol(digits));
         // ESRCH: no such process. EPERM means it runs under another user: keep its file.

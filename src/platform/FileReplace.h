@@ -13,6 +13,11 @@ namespace tcm {
 // The temporary file is named `path` + ".tmp-" + the process id.
 void ReplaceFileContents(const std::string& path, const std::string& content);
 
+// Creates a new temporary file beside `path` (never following a link, never
+// reusing a file that exists) with `mode`; returns its descriptor and sets
+// `tempPath`, or -1 with errno set.
+int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath);
+
 // Keeps a copy of the file `path` as `backupPath`, replacing an older copy in
 // one step. Throws std::system_error when `path` cannot be read or the copy
 // cannot be written.

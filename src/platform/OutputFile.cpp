@@ -1,6 +1,9 @@
 #include "platform/OutputFile.h"
 
+#include "platform/FileReplace.h"
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +22,7 @@ bool TOutputFile::Open(const std::string& path, std::string& error)
     if (Descriptor >= 0)
         ::close(Descriptor);
     Name = path;
+    Temp.clear();
     Descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (Descriptor < 0) {
         error = "Unable to create " + path + ": " + std::strerror(errno);
@@ -29,15 +33,72 @@ bool TOutputFile::Open(const std::string& path, std::string& error)
     return true;
 }
 
+bool TOutputFile::OpenReplacing(const std::string& path, std::string& error)
+{
+    if (Descriptor >= 0)
+        ::close(Descriptor);
+    Descriptor = -1;
+    Name = path;
+    Temp.clear();
+    Target = path;
+    // A link is followed to its file, which is replaced; the link stays.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            Target = real;
+            std::free(real);
+        }
+    }
+    mode_t mode = 0666;
+    if (::stat(Target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return Open(path, error); // a device or fifo takes the bytes as they come
+        if (::access(Target.c_str(), W_OK) != 0) {
+            error = "Unable to create " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        mode = st.st_mode & 07777;
+    }
+    Descriptor = CreateTempBeside(Target, mode, Temp);
+    if (Descriptor < 0) {
+        error = "Unable to create " + path + ": " + std::strerror(errno);
+        Temp.clear();
+        return false;
+    }
+    // The umask applied at creation; an existing file's permissions are kept exactly.
+    if (mode != 0666)
+        ::fchmod(Descriptor, mode);
+    Regular = true;
+    return true;
+}
+
 bool TOutputFile::Close(std::string& error)
 {
     if (Descriptor < 0)
         return true;
+    const bool replacing = !Temp.empty();
+    // A replacing file reaches the disk before it takes the target's place.
+    if (replacing && ::fsync(Descriptor) != 0) {
+        error = "Unable to write to " + Name + ": " + std::strerror(errno);
+        Discard();
+        return false;
+    }
     const int result = ::close(Descriptor);
     Descriptor = -1;
     if (result != 0 && errno != EINTR) {
         error = "Unable to write to " + Name + ": " + std::strerror(errno);
+        if (replacing)
+            Discard();
         return false;
+    }
+    if (replacing) {
+        if (::rename(Temp.c_str(), Target.c_str()) != 0) {
+            error = "Unable to write to " + Name + ": " + std::strerror(errno);
+            Discard();
+            return false;
+        }
+        Temp.clear();
+        Regular = false;
     }
     return true;
 }
@@ -48,8 +109,11 @@ void TOutputFile::Discard()
         ::close(Descriptor);
         Descriptor = -1;
     }
-    if (Regular && !Name.empty())
+    if (!Temp.empty())
+        ::unlink(Temp.c_str()); // the target was never touched
+    else if (Regular && !Name.empty())
         ::unlink(Name.c_str());
+    Temp.clear();
     Regular = false;
 }
 
