@@ -89,6 +89,9 @@ void TfmMain::CloseChannel(int index, bool quiet)
     if (!quiet) {
         UpdateState();
         DrainLog();
+        // The timer has stopped: the entries of the last moments show now.
+        if (IsTracePageActive())
+            UpdateTrace();
     }
 }
 
@@ -99,8 +102,10 @@ void TfmMain::CloseFailedChannels()
         if (text.empty())
             continue;
         // Closed before the box, so that update ticks during the box find nothing to report.
+        TraceMenu->TakeEndNote(); // only an ending of this close is told
         CloseChannel(i, false);
-        ShowError(QString::fromStdString(text));
+        const QString ended = TraceMenu->TakeEndNote();
+        ShowError(QString::fromStdString(text) + (ended.isEmpty() ? QString() : "\n" + ended));
     }
 }
 

@@ -51,8 +51,8 @@ void TDatabaseMenu::LoadFromSettings()
     auto database = std::make_shared<TDbcDatabase>();
     std::string error;
     if (!QFileInfo(path).isFile() || !LoadDbcFile(path.toStdString(), *database, error)) {
-        Remember(QString());
-        // Said once the window runs, where message boxes can be answered.
+        // The name stays in the settings: a share or a stick not mounted this
+        // time is there again at the next start. Said once the window runs, where message boxes can be answered.
         QTimer::singleShot(0, this, [this, path] {
             Report(ShowError, "The CAN database " + path + " was not found; the monitor starts without it.");
         });

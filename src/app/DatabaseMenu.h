@@ -34,7 +34,8 @@ public:
     std::function<void(const QString& text)> ShowInfo;
 
     // Loads the database of the settings file, if one is named. A file that
-    // is gone is reported once (after the window has started) and forgotten.
+    // is gone is reported once (after the window has started) and stays named
+    // in the settings for the next start.
     void LoadFromSettings();
     // Loads `path` and remembers it; false (with a message) when it cannot
     // be read. Lines it cannot read are shown, and the rest is used.

@@ -81,6 +81,8 @@ public:
     // Boxes (MainMessages.cpp). With an informative text, the box is ErrorHintBox's.
     void ShowError(const QString& text, const QString& informative = QString());
     void ShowInfo(const QString& text);
+    // What a box shows of `text`: printable characters, a bounded number of lines.
+    static QString BoxText(const QString& text);
 
     // Adapter, channel shown, controls and views (Main.cpp).
     void UpdateState();

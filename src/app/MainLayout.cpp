@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -43,6 +44,10 @@ void TfmMain::BuildControls()
     row->addWidget(BuildLeftColumn());
     row->addWidget(BuildDataArea(), 1);
     setCentralWidget(central);
+
+    // The status bar: what goes on beside the page shown (a recording).
+    statusBar()->setObjectName("sbMain");
+    statusBar()->setAccessibleName("Status bar");
 
     tmUpdate = new QTimer(this);
     tmUpdate->setObjectName("tmUpdate");
@@ -129,6 +134,7 @@ QWidget* TfmMain::BuildLeftColumn()
     btTest->setObjectName("btTest");
     btTest->setGeometry(30, 400, 75, 25);
     btTest->lower();
+    btTest->setFocusPolicy(Qt::NoFocus); // hidden: Tab must never land on it
     connect(btTest, &QPushButton::clicked, this, [this] { btTestClick(); });
     return panel1;
 }
@@ -177,6 +183,7 @@ QWidget* TfmMain::BuildDataArea()
     lvTable->setVisible(false);
     TableView = new TListViewFrameTable(pTable);
     TableView->setObjectName("TableView");
+    TableView->setAccessibleName("Receive table");
     TableView->setFont(lvTable->font());
     tableFill->addWidget(TableView);
     tableRow->addWidget(pTable, 1);
@@ -203,6 +210,7 @@ QWidget* TfmMain::BuildDataArea()
     traceFill->setContentsMargins(2, 2, 2, 2);
     mTrace = new TTraceView;
     mTrace->setObjectName("mTrace");
+    mTrace->setAccessibleName("Trace");
     mTrace->setFont(FixedPixelFont("Lucida Console", 11));
     traceFill->addWidget(mTrace);
     traceRow->addWidget(groupBox3, 1);
@@ -228,6 +236,7 @@ QWidget* TfmMain::BuildDataArea()
     auto* logRow = new QHBoxLayout(tsLog);
     mLog = new QPlainTextEdit;
     mLog->setObjectName("mLog");
+    mLog->setAccessibleName("Log");
     mLog->setReadOnly(true);
     mLog->setFont(FixedPixelFont("Lucida Console", 11));
     logRow->addWidget(mLog, 1);

@@ -36,7 +36,19 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     ComPortList = std::make_unique<TComPortListManager>(std::move(portSource));
     RateList = std::make_unique<TCanRateList>();
     BuildControls();
-    TraceMenu = new TTraceMenu(*this, *mTrace, *findChild<QWidget*>("Panel5"));
+    TTraceMenuHost traceHost;
+    traceHost.Parent = this;
+    traceHost.StatusBar = statusBar();
+    traceHost.TableView = TableView;
+    traceHost.CurrentTrace = [this] { return Trace; };
+    traceHost.CurrentTable = [this] { return Table; };
+    traceHost.IsCurrentChannelOpen = [this] { return IsCurrentChannelOpen(); };
+    traceHost.ClearTrace = [this] { ClearTrace(); };
+    traceHost.ClearTable = [this] { ClearTable(); };
+    traceHost.UpdateTrace = [this] { UpdateTrace(); };
+    traceHost.ShowError = [this](const QString& text) { ShowError(text); };
+    traceHost.AskYesNo = [this](const QString& text) { return QuestionBox && QuestionBox(text); };
+    TraceMenu = new TTraceMenu(std::move(traceHost), *mTrace, *findChild<QWidget*>("Panel5"), this);
     for (int i = 0; i < kMaxChannels; ++i)
         PeriodicThreads[static_cast<size_t>(i)] = std::make_unique<TPeriodicSendThread>();
     CreateAdapters();

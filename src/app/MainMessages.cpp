@@ -31,18 +31,48 @@ void TfmMain::InstallMessageBoxes()
     };
 }
 
+namespace {
+
+constexpr int kMaxBoxLines = 20;
+constexpr int kMaxBoxLineLength = 500;
+
+} // namespace
+
+// A box shows printable text only (a binary file's bytes become U+FFFD), at
+// most 20 lines of at most 500 characters, then "... and N more" lines.
+QString TfmMain::BoxText(const QString& text)
+{
+    QStringList lines = text.split('\n');
+    const qsizetype more = lines.size() - kMaxBoxLines;
+    if (more > 0)
+        lines.resize(kMaxBoxLines);
+    for (QString& line : lines) {
+        for (QChar& c : line) {
+            if (c == '\t')
+                c = ' ';
+            else if (!c.isPrint() && c != '\r') // some described texts break their line with CR
+                c = QChar::ReplacementCharacter;
+        }
+        if (line.size() > kMaxBoxLineLength)
+            line = line.left(kMaxBoxLineLength) + "...";
+    }
+    if (more > 0)
+        lines.append(QString("... and %1 more").arg(more));
+    return lines.join('\n');
+}
+
 void TfmMain::ShowError(const QString& text, const QString& informative)
 {
     if (!informative.isEmpty() && ErrorHintBox)
-        ErrorHintBox(text, informative);
+        ErrorHintBox(BoxText(text), BoxText(informative));
     else if (ErrorBox)
-        ErrorBox(text);
+        ErrorBox(BoxText(text));
 }
 
 void TfmMain::ShowInfo(const QString& text)
 {
     if (InfoBox)
-        InfoBox(text);
+        InfoBox(BoxText(text));
 }
 
 // One posted call shows everything queued by the time it runs, in order.

@@ -4,6 +4,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "core/CanText.h"
 #include "views/ListViewFrameTable.h"
 
 namespace {
@@ -12,6 +13,27 @@ void SetTextIfChanged(QTreeWidgetItem* item, int column, const QString& text)
 {
     if (item->text(column) != text)
         item->setText(column, text);
+}
+
+// A line that sorts its number columns by value, the others by text.
+class TSignalLine : public QTreeWidgetItem {
+public:
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant a = data(column, Qt::UserRole);
+        const QVariant b = other.data(column, Qt::UserRole);
+        if (a.isValid() && b.isValid())
+            return QVariant::compare(a, b) == QPartialOrdering::Less;
+        return text(column).localeAwareCompare(other.text(column)) < 0;
+    }
+};
+
+void SetNumber(QTreeWidgetItem* item, int column, const QString& text, const QVariant& value)
+{
+    if (item->data(column, Qt::UserRole) != value)
+        item->setData(column, Qt::UserRole, value);
+    SetTextIfChanged(item, column, text);
 }
 
 } // namespace
@@ -33,19 +55,28 @@ TSignalsPage::TSignalsPage(TListViewFrameTable* table, QWidget* parent) : QWidge
     lvSignals->setRootIsDecorated(false);
     lvSignals->setUniformRowHeights(true);
     lvSignals->setAllColumnsShowFocus(true);
-    lvSignals->setHeaderLabels({"Message", "Signal", "Value", "Unit", "Text"});
+    lvSignals->setAccessibleName("Signals");
+    lvSignals->setHeaderLabels({"Message", "Signal", "Value", "Unit", "Text", "ID", "Raw", "Order"});
     lvSignals->setFont(table->font());
-    const int widths[kColumnCount] = {150, 170, 130, 60, 140};
+    const int widths[kColumnCount] = {150, 170, 130, 60, 140, 80, 110, 0};
     for (int c = 0; c < kColumnCount; ++c)
         lvSignals->setColumnWidth(c, widths[c]);
-    lvSignals->header()->setStretchLastSection(true);
-    lvSignals->headerItem()->setTextAlignment(kColValue, Qt::AlignRight | Qt::AlignVCenter);
+    lvSignals->setColumnHidden(kColOrder, true);
+    lvSignals->header()->setStretchLastSection(false);
+    // Names, units and texts are never cut short: their columns grow to what they hold.
+    for (int c : {kColMessage, kColSignal, kColUnit, kColText})
+        lvSignals->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    for (int c : {kColValue, kColId, kColRaw})
+        lvSignals->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    lvSignals->setSortingEnabled(true);
+    lvSignals->sortByColumn(kColOrder, Qt::AscendingOrder);
     fill->addWidget(lvSignals);
 }
 
 void TSignalsPage::SetDatabase(std::shared_ptr<const TDbcDatabase> database)
 {
     Database = std::move(database);
+    Lines.clear();
     lvSignals->clear();
     Refresh();
 }
@@ -65,33 +96,42 @@ const TDbcMessage* TSignalsPage::DecodeLine(const TDbcDatabase& database, const 
 void TSignalsPage::Refresh()
 {
     if (!Database) {
+        Lines.clear();
         lvSignals->clear();
         return;
     }
-    // Lines are reused in order: a steady bus changes values only, and only
+    // Each signal keeps its line: a steady bus changes values only, and only
     // the cells whose text changed are touched.
-    int row = 0;
+    QHash<const TDbcSignal*, QTreeWidgetItem*> seen;
+    qlonglong order = 0;
     for (int32_t i = 0; i < Table->LineCount(); ++i) {
         const TListItemFrameTable* line = Table->Line(i);
         const TDbcMessage* message = line ? DecodeLine(*Database, *line, Decoded) : nullptr;
         if (!message)
             continue;
         const QString messageName = DbcText(message->Name);
+        const QString id = QString::fromStdString(FormatCanId(line->Row.Id, line->Row.Standard));
         for (const TDbcDecoded& d : Decoded) {
-            QTreeWidgetItem* item = lvSignals->topLevelItem(row);
+            QTreeWidgetItem* item = Lines.take(d.Signal);
             if (!item) {
-                item = new QTreeWidgetItem;
-                item->setTextAlignment(kColValue, Qt::AlignRight | Qt::AlignVCenter);
+                item = new TSignalLine;
+                for (int c : {kColValue, kColId, kColRaw})
+                    item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
                 lvSignals->addTopLevelItem(item);
             }
+            seen.insert(d.Signal, item);
+            SetNumber(item, kColOrder, QString::number(order), order);
+            ++order;
             SetTextIfChanged(item, kColMessage, messageName);
             SetTextIfChanged(item, kColSignal, DbcText(d.Signal->Name));
-            SetTextIfChanged(item, kColValue, QString::fromStdString(FormatDbcValue(d)));
+            SetNumber(item, kColValue, QString::fromStdString(FormatDbcValue(d)), d.Value);
             SetTextIfChanged(item, kColUnit, DbcText(d.Signal->Unit));
             SetTextIfChanged(item, kColText, d.Text ? DbcText(*d.Text) : QString());
-            ++row;
+            SetNumber(item, kColId, id, static_cast<qulonglong>(line->Row.Id));
+            SetNumber(item, kColRaw, QString::number(d.Raw), static_cast<qlonglong>(d.Raw));
         }
     }
-    while (lvSignals->topLevelItemCount() > row)
-        delete lvSignals->takeTopLevelItem(lvSignals->topLevelItemCount() - 1);
+    // Signals no longer in the table (or no longer selected by their multiplexor) go.
+    qDeleteAll(Lines);
+    Lines = std::move(seen);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 #include <memory>
 #include <vector>
 
@@ -8,15 +9,19 @@
 #include "signals/DbcDecoder.h"
 
 class QTreeWidget;
+class QTreeWidgetItem;
 class TListItemFrameTable;
 class TListViewFrameTable;
 
 // The "Signals" page: every signal of the messages in the receive table that
-// the loaded CAN database knows, as the latest frame of each carries it.
+// the loaded CAN database knows, as the latest frame of each carries it, with
+// its message's identifier and its raw value. In the table's order until a
+// column's header is clicked; then sorted by that column (numbers as numbers).
 class TSignalsPage : public QWidget {
     Q_OBJECT
 public:
-    enum TColumn { kColMessage, kColSignal, kColValue, kColUnit, kColText, kColumnCount };
+    // kColOrder is hidden: the table's order, the list's order until a header is clicked.
+    enum TColumn { kColMessage, kColSignal, kColValue, kColUnit, kColText, kColId, kColRaw, kColOrder, kColumnCount };
 
     explicit TSignalsPage(TListViewFrameTable* table, QWidget* parent = nullptr);
 
@@ -35,6 +40,8 @@ private:
     std::shared_ptr<const TDbcDatabase> Database;
     QTreeWidget* lvSignals = nullptr;
     std::vector<TDbcDecoded> Decoded;
+    // The line of each signal shown, by message and signal; lines move when sorted.
+    QHash<const TDbcSignal*, QTreeWidgetItem*> Lines;
 };
 
 // Text of a DBC file as Qt shows it: UTF-8 when it is valid UTF-8, Latin-1

@@ -18,7 +18,7 @@ bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, T
                  const std::string& path, TFileJobControl& control, std::string& error)
 {
     tcm::TOutputFile file;
-    if (!file.Open(path, error))
+    if (!file.OpenReplacing(path, error))
         return false;
     try {
         const auto writer = CreateRecordWriter(format, file.Fd(), path);
@@ -53,23 +53,45 @@ bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, T
     return true;
 }
 
-void LoadRecording(TRecordReader& reader, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
-                   std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors)
+namespace {
+
+// Reports the reader's malformed parts into `errors` while it lives.
+class TErrorCollector {
+public:
+    TErrorCollector(TRecordReader& reader, TLoadErrors& errors) : Reader(reader)
+    {
+        reader.OnError = [&errors](const std::string& message) {
+            ++errors.Count;
+            if (errors.Texts.size() < errors.Max)
+                errors.Texts.push_back(message);
+        };
+    }
+    ~TErrorCollector() { Reader.OnError = nullptr; }
+    TErrorCollector(const TErrorCollector&) = delete;
+    TErrorCollector& operator=(const TErrorCollector&) = delete;
+
+private:
+    TRecordReader& Reader;
+};
+
+} // namespace
+
+bool ReadFirstFrame(TRecordReader& reader, TRecordFrame& first, TFileJobControl& control, TLoadErrors& errors)
 {
-    errors.clear();
-    errorCount = 0;
-    reader.OnError = [&](const std::string& message) {
-        ++errorCount;
-        if (errors.size() < maxErrors)
-            errors.push_back(message);
-    };
-    TRecordFrame record;
+    const TErrorCollector collect(reader, errors);
+    return !control.Cancel.load() && reader.Next(first);
+}
+
+void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTraceList& trace, TTarvenixTable& table,
+                   TFileJobControl& control, TLoadErrors& errors)
+{
+    const TErrorCollector collect(reader, errors);
+    // Entries keep the recording's own times: the reference is the first
+    // frame's tick at its wall-clock millisecond.
+    trace.SetWallReference(first.Frame.Time, first.WallUs - ((first.WallUs % 1000) + 1000) % 1000);
+    TRecordFrame record = first;
     int64_t loaded = 0;
-    while (reader.Next(record)) {
-        // Entries keep the recording's own times: the reference is the first
-        // frame's tick at its wall-clock millisecond.
-        if (loaded == 0)
-            trace.SetWallReference(record.Frame.Time, record.WallUs - ((record.WallUs % 1000) + 1000) % 1000);
+    do {
         trace.AddFrame(record.Frame, record.Outgoing);
         // The receive table holds what came in, as while a channel runs.
         if (!record.Outgoing)
@@ -79,9 +101,8 @@ void LoadRecording(TRecordReader& reader, TTarvenixTraceList& trace, TTarvenixTa
             if (control.Cancel.load(std::memory_order_relaxed))
                 break;
         }
-    }
+    } while (reader.Next(record));
     control.Done.store(loaded);
-    reader.OnError = nullptr;
 }
 
 TTraceRecorder::TTraceRecorder(const TTarvenixTraceList& trace) : Trace(trace) {}

@@ -27,18 +27,33 @@ struct TFileJobControl {
 // Writes trace entries `first` to `last` (both included) into the file `path`
 // in `format`. Entries are read through the trace's lock one at a time, so
 // the channel keeps appending meanwhile; the caller makes sure the trace is
-// not cleared while this runs. False with `error` naming the file and the
-// reason when it fails; on failure or cancel the partial file is removed.
+// not cleared while this runs. The file is written beside `path` and takes its
+// place only when complete. False with `error` naming the file and the reason
+// when it fails; on failure or cancel the partial file is removed and a file
+// that was there before stays as it was.
 bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, TRecordFormat format,
                  const std::string& path, TFileJobControl& control, std::string& error);
 
+// Malformed parts of a recording met while reading it: the first `Max`
+// texts, and how many there were in all.
+struct TLoadErrors {
+    std::vector<std::string> Texts;
+    int64_t Count = 0;
+    size_t Max = 10;
+};
+
+// Reads `reader` up to its first frame, into `first`; malformed parts on the
+// way go to `errors`. False when the file holds no frame at all (or the user
+// cancelled), so the caller can leave its trace as it is.
+bool ReadFirstFrame(TRecordReader& reader, TRecordFrame& first, TFileJobControl& control, TLoadErrors& errors);
+
 // Reads a recording into a trace and a receive table as if its frames had
-// been received: every frame is appended to the trace in file order with its
-// direction and recorded time, and every incoming one is applied to the table
-// with its recorded time as the tick. Malformed parts of the file go to
-// `errors` (at most `maxErrors` texts; `errorCount` counts them all).
-void LoadRecording(TRecordReader& reader, TTarvenixTraceList& trace, TTarvenixTable& table, TFileJobControl& control,
-                   std::vector<std::string>& errors, int64_t& errorCount, size_t maxErrors = 10);
+// been received, starting with `first` (from ReadFirstFrame): every frame is
+// appended to the trace in file order with its direction and recorded time,
+// and every incoming one is applied to the table with its recorded time as the
+// tick. Malformed parts of the file are added to `errors`.
+void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTraceList& trace, TTarvenixTable& table,
+                   TFileJobControl& control, TLoadErrors& errors);
 
 // Streams the new entries of a trace into a file while the channel runs. The
 // window thread (the only thread that clears the trace) copies entries not yet

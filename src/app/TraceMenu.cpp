@@ -8,9 +8,10 @@
 #include <QLocale>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTimer>
+#include <utility>
 
-#include "app/Main.h"
 #include "app/ProgressJob.h"
 #include "app/TraceFiles.h"
 #include "record/RecordFormat.h"
@@ -32,16 +33,36 @@ QString Count(int64_t n)
     return QLocale::c().toString(static_cast<qlonglong>(n));
 }
 
+// "1:02:03" from milliseconds.
+QString Elapsed(int64_t ms)
+{
+    const int64_t s = ms / 1000;
+    return QString("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QChar('0')).arg(s % 60, 2, 10, QChar('0'));
+}
+
+// The list of malformed parts a file had, as the boxes show it.
+QString SkippedParts(const TLoadErrors& errors)
+{
+    QString text =
+        QString("%1 malformed %2 skipped:").arg(Count(errors.Count), errors.Count == 1 ? "part was" : "parts were");
+    for (const auto& e : errors.Texts)
+        text += "\n" + QString::fromStdString(e);
+    if (errors.Count > static_cast<int64_t>(errors.Texts.size()))
+        text += QString("\n... and %1 more").arg(Count(errors.Count - static_cast<int64_t>(errors.Texts.size())));
+    return text;
+}
+
 } // namespace
 
-TTraceMenu::TTraceMenu(TfmMain& window, TTraceView& view, QWidget& strip)
-    : QObject(&window), ProgressDelayMs(TProgressJob::kDefaultDelayMs), Window(window), View(view)
+TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QObject* parent)
+    : QObject(parent), ProgressDelayMs(TProgressJob::kDefaultDelayMs), Host(std::move(host)), View(view)
 {
     setObjectName("TraceMenu");
     AskFileName = [this](TFileAsk ask) { return DefaultAsk(ask); };
 
     pmTrace = new QMenu(&View);
     pmTrace->setObjectName("pmTrace");
+    pmTrace->setAccessibleName("Trace menu");
     actCopy = pmTrace->addAction("Copy", [this] { View.CopySelection(); });
     actCopy->setShortcut(QKeySequence::Copy);
     actSelectAll = pmTrace->addAction("Select all", [this] { View.SelectLines(0, View.Lines().LineCount() - 1); });
@@ -69,11 +90,22 @@ TTraceMenu::TTraceMenu(TfmMain& window, TTraceView& view, QWidget& strip)
     // other control moves or shrinks while it shows.
     lbRecording = new QLabel(&strip);
     lbRecording->setObjectName("lbRecording");
+    lbRecording->setAccessibleName("Recording");
     lbRecording->setWordWrap(true);
     lbRecording->setStyleSheet("QLabel { color: #b00000; }");
     lbRecording->hide();
     if (auto* layout = qobject_cast<QBoxLayout*>(strip.layout()))
         layout->insertWidget(layout->count() - 1, lbRecording);
+
+    // The same state in the status bar, seen from every page; after a
+    // recording it says how that one ended.
+    lbRecordState = new QLabel;
+    lbRecordState->setObjectName("lbRecordState");
+    lbRecordState->setAccessibleName("Recording state");
+    lbRecordState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lbRecordState->hide();
+    if (Host.StatusBar)
+        Host.StatusBar->addWidget(lbRecordState, 1);
 
     tmRecord = new QTimer(this);
     tmRecord->setObjectName("tmRecord");
@@ -86,33 +118,49 @@ TTraceMenu::~TTraceMenu() = default;
 QString TTraceMenu::DefaultAsk(TFileAsk ask)
 {
     if (ask == TFileAsk::Open)
-        return QFileDialog::getOpenFileName(&Window, "Open recording", LastFolder, kOpenFilters);
+        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder, kOpenFilters);
+    return AskSaveName(ask);
+}
+
+// The save dialog without its own overwrite question: the name gets the
+// chosen type's extension first, and the question is about that final name.
+QString TTraceMenu::AskSaveName(TFileAsk ask)
+{
     const char* caption = ask == TFileAsk::Record          ? "Record to file"
                           : ask == TFileAsk::SaveSelection ? "Save selected lines as"
                                                            : "Save trace as";
-    QString filter;
-    QString name = QFileDialog::getSaveFileName(&Window, caption, LastFolder, kSaveFilters, &filter);
+    QFileDialog dialog(Host.Parent, caption, LastFolder, kSaveFilters);
+    dialog.setObjectName("dlgTraceFile");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    QString name = dialog.selectedFiles().constFirst();
     // A name typed without a known extension takes the one of the chosen filter.
-    if (!name.isEmpty() && !RecordFormatFromPath(name.toStdString())) {
-        const auto match = QRegularExpression(R"(\*(\.\w+))").match(filter);
+    if (!RecordFormatFromPath(name.toStdString())) {
+        const auto match = QRegularExpression(R"(\*(\.\w+))").match(dialog.selectedNameFilter());
         if (match.hasMatch())
             name += match.captured(1);
     }
+    // The recorded file is refused by the save itself, without a question first.
+    if (QFileInfo::exists(name) && !IsRecordedFile(name) &&
+        !(Host.AskYesNo && Host.AskYesNo(QString("%1 already exists.\nDo you want to replace it?").arg(name))))
+        return {};
     return name;
 }
 
 void TTraceMenu::UpdateActions()
 {
-    const bool open = Window.IsCurrentChannelOpen();
+    const bool open = Host.IsCurrentChannelOpen();
     const bool selection = View.SelectionStart() >= 0;
-    const bool trace = Window.CurrentTrace() != nullptr;
+    const bool trace = Host.CurrentTrace() != nullptr;
     actCopy->setEnabled(selection);
     actSelectAll->setEnabled(View.Lines().LineCount() > 0);
     actSaveTrace->setEnabled(trace);
     actSaveSelection->setEnabled(trace && selection);
     actRecord->setText(Recorder ? "Stop recording" : "Record to file...");
     actRecord->setEnabled(Recorder || (trace && open));
-    actOpenRecording->setEnabled(trace && Window.CurrentTable() && !open && !Recorder);
+    actOpenRecording->setEnabled(trace && Host.CurrentTable() && !open && !Recorder);
 }
 
 void TTraceMenu::ShowMenu(const QPoint& pos)
@@ -121,9 +169,17 @@ void TTraceMenu::ShowMenu(const QPoint& pos)
     pmTrace->popup(View.viewport()->mapToGlobal(pos));
 }
 
+bool TTraceMenu::IsRecordedFile(const QString& path) const
+{
+    if (!Recorder)
+        return false;
+    const QString recorded = QFileInfo(QString::fromStdString(Recorder->Path())).canonicalFilePath();
+    return !recorded.isEmpty() && QFileInfo(path).canonicalFilePath() == recorded;
+}
+
 void TTraceMenu::SaveTrace(bool selectionOnly)
 {
-    TTarvenixTraceList* trace = Window.CurrentTrace();
+    TTarvenixTraceList* trace = Host.CurrentTrace();
     if (!trace)
         return;
     int32_t first = 0;
@@ -140,23 +196,34 @@ void TTraceMenu::SaveTrace(bool selectionOnly)
     LastFolder = QFileInfo(path).absolutePath();
     const auto format = RecordFormatFromPath(path.toStdString());
     if (!format) {
-        Window.ShowError(QString("Unable to save %1: unknown file type; use %2").arg(path, kKnownExtensions));
+        Host.ShowError(QString("Unable to save %1: unknown file type; use %2").arg(path, kKnownExtensions));
+        return;
+    }
+    if (IsRecordedFile(path)) {
+        Host.ShowError(QString("Unable to save %1: the recording is being written to this file; choose another "
+                               "file or stop the recording first")
+                           .arg(path));
         return;
     }
 
     // The entries up to `last` stay where they are while the channel goes on
     // appending; the trace is not cleared meanwhile, as the job holds the window.
     const int64_t total = last - first + 1;
-    TProgressJob job(&Window, total, [total](int64_t done) {
+    TProgressJob job(Host.Parent, total, [total](int64_t done) {
         return QString("Saving %1 of %2 entries...").arg(Count(done), Count(total));
     });
     job.DelayMs = ProgressDelayMs;
     std::string error;
+    bool saved = false;
     const bool completed = job.Run([&](TFileJobControl& control) {
-        ExportTrace(*trace, first, last, *format, path.toStdString(), control, error);
+        saved = ExportTrace(*trace, first, last, *format, path.toStdString(), control, error);
     });
     if (completed && !error.empty())
-        Window.ShowError(QString::fromStdString(error));
+        Host.ShowError(QString::fromStdString(error));
+    if (saved && first == 0 && (SavedTrace != trace || SavedUpTo <= last)) {
+        SavedTrace = trace;
+        SavedUpTo = last + 1;
+    }
 }
 
 void TTraceMenu::ToggleRecording()
@@ -165,7 +232,7 @@ void TTraceMenu::ToggleRecording()
         StopRecording();
         return;
     }
-    if (!Window.CurrentTrace() || !Window.IsCurrentChannelOpen())
+    if (!Host.CurrentTrace() || !Host.IsCurrentChannelOpen())
         return;
     const QString path = AskFileName(TFileAsk::Record);
     if (path.isEmpty())
@@ -178,34 +245,57 @@ void TTraceMenu::StartRecording(const QString& path)
 {
     const auto format = RecordFormatFromPath(path.toStdString());
     if (!format) {
-        Window.ShowError(QString("Unable to record to %1: unknown file type; use %2").arg(path, kKnownExtensions));
+        Host.ShowError(QString("Unable to record to %1: unknown file type; use %2").arg(path, kKnownExtensions));
         return;
     }
     std::string error;
-    Recorder = TTraceRecorder::Start(path.toStdString(), *format, *Window.CurrentTrace(), error);
+    TTarvenixTraceList& trace = *Host.CurrentTrace();
+    RecordFrom = trace.Count();
+    Recorder = TTraceRecorder::Start(path.toStdString(), *format, trace, error);
     if (!Recorder) {
-        Window.ShowError(QString::fromStdString(error));
+        Host.ShowError(QString::fromStdString(error));
         return;
     }
+    RecordClock.start();
+    EndNote.clear();
     tmRecord->start();
     ShowRecordingSign();
     lbRecording->show();
+    lbRecordState->setStyleSheet("QLabel { color: #b00000; }");
+    lbRecordState->show();
     UpdateActions();
 }
 
-void TTraceMenu::StopRecording()
+// Ends the recording and says so with the file's path: in the status bar,
+// and in the error box when writing failed (`failure` or the recorder's own).
+void TTraceMenu::StopRecording(const QString& failure)
 {
     if (!Recorder)
         return;
     tmRecord->stop();
     std::string error;
     const bool ok = Recorder->Stop(error);
+    const QString path = QFileInfo(QString::fromStdString(Recorder->Path())).absoluteFilePath();
+    const auto written = static_cast<int64_t>(Recorder->FramesWritten());
+    const TTarvenixTraceList* trace = Host.CurrentTrace();
+    // Every entry since the start is in the file: what came before was saved already or is still unsaved.
+    if (ok && trace && (RecordFrom == 0 || (SavedTrace == trace && SavedUpTo >= RecordFrom))) {
+        SavedTrace = trace;
+        SavedUpTo = trace->Count();
+    }
     Recorder.reset();
+    EndNote = QString("The recording to %1 ended: %2 frames written.").arg(path, Count(written));
     lbRecording->hide();
+    lbRecordState->setStyleSheet(QString());
+    lbRecordState->setText(EndNote);
+    lbRecordState->setToolTip(path);
     UpdateActions();
     // The box comes last: its own event loop must find the recording over.
-    if (!ok)
-        Window.ShowError(QString::fromStdString(error));
+    const QString reason = !ok ? QString::fromStdString(error) : failure;
+    if (!reason.isEmpty()) {
+        Host.ShowError(reason + "\n" + EndNote);
+        EndNote.clear(); // said already
+    }
 }
 
 void TTraceMenu::tmRecordTimer()
@@ -214,7 +304,7 @@ void TTraceMenu::tmRecordTimer()
         return;
     std::string error;
     // A channel that went away without the window closing it ends the recording too.
-    if (Recorder->Failed(error) || !Window.IsCurrentChannelOpen()) {
+    if (Recorder->Failed(error) || !Host.IsCurrentChannelOpen()) {
         StopRecording();
         return;
     }
@@ -226,30 +316,52 @@ void TTraceMenu::ShowRecordingSign()
 {
     if (!Recorder)
         return;
-    const QString path = QString::fromStdString(Recorder->Path());
-    lbRecording->setText(QString("Recording to %1: %2 frames")
-                             .arg(QFileInfo(path).fileName(), Count(static_cast<int64_t>(Recorder->FramesWritten()))));
+    const QString path = QFileInfo(QString::fromStdString(Recorder->Path())).absoluteFilePath();
+    const QString frames = Count(static_cast<int64_t>(Recorder->FramesWritten()));
+    lbRecording->setText(QString("Recording to %1: %2 frames").arg(QFileInfo(path).fileName(), frames));
     lbRecording->setToolTip(path);
+    lbRecordState->setText(QString("Recording to %1: %2 frames, %3")
+                               .arg(QFileInfo(path).fileName(), frames, Elapsed(RecordClock.elapsed())));
+    lbRecordState->setToolTip(path);
 }
 
 void TTraceMenu::TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed)
 {
-    if (Recorder)
+    if (&trace == SavedTrace)
+        SavedUpTo = 0;
+    if (Recorder) {
         Recorder->TraceCleared(trace, removed);
+        RecordFrom = 0;
+    }
 }
 
 void TTraceMenu::ChannelClosed()
 {
-    if (Recorder && !Window.IsCurrentChannelOpen())
+    if (Recorder && !Host.IsCurrentChannelOpen())
         StopRecording();
     UpdateActions();
 }
 
+QString TTraceMenu::TakeEndNote()
+{
+    return std::exchange(EndNote, QString());
+}
+
+// True when `trace` holds no entries that are in no file, or the user agrees to lose them.
+bool TTraceMenu::MayReplaceUnsaved(const TTarvenixTraceList& trace)
+{
+    const int64_t unsaved = trace.Count() - (SavedTrace == &trace ? SavedUpTo : 0);
+    if (unsaved <= 0)
+        return true;
+    return Host.AskYesNo &&
+           Host.AskYesNo(QString("The trace holds %1 frames that were not saved. Replace them?").arg(Count(unsaved)));
+}
+
 void TTraceMenu::OpenRecording()
 {
-    TTarvenixTraceList* trace = Window.CurrentTrace();
-    TTarvenixTable* table = Window.CurrentTable();
-    if (!trace || !table || Window.IsCurrentChannelOpen() || Recorder)
+    TTarvenixTraceList* trace = Host.CurrentTrace();
+    TTarvenixTable* table = Host.CurrentTable();
+    if (!trace || !table || Host.IsCurrentChannelOpen() || Recorder)
         return;
     const QString path = AskFileName(TFileAsk::Open);
     if (path.isEmpty())
@@ -258,35 +370,45 @@ void TTraceMenu::OpenRecording()
     std::string error;
     const auto reader = OpenRecordReader(path.toStdString(), error);
     if (!reader) {
-        Window.ShowError(QString::fromStdString(error));
+        Host.ShowError(QString::fromStdString(error));
         return;
     }
 
+    // Nothing is replaced before the file has shown one frame it can give.
+    TLoadErrors errors;
+    TRecordFrame first;
+    bool found = false;
+    TProgressJob peek(Host.Parent, 0, [](int64_t) { return QString("Looking for frames..."); });
+    peek.DelayMs = ProgressDelayMs;
+    if (!peek.Run([&](TFileJobControl& control) { found = ReadFirstFrame(*reader, first, control, errors); }))
+        return;
+    if (!found) {
+        QString text = QString("No frame could be read from %1; the trace and the table stay as they were.").arg(path);
+        if (errors.Count > 0)
+            text += "\n" + SkippedParts(errors);
+        Host.ShowError(text);
+        return;
+    }
+    if (!MayReplaceUnsaved(*trace))
+        return;
+
     // The table is filled without its view, which is rebuilt once at the end.
-    auto* tableView = Window.findChild<TListViewFrameTable*>("TableView");
-    Window.ClearTrace();
-    Window.ClearTable();
-    if (tableView)
-        tableView->SetTable(nullptr);
-    std::vector<std::string> errors;
-    int64_t errorCount = 0;
-    TProgressJob job(&Window, 0, [](int64_t done) { return QString("Loading: %1 frames...").arg(Count(done)); });
+    Host.ClearTrace();
+    Host.ClearTable();
+    if (Host.TableView)
+        Host.TableView->SetTable(nullptr);
+    TProgressJob job(Host.Parent, 0, [](int64_t done) { return QString("Loading: %1 frames...").arg(Count(done)); });
     job.DelayMs = ProgressDelayMs;
-    job.Run([&](TFileJobControl& control) { LoadRecording(*reader, *trace, *table, control, errors, errorCount); });
-    if (tableView) {
-        tableView->SetTable(table);
+    job.Run([&](TFileJobControl& control) { LoadRecording(*reader, first, *trace, *table, control, errors); });
+    if (Host.TableView) {
+        Host.TableView->SetTable(table);
         table->Rebuild();
     }
-    Window.UpdateTrace();
+    SavedTrace = trace;
+    SavedUpTo = trace->Count();
+    Host.UpdateTrace();
     UpdateActions();
 
-    if (errorCount > 0) {
-        QString text = QString("%1: %2 malformed %3 skipped:")
-                           .arg(path, Count(errorCount), errorCount == 1 ? "part was" : "parts were");
-        for (const auto& e : errors)
-            text += "\n" + QString::fromStdString(e);
-        if (errorCount > static_cast<int64_t>(errors.size()))
-            text += QString("\n... and %1 more").arg(Count(errorCount - static_cast<int64_t>(errors.size())));
-        Window.ShowError(text);
-    }
+    if (errors.Count > 0)
+        Host.ShowError(path + ": " + SkippedParts(errors));
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -8,12 +9,30 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPoint;
+class QStatusBar;
 class QTimer;
 class QWidget;
-class TfmMain;
+class TListViewFrameTable;
+class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceRecorder;
 class TTraceView;
+
+// What the trace menu needs from the window: the shown channel's trace and
+// table and their views, the boxes, and the window's own steps for them.
+struct TTraceMenuHost {
+    QWidget* Parent = nullptr;       // dialogs and progress boxes go over it
+    QStatusBar* StatusBar = nullptr; // where the recording's state shows on every page
+    TListViewFrameTable* TableView = nullptr;
+    std::function<TTarvenixTraceList*()> CurrentTrace; // may return nullptr
+    std::function<TTarvenixTable*()> CurrentTable;     // may return nullptr
+    std::function<bool()> IsCurrentChannelOpen;
+    std::function<void()> ClearTrace; // the trace and its view emptied together
+    std::function<void()> ClearTable;
+    std::function<void()> UpdateTrace; // shows the entries not yet shown
+    std::function<void(const QString&)> ShowError;
+    std::function<bool(const QString&)> AskYesNo; // Yes/No, No default; true = Yes
+};
 
 // The trace view's pop-up menu and the files behind it: the view's Copy and
 // Select all, saving the trace or its selected lines as a recording, recording
@@ -26,12 +45,15 @@ public:
     enum class TFileAsk { SaveTrace, SaveSelection, Record, Open };
 
     // `strip` is the Trace page's button strip, where the recording sign goes.
-    TTraceMenu(TfmMain& window, TTraceView& view, QWidget& strip);
+    TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QObject* parent);
     ~TTraceMenu() override;
 
     // Asks for a file name (empty: the user gave up); the file dialogs by
-    // default, so that tests can answer instead.
+    // default, so that tests can answer instead. A name to save to has its
+    // extension and the user's consent to replace an existing file.
     std::function<QString(TFileAsk ask)> AskFileName;
+    // The file dialogs themselves.
+    QString DefaultAsk(TFileAsk ask);
 
     // Menu commands.
     void SaveTrace(bool selectionOnly);
@@ -41,6 +63,9 @@ public:
     // Window events: `trace` was cleared (`removed` holds what it had); a channel was closed.
     void TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed);
     void ChannelClosed();
+    // The sentence that said how the last recording ended, once: for a box
+    // that tells why the channel closed.
+    QString TakeEndNote();
 
     bool IsRecording() const { return Recorder != nullptr; }
     QMenu* Menu() const { return pmTrace; }
@@ -50,17 +75,25 @@ public:
     int ProgressDelayMs;
 
 private:
-    QString DefaultAsk(TFileAsk ask);
+    QString AskSaveName(TFileAsk ask);
     void ShowMenu(const QPoint& pos);
+    bool IsRecordedFile(const QString& path) const;
+    bool MayReplaceUnsaved(const TTarvenixTraceList& trace);
     void StartRecording(const QString& path);
-    void StopRecording();
+    void StopRecording(const QString& failure = QString());
     void tmRecordTimer();
     void ShowRecordingSign();
 
-    TfmMain& Window;
+    TTraceMenuHost Host;
     TTraceView& View;
     std::unique_ptr<TTraceRecorder> Recorder;
+    QElapsedTimer RecordClock;
+    int32_t RecordFrom = 0; // the trace's entry count when the recording began
     QString LastFolder;
+    QString EndNote;
+    // Entries 0..SavedUpTo-1 of SavedTrace are in a file (opened from one, saved whole or recorded).
+    const TTarvenixTraceList* SavedTrace = nullptr;
+    int32_t SavedUpTo = 0;
 
     QMenu* pmTrace = nullptr;
     QAction* actCopy = nullptr;
@@ -70,5 +103,6 @@ private:
     QAction* actRecord = nullptr;
     QAction* actOpenRecording = nullptr;
     QLabel* lbRecording = nullptr;
+    QLabel* lbRecordState = nullptr;
     QTimer* tmRecord = nullptr;
 };

@@ -142,8 +142,30 @@ TEST_F(MainWindow, StartsWithTheSeeedAdapterSelected)
     EXPECT_FALSE(Find<QTimer>("tmUpdate")->isActive());
     EXPECT_TRUE(Errors.empty());
 
+    // Tab from the port box only reaches controls that can be seen; the hidden diagnostic button is never one.
+    w.activateWindow();
+    portBox->setFocus();
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        EXPECT_NE(focus->objectName().toStdString(), "btTest") << "Tab " << i + 1;
+        EXPECT_FALSE(focus->visibleRegion().isEmpty()) << focus->objectName().toStdString() << ", Tab " << i + 1;
+    }
+    EXPECT_TRUE(Infos.empty());
     QTest::mouseClick(Find<QPushButton>("btTest"), Qt::LeftButton);
     EXPECT_EQ(Infos, std::vector<std::string>{"Seeed"});
+
+    // A box shows printable text only and at most 20 lines.
+    std::string noise = "head";
+    for (int line = 0; line < 30; ++line)
+        noise += std::string("\nline\x01\x1b[2J\x7f") + static_cast<char>(0xC3) + static_cast<char>(0xA9);
+    w.ShowError(QString::fromUtf8(noise.c_str()));
+    ASSERT_EQ(Errors.size(), 1u);
+    const QStringList lines = QString::fromStdString(Errors[0]).split('\n');
+    ASSERT_EQ(lines.size(), 21);
+    EXPECT_EQ(lines[1], QString("line\uFFFD\uFFFD[2J\uFFFD\u00E9"));
+    EXPECT_EQ(lines[20].toStdString(), "... and 11 more");
 }
 
 TEST_F(MainWindow, StoredSettingsFillTheBoxesAndTheBoxesChangeThem)

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -131,6 +132,22 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
     EXPECT_EQ(cell(3, 2), std::to_string(engine->Data[5] & 7));
     EXPECT_EQ(cell(3, 4), gears[engine->Data[5] & 7]);
     EXPECT_EQ(cell(7, 2), std::to_string(page));
+    // Identifier and raw value; sorted by any column when its header is clicked, numbers as numbers.
+    EXPECT_EQ(cell(0, 5), "064");
+    EXPECT_EQ(cell(0, 6), std::to_string(engine->Data[0] | engine->Data[1] << 8));
+    auto* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(6) + 5, header->height() / 2));
+    for (int i = 1; i < list->topLevelItemCount(); ++i)
+        EXPECT_LE(std::stoll(cell(i - 1, 6)), std::stoll(cell(i, 6))) << i;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    for (int i = 1; i < list->topLevelItemCount(); ++i)
+        EXPECT_LE(QString::fromStdString(cell(i - 1, 1)).localeAwareCompare(QString::fromStdString(cell(i, 1))), 0);
+    // Names and units are shown whole.
+    for (int c : {0, 1, 3})
+        EXPECT_GE(list->columnWidth(c), list->header()->sectionSizeHint(c)) << c;
+    list->sortByColumn(7, Qt::AscendingOrder); // the table's order again
 
     // The tool tip of a table line lists its message and signals.
     pages->setCurrentIndex(0);
@@ -183,8 +200,11 @@ TEST_F(SignalsWindow, AMissingRememberedDatabaseIsReportedOnce)
                                                " was not found; the monitor starts without it."});
     auto* pages = Find<QTabWidget>("pcData");
     EXPECT_FALSE(pages->isTabVisible(pages->indexOf(Find<QWidget>("tsSignals"))));
+    // The name stays for the next start, which says it once again.
+    EXPECT_EQ(StoredFile(), Dir.File("gone.dbc"));
     Window.reset();
     Errors.clear();
     Open();
-    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(StoredFile(), Dir.File("gone.dbc"));
 }

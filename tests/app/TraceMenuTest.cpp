@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLocale>
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
@@ -14,9 +16,11 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "SeeedSimulator.h"
 #include "TrafficGenerator.h"
@@ -252,7 +256,10 @@ TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
     ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
     Choose("actRecord", full);
     ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
-    EXPECT_EQ(Errors[0], "Unable to write to " + full + ": No space left on device");
+    EXPECT_EQ(Errors[0].rfind(
+                  "Unable to write to " + full + ": No space left on device\nThe recording to " + full + " ended: ", 0),
+              0u)
+        << Errors[0];
     EXPECT_FALSE(Menu->IsRecording());
     EXPECT_FALSE(sign->isVisible());
     struct stat st {};
@@ -358,4 +365,172 @@ TEST_F(TraceMenu, OpensRecordingsIntoTraceAndTableWhileTheChannelIsClosed)
     EXPECT_NE(Errors[0].find(Dir.File("missing.blf")), std::string::npos);
     EXPECT_EQ(trace.Count(), 6);
     EXPECT_EQ(table->topLevelItemCount(), 2);
+}
+
+TEST_F(TraceMenu, AFileStepThatFailsOrIsRefusedKeepsTheCaptureAndTheOldFile)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 3000;
+    TSeeedSimulator sim(traffic);
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = OpenWindow(sim);
+    TTarvenixTraceList& trace = *w.CurrentTrace();
+    std::vector<std::string> questions;
+    bool answer = false;
+    w.QuestionBox = [&](const QString& text) {
+        questions.push_back(text.toStdString());
+        return answer;
+    };
+    ASSERT_TRUE(WaitFor([&] { return trace.Count() >= 300; }));
+
+    // Saving onto the file being recorded is refused; the recording goes on.
+    Choose("actRecord", Dir.File("rec.log"));
+    ASSERT_TRUE(Menu->IsRecording());
+    Choose("actSaveTrace", Dir.File("rec.log"));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_NE(Errors[0].find("Unable to save " + Dir.File("rec.log") + ": the recording is being written"),
+              std::string::npos)
+        << Errors[0];
+    EXPECT_TRUE(Menu->IsRecording());
+    Choose("actRecord", "");
+    Errors.clear();
+
+    // A name typed without an extension: the question is about the name with
+    // the chosen type's extension, before anything is written.
+    const std::string old = "old content\n";
+    ASSERT_TRUE(WriteWholeFile(Dir.File("run1.blf"), old));
+    auto typeInDialog = [this](const char* name) {
+        Menu->AskFileName = [this, name](TTraceMenu::TFileAsk ask) {
+            QTimer::singleShot(0, [this, name] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                ASSERT_TRUE(dialog);
+                dialog->setDirectory(QString::fromStdString(Dir.Path()));
+                dialog->selectNameFilter("Vector BLF (*.blf)");
+                dialog->selectFile(name);
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            return Menu->DefaultAsk(ask);
+        };
+    };
+    typeInDialog("run1");
+    Action("actSaveTrace")->trigger();
+    EXPECT_EQ(questions,
+              std::vector<std::string>{Dir.File("run1.blf") + " already exists.\nDo you want to replace it?"});
+    EXPECT_EQ(ReadWholeFile(Dir.File("run1.blf")), old);
+    Menu->AskFileName = [this](TTraceMenu::TFileAsk) { return QString::fromStdString(NextFile); };
+
+    // A save cancelled half-way, or one that fails, leaves the old file whole.
+    w.CloseChannel(0, false);
+    const int32_t captured = trace.Count();
+    Menu->ProgressDelayMs = 0;
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (auto* dialog = w.findChild<QProgressDialog*>("ProgressJobDialog"); dialog && dialog->isVisible())
+            dialog->cancel();
+    });
+    TCanFrame frame;
+    while (trace.Count() < 1000000)
+        trace.AddFrame(frame, false);
+    cancel.start(5);
+    Choose("actSaveTrace", Dir.File("run1.blf"));
+    cancel.stop();
+    EXPECT_EQ(ReadWholeFile(Dir.File("run1.blf")), old);
+    if (geteuid() != 0) { // root makes the temporary file anyway
+        ASSERT_EQ(chmod(Dir.Path().c_str(), 0555), 0);
+        Choose("actSaveTrace", Dir.File("run1.blf"));
+        ASSERT_EQ(chmod(Dir.Path().c_str(), 0755), 0);
+        ASSERT_EQ(Errors.size(), 1u);
+        EXPECT_EQ(Errors[0], "Unable to create " + Dir.File("run1.blf") + ": Permission denied");
+        Errors.clear();
+    }
+    EXPECT_EQ(ReadWholeFile(Dir.File("run1.blf")), old);
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    // Opening what holds no frame says so and keeps the unsaved capture, without a question.
+    auto* table = w.findChild<TListViewFrameTable*>("TableView");
+    const int rows = table->topLevelItemCount();
+    const int32_t entries = trace.Count();
+    ASSERT_GT(captured, 0);
+    std::string noise(4096, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 7919u + 13u) % 251u);
+    ASSERT_TRUE(WriteWholeFile(Dir.File("noise.log"), noise));
+    ASSERT_TRUE(WriteWholeFile(Dir.File("empty.log"), ""));
+    questions.clear();
+    for (const char* name : {"noise.log", "empty.log"}) {
+        Choose("actOpenRecording", Dir.File(name));
+        ASSERT_EQ(Errors.size(), 1u) << name;
+        EXPECT_EQ(Errors[0].rfind("No frame could be read from " + Dir.File(name) +
+                                      "; the trace and the table stay as they were.",
+                                  0),
+                  0u)
+            << Errors[0];
+        EXPECT_EQ(trace.Count(), entries);
+        EXPECT_EQ(table->topLevelItemCount(), rows);
+        Errors.clear();
+    }
+    EXPECT_TRUE(questions.empty());
+
+    // A readable file asks first: No keeps everything, Yes replaces it.
+    ASSERT_TRUE(WriteWholeFile(Dir.File("two.log"), "(1.000000) can0 123#01\n(1.001000) can0 124#02\n"));
+    Choose("actOpenRecording", Dir.File("two.log"));
+    EXPECT_EQ(questions, std::vector<std::string>{"The trace holds " + QLocale::c().toString(entries).toStdString() +
+                                                  " frames that were not saved. Replace them?"});
+    EXPECT_EQ(trace.Count(), entries);
+    answer = true;
+    Choose("actOpenRecording", Dir.File("two.log"));
+    EXPECT_EQ(trace.Count(), 2);
+    // What came from a file is not asked about again.
+    questions.clear();
+    Choose("actOpenRecording", Dir.File("two.log"));
+    EXPECT_TRUE(questions.empty());
+    EXPECT_TRUE(Errors.empty()) << Errors[0];
+}
+
+TEST_F(TraceMenu, TheRecordingShowsOnEveryPageAndEveryEndingNamesTheFileAndTheTraceIsComplete)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 4000;
+    TSeeedSimulator sim(traffic);
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = OpenWindow(sim);
+    TTarvenixTraceList& trace = *w.CurrentTrace();
+    auto* pages = w.findChild<QTabWidget*>("pcData");
+    auto* view = w.findChild<TTraceView*>("mTrace");
+    auto* state = w.findChild<QLabel*>("lbRecordState");
+    ASSERT_TRUE(state);
+    const std::string longName = Dir.File(std::string(60, 'x') + ".log");
+
+    // Recording, seen from the Table page: file, frames and time; the full path in the tool tip.
+    pages->setCurrentIndex(0);
+    Choose("actRecord", longName);
+    ASSERT_TRUE(WaitFor([&] { return state->text().contains(QRegularExpression(": [1-9][0-9,]* frames, 0:00:0")); }));
+    EXPECT_TRUE(state->isVisible());
+    EXPECT_TRUE(state->text().startsWith(QString::fromStdString("Recording to " + std::string(60, 'x') + ".log: ")));
+    EXPECT_EQ(state->toolTip().toStdString(), longName);
+    EXPECT_LE(w.width(), 850) << "a long name does not widen the window";
+
+    // "Stop recording" and CLOSE say where the file is; the trace page then shows every entry.
+    Choose("actRecord", "");
+    EXPECT_EQ(state->text().toStdString().rfind("The recording to " + longName + " ended: ", 0), 0u);
+    Choose("actRecord", Dir.File("close.log"));
+    pages->setCurrentIndex(1);
+    ASSERT_TRUE(WaitFor([&] { return view->Lines().LineCount() > 200; }));
+    QTest::mouseClick(w.ChannelPanel(0)->findChild<QPushButton*>("btPort"), Qt::LeftButton);
+    EXPECT_EQ(view->Lines().LineCount(), trace.Count());
+    EXPECT_EQ(state->text().toStdString().rfind("The recording to " + Dir.File("close.log") + " ended: ", 0), 0u);
+    EXPECT_TRUE(Errors.empty());
+
+    // A lost adapter's box says that the recording ended, and where it is.
+    w.OpenChannel(0);
+    Choose("actRecord", Dir.File("lost.log"));
+    ASSERT_TRUE(WaitFor([&] { return view->Lines().LineCount() > 200; }));
+    sim.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
+    EXPECT_NE(Errors[0].find("was lost"), std::string::npos) << Errors[0];
+    EXPECT_NE(Errors[0].find("\nThe recording to " + Dir.File("lost.log") + " ended: "), std::string::npos)
+        << Errors[0];
+    EXPECT_EQ(view->Lines().LineCount(), trace.Count());
+    tcmtest::SaveScreenshot(w, "recording-ended");
 }
