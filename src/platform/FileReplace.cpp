@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace tcm {
@@ -17,49 +16,95 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
-} // namespace
-
-void ReplaceFileContents(const std::string& path, const std::string& content)
+// Only this user's own regular files may be removed or replaced.
+bool IsOwnRegularFile(const struct stat& st)
 {
-    // Keep the permissions of an existing file; new files get the usual 0666 & ~umask.
-    mode_t mode = 0666;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-        if (S_ISREG(st.st_mode) && (mode & 0222) == 0)
-            Fail(EACCES, path);
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Creates `temp` afresh: O_EXCL and O_NOFOLLOW never open what is already
+// there. A regular file of this user under the name is a leftover of an
+// earlier process with the same id and goes; anything else stays.
+int CreateTemp(const std::string& temp, mode_t mode)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            Fail(errno, temp);
+        struct stat st {};
+        if (::lstat(temp.c_str(), &st) != 0 || !IsOwnRegularFile(st) || ::unlink(temp.c_str()) != 0)
+            break;
     }
+    throw EPlantedFile(temp);
+}
 
-    const std::string temp = path + ".tmp-" + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        Fail(errno, path);
-
+// Writes `content` to a fresh temporary file beside `path` and renames it over
+// `path`. The new file takes the permissions (and, for root, the owner) of
+// `like`; without one it gets the usual 0666 & ~umask.
+void WriteAndRename(const std::string& path, const std::string& content, const struct stat* like)
+{
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
+    const int fd = CreateTemp(temp, like ? 0600 : 0666);
+    const auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        Fail(error, path);
+    };
+    if (like) {
+        // Root replacing a user's file gives the new file back to its owner; a
+        // refusal is no error. Set-id bits are not carried over.
+        if (::geteuid() == 0)
+            (void)!::fchown(fd, like->st_uid, like->st_gid);
+        if (::fchmod(fd, like->st_mode & 0777) != 0)
+            fail(errno);
+    }
     const char* p = content.data();
     size_t left = content.size();
     while (left > 0) {
-        const ssize_t n = write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            close(fd);
-            unlink(temp.c_str());
-            Fail(error, path);
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno != EINTR)
+            fail(errno);
+        if (n > 0) {
+            p += n;
+            left -= static_cast<size_t>(n);
         }
-        p += n;
-        left -= static_cast<size_t>(n);
     }
-    if (fsync(fd) != 0 || close(fd) != 0) {
+    if (::fsync(fd) != 0)
+        fail(errno);
+    if (::close(fd) != 0) {
         const int error = errno;
-        unlink(temp.c_str());
+        ::unlink(temp.c_str());
         Fail(error, path);
     }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;
-        unlink(temp.c_str());
+        ::unlink(temp.c_str());
         Fail(error, path);
     }
+}
+
+} // namespace
+
+EPlantedFile::EPlantedFile(const std::string& path)
+    : std::system_error(EEXIST, std::generic_category(), PlantedFileText(path)), PlantedPath(path)
+{
+}
+
+std::string PlantedFileText(const std::string& path)
+{
+    return path + " is in the way and is left alone: it is not a regular file of this user";
+}
+
+void ReplaceFileContents(const std::string& path, const std::string& content)
+{
+    // Keep the permissions of an existing file.
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+        Fail(EACCES, path);
+    WriteAndRename(path, content, exists ? &st : nullptr);
 }
 
 int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath)
@@ -69,9 +114,9 @@ int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPa
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const unsigned n = counter.fetch_add(1);
-        tempPath = path + ".tmp-" + std::to_string(getpid()) + (n == 0 ? "" : "-" + std::to_string(n));
+        tempPath = path + ".tmp-" + std::to_string(::getpid()) + (n == 0 ? "" : "-" + std::to_string(n));
         const int fd =
-            open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+            ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -81,36 +126,48 @@ int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPa
 
 void KeepFileCopy(const std::string& path, const std::string& backupPath)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // An older copy is replaced only when it is this user's own file.
+    struct stat old {};
+    if (::lstat(backupPath.c_str(), &old) == 0 && !IsOwnRegularFile(old))
+        throw EPlantedFile(backupPath);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         Fail(errno, path);
+    struct stat st {};
     std::string content;
     char buffer[16384];
     for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             content.append(buffer, static_cast<size_t>(n));
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
             const int error = errno;
-            close(fd);
+            ::close(fd);
             Fail(error, path);
         }
     }
-    close(fd);
-    ReplaceFileContents(backupPath, content);
+    const bool known = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!known) {
+        st.st_mode = 0600;
+        st.st_uid = ::geteuid();
+        st.st_gid = ::getegid();
+    }
+    WriteAndRename(backupPath, content, &st);
 }
 
-void RemoveStaleTempFiles(const std::string& path)
+std::vector<std::string> RemoveStaleTempFiles(const std::string& path)
 {
+    std::vector<std::string> leftAlone;
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
-    DIR* dir = opendir(folder.c_str());
+    DIR* dir = ::opendir(folder.c_str());
     if (!dir)
-        return;
-    while (const dirent* entry = readdir(dir)) {
+        return leftAlone;
+    while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
             continue;
@@ -127,10 +184,19 @@ void RemoveStaleTempFiles(const std::string& path)
             continue;
         const pid_t pid = static_cast<pid_t>(std::stol(digits));
         // ESRCH: no such process. EPERM means it runs under another user: keep its file.
-        if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH)
-            unlink((folder + name).c_str());
+        if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        const std::string stale = folder + name;
+        struct stat st {};
+        if (::lstat(stale.c_str(), &st) != 0)
+            continue;
+        if (IsOwnRegularFile(st))
+            ::unlink(stale.c_str());
+        else
+            leftAlone.push_back(stale);
     }
-    closedir(dir);
+    ::closedir(dir);
+    return leftAlone;
 }
 
 } // namespace tcm

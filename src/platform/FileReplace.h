@@ -1,7 +1,20 @@
 #pragma once
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace tcm {
+
+// A name beside a file that something else occupies (a link, a folder, another
+// user's file): it is never written through, replaced or removed.
+class EPlantedFile : public std::system_error {
+public:
+    explicit EPlantedFile(const std::string& path);
+    const std::string& Path() const { return PlantedPath; }
+
+private:
+    std::string PlantedPath;
+};
 
 // Replaces the whole content of `path` in one step: the bytes are written to a
 // temporary file beside it, flushed to disk and renamed over the old file, so a
@@ -10,7 +23,10 @@ namespace tcm {
 // is then untouched and the temporary file is removed. An existing file
 // without any write permission bit was made read-only on purpose: it is not
 // replaced (EACCES), even by a user whom the system would let.
-// The temporary file is named `path` + ".tmp-" + the process id.
+// The temporary file is named `path` + ".tmp-" + the process id and is created
+// afresh (never through a link); the new file takes the old one's permissions.
+// Throws EPlantedFile when that name is taken by anything but this user's own
+// regular file.
 void ReplaceFileContents(const std::string& path, const std::string& content);
 
 // Creates a new temporary file beside `path` (never following a link, never
@@ -18,14 +34,20 @@ void ReplaceFileContents(const std::string& path, const std::string& content);
 // `tempPath`, or -1 with errno set.
 int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath);
 
-// Keeps a copy of the file `path` as `backupPath`, replacing an older copy in
-// one step. Throws std::system_error when `path` cannot be read or the copy
-// cannot be written.
+// Keeps a copy of the file `path` as `backupPath` with the same permissions,
+// replacing an older copy in one step. Throws std::system_error when `path`
+// cannot be read or the copy cannot be written, EPlantedFile when `backupPath`
+// or its temporary name is taken by anything but this user's regular file.
 void KeepFileCopy(const std::string& path, const std::string& backupPath);
 
 // Removes the temporary files that ReplaceFileContents left beside `path`
-// when the process that wrote them ended half-way (killed, crashed): those
-// whose process no longer runs. Others' files stay. Failures are ignored.
-void RemoveStaleTempFiles(const std::string& path);
+// when the process that wrote them ended half-way (killed, crashed): this
+// user's regular files whose process no longer runs. Others' files stay.
+// Returns the stale names left alone because they are not this user's regular
+// files; other failures are ignored.
+std::vector<std::string> RemoveStaleTempFiles(const std::string& path);
+
+// The text that names a planted file: "<path> is in the way ...".
+std::string PlantedFileText(const std::string& path);
 
 } // namespace tcm

@@ -41,9 +41,12 @@ TSeeedManager::TSeeedManager(const TSeeedManagerOptions& options)
             LoadError = std::string(e.what()) + ". Changes to the transmit list will not be saved to this file.";
             Logger->Add(LoadError);
         }
-        LoadNotice = SendList->RejectedLinesNotice();
-        if (!LoadNotice.empty())
-            Logger->Add(LoadNotice);
+        for (const std::string& notice : {SendList->LeftAloneNotice(), SendList->RejectedLinesNotice()}) {
+            if (notice.empty())
+                continue;
+            Logger->Add(notice);
+            LoadNotice += (LoadNotice.empty() ? "" : "\n") + notice;
+        }
     }
     SendList->SetOnSend([this](const TCanFrame& frame) { return QueueFrame(frame); });
     SendList->SetOnSaveError([this](const std::string& text) {

@@ -21,6 +21,13 @@ struct TFileCloser {
                             "Cannot read the transmit list file " + path);
 }
 
+// Names what stood in the way of a save, when something was planted there.
+std::string Because(const std::system_error& e)
+{
+    const auto* planted = dynamic_cast<const tcm::EPlantedFile*>(&e);
+    return planted ? ", because " + tcm::PlantedFileText(planted->Path()) : std::string();
+}
+
 } // namespace
 
 TCanSendList::TCanSendList() = default;
@@ -212,7 +219,7 @@ void TCanSendList::LoadFromFile()
     if (!Persistent)
         return;
     const std::string path = GetFileName();
-    tcm::RemoveStaleTempFiles(path);
+    LeftAlone = tcm::RemoveStaleTempFiles(path);
     Rejected.clear();
     BackupKept = false;
     try {
@@ -226,6 +233,14 @@ void TCanSendList::LoadFromFile()
 void TCanSendList::LoadFromFileName(const std::string& path)
 {
     LoadFrom(path, true, nullptr);
+}
+
+std::string TCanSendList::LeftAloneNotice() const
+{
+    std::string text;
+    for (const std::string& name : LeftAlone)
+        text += (text.empty() ? "" : "\n") + tcm::PlantedFileText(name) + ".";
+    return text;
 }
 
 std::string TCanSendList::RejectedLinesNotice() const
@@ -317,14 +332,14 @@ void TCanSendList::SaveToFile()
         } catch (const std::system_error& e) {
             if (e.code().value() != ENOENT)
                 throw std::system_error(e.code(), "Cannot keep a copy of the transmit list file " + path + " as " +
-                                                      path + ".bak");
+                                                      path + ".bak" + Because(e));
         }
         BackupKept = true;
     }
     try {
         tcm::ReplaceFileContents(path, content);
     } catch (const std::system_error& e) {
-        throw std::system_error(e.code(), "Cannot write the transmit list file " + path);
+        throw std::system_error(e.code(), "Cannot write the transmit list file " + path + Because(e));
     }
 }
 

@@ -121,6 +121,9 @@ public:
     // The text telling the user which lines were rejected and where the file
     // as it was is kept; empty when no line was rejected.
     std::string RejectedLinesNotice() const;
+    // Names the stale temporary files beside the list's file that the last
+    // LoadFromFile left alone (not this user's regular files); empty when none.
+    std::string LeftAloneNotice() const;
 
     // The list's lock, for changing an item in place while scans may run.
     tcm::TMutex& Lock() TCM_RETURN_CAPABILITY(Mutex) { return Mutex; }
@@ -136,9 +139,10 @@ private:
     mutable tcm::TMutex Mutex;
     std::string FileOverride;
     bool Persistent = true;
-    std::string UnreadFile;        // the list's file that could not be read
-    std::vector<int32_t> Rejected; // rejected line numbers of the list's file
-    bool BackupKept = false;       // its ".bak" copy was made
+    std::string UnreadFile;             // the list's file that could not be read
+    std::vector<int32_t> Rejected;      // rejected line numbers of the list's file
+    std::vector<std::string> LeftAlone; // stale names beside it that are not ours to remove
+    bool BackupKept = false;            // its ".bak" copy was made
     std::function<void(const std::string&)> OnSaveError;
     mutable tcm::TMutex ChangedLock; // guards OnChanged only
     std::function<void()> OnChanged TCM_GUARDED_BY(ChangedLock);

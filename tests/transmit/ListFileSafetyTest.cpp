@@ -162,3 +162,77 @@ TEST(ListFileSafety, ReadOnlyFilesStayAndLeftoversOfEndedSavesGo)
     EXPECT_EQ(ReadWholeFile(ini), iniBytes);
     unlink(running.c_str());
 }
+
+// Names beside the files that someone else placed there (links, folders, other
+// users' files) are never written through, removed or replaced: the save fails
+// and names them. Owner-only permissions carry over to the new file and its copy.
+TEST(ListFileSafety, PlantedNamesBesideTheFilesAreLeftAloneAndNamed)
+{
+    TempDir dir;
+    const std::string victim = dir.File("victim");
+    ASSERT_TRUE(WriteWholeFile(victim, "precious"));
+    ASSERT_EQ(chmod(victim.c_str(), 0444), 0);
+    const std::string list = dir.File("trans_list_seed.dat");
+    const std::string ini = dir.File("TarvenixCanMonitor.ini");
+    const std::string pid = std::to_string(getpid());
+    const std::string original = "1;64;1;123;0;2;0102;one;\r\ngarbage\r\n";
+    ASSERT_TRUE(WriteWholeFile(ini, "[Seeed]\r\nCanRate=500000\r\n"));
+    const mode_t oldMask = umask(0);
+    struct TCase {
+        std::string Planted;
+        bool Folder;
+    };
+    const std::vector<TCase> cases = {{list + ".tmp-" + pid, false},
+                                      {list + ".bak", false},
+                                      {list + ".bak.tmp-" + pid, false},
+                                      {list + ".tmp-" + pid, true},
+                                      {ini + ".tmp-" + pid, false}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Planted + (c.Folder ? " (folder)" : " (link)"));
+        unlink((list + ".bak").c_str());
+        ASSERT_TRUE(WriteWholeFile(list, original));
+        ASSERT_EQ(chmod(list.c_str(), 0600), 0);
+        ASSERT_EQ(c.Folder ? mkdir(c.Planted.c_str(), 0755) : symlink(victim.c_str(), c.Planted.c_str()), 0);
+        {
+            CAdapterSeeed adapter(TSeeedManagerOptions{list});
+            adapter.LoadSettings(ini);
+            adapter.GetSettings(0)->Rate = 125000;
+            if (c.Planted.rfind(ini, 0) == 0) {
+                EXPECT_THROW(adapter.SaveSettings(ini), EIniFileError);
+            } else {
+                try {
+                    adapter.GetSendList(0)->SaveToFile();
+                    ADD_FAILURE() << "saved past a planted name";
+                } catch (const std::system_error& e) {
+                    EXPECT_NE(std::string(e.what()).find(c.Planted + " is in the way"), std::string::npos) << e.what();
+                }
+            }
+            adapter.GetSendList(0)->SetPersistent(false);
+        }
+        struct stat st {};
+        EXPECT_EQ(lstat(c.Planted.c_str(), &st), 0);
+        EXPECT_TRUE(c.Folder ? S_ISDIR(st.st_mode) : S_ISLNK(st.st_mode));
+        EXPECT_EQ(ReadWholeFile(victim), "precious");
+        EXPECT_EQ(ReadWholeFile(list), original);
+        c.Folder ? rmdir(c.Planted.c_str()) : unlink(c.Planted.c_str());
+    }
+
+    // A stale link of an ended save is left alone and named when the list is read.
+    const std::string stale = list + ".tmp-" + std::to_string(EndedProcess());
+    ASSERT_EQ(symlink(victim.c_str(), stale.c_str()), 0);
+    {
+        CAdapterSeeed adapter(TSeeedManagerOptions{list});
+        EXPECT_NE(adapter.TakeLoadNotice().find(stale + " is in the way"), std::string::npos);
+        // Nothing planted at the names it writes: the list and its copy keep owner-only permissions.
+        adapter.GetSendList(0)->SaveToFile();
+    }
+    struct stat st {};
+    EXPECT_EQ(lstat(stale.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    for (const std::string& f : {list, list + ".bak"}) {
+        ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << f;
+    }
+    EXPECT_EQ(ReadWholeFile(list + ".bak"), original);
+    umask(oldMask);
+}
