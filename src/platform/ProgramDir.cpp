@@ -1,11 +1,14 @@
 #include "platform/ProgramDir.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Version.h"
 
 namespace tcm {
 namespace {
@@ -40,6 +43,26 @@ std::string Env(const char* name)
     return value ? std::string(value) : std::string();
 }
 
+// The folder without symbolic links and with a trailing '/'; as given when it
+// cannot be resolved.
+std::string Resolved(const std::string& dir)
+{
+    char buf[PATH_MAX];
+    return WithSlash(::realpath(dir.c_str(), buf) ? std::string(buf) : dir);
+}
+
+// A folder that programs are installed into: this build's own install folder
+// and the system's usual ones. A program there is never a portable copy, even
+// for a user (root) who may write there.
+bool IsInstallFolder(const std::string& dir)
+{
+    const std::string own = Resolved(dir);
+    for (const char* installed : {TCM_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin", "/bin"})
+        if (own == Resolved(installed))
+            return true;
+    return false;
+}
+
 std::string DecideFilesDir()
 {
     std::string home = Env("HOME");
@@ -68,7 +91,8 @@ std::string ChooseFilesDir(const std::string& programDir, const std::string& xdg
 {
     const std::string own = WithSlash(programDir);
     // Write access as the effective user, the one who will create the files.
-    if (::eaccess(own.c_str(), W_OK | X_OK) == 0 || ::access((own + kSettingsFileName).c_str(), F_OK) == 0)
+    if (!IsInstallFolder(own) &&
+        (::eaccess(own.c_str(), W_OK | X_OK) == 0 || ::access((own + kSettingsFileName).c_str(), F_OK) == 0))
         return own;
     // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
     std::string base = xdgConfigHome;

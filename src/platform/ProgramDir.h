@@ -9,7 +9,8 @@ std::string ProgramDir();
 // The folder of the window's settings file and transmit lists, with a trailing
 // '/'. A copy of the program in a writable folder, or one whose settings file
 // already lies beside it, keeps its files there (a portable copy); an installed
-// program uses $XDG_CONFIG_HOME/TarvenixCanMonitor/ (by default
+// program (in the build's install folder, /usr/bin or /usr/local/bin, whoever
+// runs it) uses $XDG_CONFIG_HOME/TarvenixCanMonitor/ (by default
 // ~/.config/TarvenixCanMonitor/), created on first use. Decided once per run;
 // the override below wins.
 std::string FilesDir();

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "platform/IniFile.h"
+#include "Version.h"
+#include "platform/ProgramDir.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -295,3 +297,27 @@ TEST_F(IniFileTest, WriteWhereNoFolderCanBeThrowsWithThePath)
 }
 
 } // namespace
+
+// Where the settings file and the transmit lists live: beside a portable copy,
+// in the user's configuration folder for an installed program, whoever runs it
+// (root may write to /usr/bin, yet must not keep its files there).
+TEST(FilesDir, InstalledProgramsUseTheConfigFolderAndPortableCopiesTheirOwn)
+{
+    TempDir dir;
+    const std::string config = "/cfg/TarvenixCanMonitor/";
+    for (const char* installed : {"/usr/bin", "/usr/local/bin/", TCM_INSTALL_BINDIR})
+        EXPECT_EQ(tcm::ChooseFilesDir(installed, "/cfg", "/home/u"), config) << installed;
+    EXPECT_EQ(tcm::ChooseFilesDir("/usr/bin/", "relative", "/home/u"), "/home/u/.config/TarvenixCanMonitor/");
+    // A writable folder of its own, or one that already holds the settings file.
+    EXPECT_EQ(tcm::ChooseFilesDir(dir.Path(), "/cfg", "/home/u"), dir.Path());
+    const std::string empty = dir.File("empty/"), holding = dir.File("holding/");
+    ASSERT_EQ(mkdir(empty.c_str(), 0555), 0);
+    ASSERT_EQ(mkdir(holding.c_str(), 0755), 0);
+    ASSERT_TRUE(WriteWholeFile(holding + "TarvenixCanMonitor.ini", ""));
+    ASSERT_EQ(chmod(holding.c_str(), 0555), 0);
+    EXPECT_EQ(tcm::ChooseFilesDir(holding, "/cfg", "/home/u"), holding);
+    if (geteuid() != 0) { // root may write anywhere
+        EXPECT_EQ(tcm::ChooseFilesDir(empty, "/cfg", "/home/u"), config);
+    }
+    chmod(holding.c_str(), 0755);
+}
