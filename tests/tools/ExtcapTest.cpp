@@ -203,3 +203,18 @@ TEST(Extcap, EndsWhenTheFifoClosesOrOnSigterm)
     // Each run closed its channel: two openings, and the port is free again.
     EXPECT_EQ(sim->ReceivedSettings().size(), 4u);
 }
+
+// Wireshark may end the program before it ever opens the fifo's reading side.
+TEST(Extcap, EndsOnEveryStopSignalWhileNoReaderComes)
+{
+    TempDir dir;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        TChild capture(
+            {TCM_EXTCAP_EXE, "--capture", "--extcap-interface", kIface, "--fifo", fifo, "--port", "/dev/null"});
+        ::usleep(150000); // inside the wait for a reader
+        ::kill(capture.Id(), sig);
+        EXPECT_EQ(capture.WaitExit(2000), 0) << strsignal(sig) << capture.ErrText;
+    }
+}

@@ -32,7 +32,9 @@ int RunCapture(const TCaptureOptions& options)
 {
     // The fifo first: Wireshark waits for its writer to open it and would wait
     // for ever if this program ended before, even to report a failure.
-    const int fd = tcm::OpenPipeForWriting(options.Fifo);
+    const int fd = tcm::OpenPipeForWriting(options.Fifo, StopRequested);
+    if (fd == -EINTR)
+        return 0; // ended before a reader came: nothing to capture
     if (fd < 0) {
         std::fprintf(stderr, "Cannot open %s: %s\n", options.Fifo.c_str(), std::strerror(-fd));
         return 1;
