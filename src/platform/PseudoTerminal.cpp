@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -66,6 +68,11 @@ bool TPseudoTerminal::IsOpen() const
 
 void TPseudoTerminal::Close()
 {
+    if (Watch >= 0) {
+        ::close(Watch);
+        Watch = -1;
+    }
+    Clients = 0;
     if (HeldSlave >= 0) {
         ::close(HeldSlave);
         HeldSlave = -1;
@@ -124,6 +131,44 @@ void TPseudoTerminal::DiscardPending()
     // what the client wrote that the master has not read (its output).
     (void)tcflush(HeldSlave, TCIOFLUSH);
     (void)tcflush(Master, TCIOFLUSH);
+}
+
+bool TPseudoTerminal::GuardClient()
+{
+    if (HeldSlave < 0)
+        return Fail("watching the slave", EBADF);
+    // Our own descriptor was opened before the watch: only the client's show.
+    Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (Watch < 0)
+        return Fail("inotify_init1", errno);
+    if (::inotify_add_watch(Watch, Slave.c_str(), IN_OPEN | IN_CLOSE) < 0)
+        return Fail("watching the slave", errno);
+    return true;
+}
+
+void TPseudoTerminal::ServeClientGuard()
+{
+    if (Watch < 0)
+        return;
+    const int32_t before = Clients;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(Watch, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++Clients;
+            if ((event->mask & IN_CLOSE) && Clients > 0)
+                --Clients;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    // A client that set TIOCEXCL itself and left without clearing it must not
+    // lock the next one out either: the flag follows the client's presence.
+    if ((before > 0) != (Clients > 0))
+        (void)::ioctl(HeldSlave, Clients > 0 ? TIOCEXCL : TIOCNXCL);
 }
 
 const std::string& TPseudoTerminal::LastError() const

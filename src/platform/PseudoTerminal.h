@@ -56,6 +56,15 @@ public:
     // Drops everything queued in either direction.
     void DiscardPending();
 
+    // Keeps the terminal to one client: from the moment a client opens the
+    // slave until its last descriptor closes, the slave is exclusive
+    // (TIOCEXCL), so any further open fails with EBUSY (root excepted, whom
+    // the system lets pass). GuardClient starts watching the slave's opens
+    // and closes (call it right after Open; false with LastError set);
+    // ServeClientGuard acts on what happened since the last call, without waiting.
+    bool GuardClient();
+    void ServeClientGuard();
+
     // The last failure of Open as text ("grantpt: Permission denied (errno 13)"),
     // and its errno.
     const std::string& LastError() const;
@@ -66,6 +75,8 @@ private:
 
     int Master = -1;
     int HeldSlave = -1;
+    int Watch = -1;      // inotify descriptor watching the slave's opens, or -1
+    int32_t Clients = 0; // the client's descriptors open on the slave
     std::string Slave;
     std::string ErrorText;
     int ErrorCode = 0;

@@ -216,3 +216,103 @@ TEST(Slcan, BadInputGetsBelAndTheBridgeCarriesOn)
     for (const auto& errLine : Lines(bridge.ErrText))
         EXPECT_EQ(errLine.rfind("(", 0), 0u) << errLine;
 }
+
+namespace {
+
+// The resident memory of a process, in KiB (0 when it cannot be read).
+long ResidentKb(pid_t pid)
+{
+    const std::string status = ReadWholeFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::stol(status.substr(at + 6));
+}
+
+// Reads until nothing more comes for `quietMs`; everything read.
+std::string Drain(const TTestPort& port, int quietMs = 200)
+{
+    std::vector<uint8_t> got;
+    for (size_t before = 1; before != got.size();) {
+        before = got.size();
+        port.ReadSome(got, quietMs);
+    }
+    return std::string(got.begin(), got.end());
+}
+
+} // namespace
+
+// A client that floods commands and never reads, an adapter that stops taking
+// frames the bridge already answered z to, and a second process that tries to
+// join the client's terminal.
+TEST(Slcan, MisuseNeitherGrowsTheBridgeNorLosesFramesUnnoticedNorSharesTheTerminal)
+{
+    auto sim = StartSim();
+    TChild bridge = Bridge({"--port", sim->PortPath()});
+    const std::string terminal = bridge.ReadLine(5000);
+    TTestPort port(terminal);
+    ASSERT_TRUE(port.IsOpen()) << terminal << bridge.ErrText;
+
+    // A second opener is refused while the client has the terminal. Root passes
+    // over that lock, so the second opener is the unprivileged user nobody.
+    ASSERT_EQ(::chmod(terminal.c_str(), 0666), 0);
+    const auto openAsNobody = [&] {
+        TChild other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", kPython, "-c",
+                      "import os,sys\ntry: os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY); print('opened')\n"
+                      "except OSError as e: print(e.errno)",
+                      terminal});
+        other.WaitExit(5000);
+        return other.OutText;
+    };
+    EXPECT_EQ(Ask(port, "V\r"), "V1009\r"); // the bridge has seen its client
+    EXPECT_EQ(openAsNobody(), std::to_string(EBUSY) + "\n");
+
+    // 18 MB of answers to 6 MB of commands, none of them read.
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 1000000; ++i)
+        flood.insert(flood.end(), {'V', '\r'});
+    for (int round = 0; round < 3; ++round)
+        ASSERT_TRUE(port.Write(flood));
+    ::usleep(300000);
+    EXPECT_LT(ResidentKb(bridge.Id()), 16 * 1024);
+    const std::string unread = Drain(port);
+    EXPECT_LE(unread.size(), (4u << 20) + 65536);
+    EXPECT_EQ(unread.substr(unread.size() - 6), "V1009\r"); // the newest answers were kept
+    EXPECT_EQ(Ask(port, "N\r"), "NSEED\r");
+
+    // The adapter stops reading: every frame answered z either reached it or is counted.
+    EXPECT_EQ(Ask(port, "O\r"), "\r");
+    sim->HoldReading(true);
+    std::vector<uint8_t> frames;
+    for (int i = 0; i < 3000; ++i)
+        for (const char c : std::string("t1232AABB\r"))
+            frames.push_back(static_cast<uint8_t>(c));
+    ASSERT_TRUE(port.Write(frames));
+    std::string answers;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!bridge.WaitForErrText("not sent", 50) && std::chrono::steady_clock::now() < end)
+        answers += Drain(port, 50);
+    answers += Drain(port, 100);
+    sim->HoldReading(false);
+    const auto acknowledged = std::count(answers.begin(), answers.end(), 'z');
+    ::usleep(300000);
+    const auto reached = static_cast<long>(sim->ReceivedFrames().size());
+    EXPECT_GT(acknowledged, reached);
+    EXPECT_EQ(Ask(port, "O\r"), "\r");
+    EXPECT_EQ(Ask(port, "F\r"), "F02\r"); // frames answered z were not sent
+    EXPECT_EQ(Ask(port, "F\r"), "F00\r");
+
+    // Once the client lets go, the next one may come.
+    port.Close();
+    ::usleep(100000);
+    EXPECT_EQ(openAsNobody(), "opened\n");
+    ::kill(bridge.Id(), SIGTERM);
+    EXPECT_EQ(bridge.WaitExit(5000), 0) << bridge.ErrText;
+    // The frame whose write timed out part-way counts as not sent, even when
+    // the simulator later makes it whole.
+    const size_t notSent = bridge.ErrText.find(" queued frames were not sent");
+    ASSERT_NE(notSent, std::string::npos) << bridge.ErrText;
+    const long reported = std::stol(bridge.ErrText.substr(bridge.ErrText.rfind(' ', notSent - 1) + 1));
+    EXPECT_GE(reported, acknowledged - reached) << bridge.ErrText;
+    EXPECT_LE(reported, acknowledged - reached + 1) << bridge.ErrText;
+    EXPECT_NE(bridge.ErrText.find("frames not sent: " + std::to_string(reported)), std::string::npos);
+    EXPECT_NE(bridge.ErrText.find("answers dropped"), std::string::npos) << bridge.ErrText;
+}

@@ -77,7 +77,10 @@ bool TToolChannel::IsOpen() const
 
 std::string TToolChannel::Failure() const
 {
-    return Adapter.IsOpen(0) ? Adapter.ChannelFailure(0) : std::string();
+    if (!Adapter.IsOpen(0))
+        return {};
+    const std::string failure = Adapter.ChannelFailure(0);
+    return failure.empty() ? Adapter.GetManager().GetTrace()->FullText() : failure;
 }
 
 bool TToolChannel::PortLost() const
@@ -105,6 +108,11 @@ bool TToolChannel::Send(const TCanFrame& frame)
     return Adapter.GetManager().QueueFrame(frame);
 }
 
+int32_t TToolChannel::QueuedFrames() const
+{
+    return Adapter.GetManager().QueuedFrames();
+}
+
 TCanSendList& TToolChannel::SendList()
 {
     return *Adapter.GetSendList(0);
@@ -113,7 +121,7 @@ TCanSendList& TToolChannel::SendList()
 int32_t TToolChannel::FollowTrace(const TVisit& visit)
 {
     TTarvenixTraceList& trace = *Adapter.GetTrace(0);
-    const int32_t total = trace.Count();
+    const int64_t total = trace.Count();
     int32_t visited = 0;
     while (Followed < total) {
         if (!visit(trace, *trace.Item(Followed)))

@@ -41,7 +41,8 @@ public:
     static constexpr uint32_t kFaultLookMs = 20;
     bool IsOpen() const;
     // Why the open channel stopped working (its port went away, or the adapter
-    // stopped taking bytes), as the adapter words it; empty while it works.
+    // stopped taking bytes), as the adapter words it, or why its trace keeps
+    // no more entries (no memory left); empty while it works.
     std::string Failure() const;
     // The failure is that the port went away (device removed or closed).
     bool PortLost() const;
@@ -52,6 +53,8 @@ public:
 
     // Queues a frame for the sender thread; false when the channel has failed.
     bool Send(const TCanFrame& frame);
+    // Frames queued and not yet taken by the sender thread.
+    int32_t QueuedFrames() const;
     // The channel's transmit list: Periodic items the tool sends with
     // SendPeriodic, OnRequest items that answer remote frames while open.
     TCanSendList& SendList();
@@ -84,5 +87,5 @@ private:
     tcm::TWakeEvent FrameAdded; // outlives the adapter and its trace
     CAdapterSeeed Adapter;
     TCanSettings* Settings; // lent by the adapter
-    int32_t Followed = 0;
+    int64_t Followed = 0;
 };

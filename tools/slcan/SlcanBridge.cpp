@@ -14,7 +14,7 @@ TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
 {
     Session.OnOpen = [this](int32_t rate) { return OpenChannel(rate); };
     Session.OnClose = [this] { CloseChannel(); };
-    Session.OnSend = [this](const TCanFrame& frame) { return Channel.Send(frame); };
+    Session.OnSend = [this](const TCanFrame& frame) { return Send(frame); };
 }
 
 TSlcanBridge::~TSlcanBridge()
@@ -26,8 +26,9 @@ bool TSlcanBridge::Start(std::string& error)
 {
     if (!Channel.CheckPort(error))
         return false;
-    if (!Terminal.Open()) {
+    if (!Terminal.Open() || !Terminal.GuardClient()) {
         error = "Cannot create a pseudo-terminal: " + Terminal.LastError();
+        Terminal.Close();
         return false;
     }
     if (Options.Format || Options.Verbose)
@@ -49,13 +50,13 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
         // Waits at most a millisecond for the client, which paces the loop.
         const int n = Terminal.Read(input, sizeof input, 1);
         if (n > 0)
-            Session.Feed(input, static_cast<size_t>(n), Pending);
+            Session.Feed(input, static_cast<size_t>(n), Pending.Text());
         else if (n < 0)
             tcm::SleepMs(1); // a failing terminal must not spin the loop
+        Terminal.ServeClientGuard();
         PassFrames();
         if (const std::string failure = Channel.Failure(); !failure.empty()) {
             std::fprintf(stderr, "tarvenix-slcan: %s\n", failure.c_str());
-            PassFrames();
             CloseAndReport();
             Session.ChannelLost();
         }
@@ -76,6 +77,18 @@ bool TSlcanBridge::OpenChannel(int32_t rate)
         std::fprintf(stderr, "tarvenix-slcan: %s\n", error.c_str());
         return false;
     }
+    Acknowledged = 0;
+    SentSinceOpen = 0;
+    return true;
+}
+
+bool TSlcanBridge::Send(const TCanFrame& frame)
+{
+    // A client that sends faster than the link carries is told so at once
+    // instead of filling memory with frames that would go out much later.
+    if (Channel.QueuedFrames() >= kMaxQueued || !Channel.Send(frame))
+        return false;
+    ++Acknowledged;
     return true;
 }
 
@@ -84,14 +97,23 @@ void TSlcanBridge::CloseChannel()
     // Frames that arrived before the close still reach the client, ahead of
     // the close command's answer.
     CloseAndReport();
-    PassFrames();
 }
 
 void TSlcanBridge::CloseAndReport()
 {
-    if (const int32_t unsent = Channel.Close())
-        std::fprintf(stderr, "tarvenix-slcan: %d queued frames were not sent: the adapter did not take them in time\n",
-                     unsent);
+    Channel.Close();
+    // Every frame that went out is in the trace once the channel is closed:
+    // the ones answered z or Z and not there never reached the adapter, be
+    // they still queued or lost to a failed write.
+    PassFrames();
+    if (Acknowledged <= SentSinceOpen)
+        return;
+    const uint64_t unsent = Acknowledged - SentSinceOpen;
+    Count.Unsent += unsent;
+    Acknowledged = SentSinceOpen = 0;
+    Session.NoteUnsent();
+    std::fprintf(stderr, "tarvenix-slcan: %llu queued frames were not sent: the adapter did not take them in time\n",
+                 static_cast<unsigned long long>(unsent));
 }
 
 void TSlcanBridge::PassFrames()
@@ -102,10 +124,8 @@ void TSlcanBridge::PassFrames()
             FrameLog->Write(record);
         if (item.Outgoing) {
             ++Count.FramesOut;
-        } else if (Pending.size() - PendingStart >= kMaxPending) {
-            ++Count.Dropped;
-            Session.NoteOverrun();
-        } else if (Session.FrameReceived(record.Frame, Pending)) {
+            ++SentSinceOpen;
+        } else if (Session.FrameReceived(record.Frame, Pending.Text())) {
             ++Count.FramesIn;
         } else {
             ++Count.Dropped;
@@ -116,21 +136,14 @@ void TSlcanBridge::PassFrames()
 
 void TSlcanBridge::Flush()
 {
-    while (PendingStart < Pending.size()) {
-        const size_t left = Pending.size() - PendingStart;
-        const int n = Terminal.WriteSome(reinterpret_cast<const uint8_t*>(Pending.data() + PendingStart),
-                                         static_cast<int>(left < 65536 ? left : 65536));
-        if (n <= 0)
-            break; // full (or failing): the rest waits for the next round
-        PendingStart += static_cast<size_t>(n);
-    }
-    if (PendingStart == Pending.size()) {
-        Pending.clear();
-        PendingStart = 0;
-    } else if (PendingStart > (1u << 20) && PendingStart * 2 > Pending.size()) {
-        Pending.erase(0, PendingStart);
-        PendingStart = 0;
-    }
+    const uint64_t framesBefore = Pending.FramesDropped();
+    Pending.Bound();
+    if (Pending.FramesDropped() != framesBefore)
+        Session.NoteOverrun();
+    Pending.Flush([this](const char* data, size_t size) {
+        return Terminal.WriteSome(reinterpret_cast<const uint8_t*>(data),
+                                  static_cast<int>(size < 65536 ? size : 65536));
+    });
 }
 
 void TSlcanBridge::FlushFrameLog()
@@ -144,14 +157,29 @@ void TSlcanBridge::FlushFrameLog()
     }
 }
 
+TSlcanBridge::TCounts TSlcanBridge::Counts() const
+{
+    // Frame lines dropped from the client's output were counted as passed on.
+    TCounts counts = Count;
+    counts.FramesIn -= Pending.FramesDropped();
+    counts.Dropped += Pending.FramesDropped();
+    counts.AnswersDropped = Pending.AnswersDropped();
+    return counts;
+}
+
 void TSlcanBridge::ReportDrops(bool final)
 {
     const uint32_t now = tcm::TickCount();
-    if (Count.Dropped == DropsReported || (!final && now - LastDropReport < 1000))
+    const TCounts counts = Counts();
+    const uint64_t dropped = counts.Dropped + counts.AnswersDropped;
+    if (dropped == DropsReported || (!final && now - LastDropReport < 1000))
         return;
-    std::fprintf(stderr, "tarvenix-slcan: %llu received frames dropped so far: the client does not read the terminal\n",
-                 static_cast<unsigned long long>(Count.Dropped));
-    DropsReported = Count.Dropped;
+    std::fprintf(stderr,
+                 "tarvenix-slcan: %llu received frames and %llu answers dropped so far: the client does not read the "
+                 "terminal\n",
+                 static_cast<unsigned long long>(counts.Dropped),
+                 static_cast<unsigned long long>(counts.AnswersDropped));
+    DropsReported = dropped;
     LastDropReport = now;
 }
 
@@ -159,7 +187,6 @@ void TSlcanBridge::Finish()
 {
     if (Channel.IsOpen()) {
         CloseAndReport();
-        PassFrames();
         Flush();
     }
     if (FrameLog) {

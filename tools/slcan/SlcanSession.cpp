@@ -94,7 +94,10 @@ void TSlcanSession::Execute(const std::string& line, std::string& out)
             uint32_t flags = Overrun ? 0x08 : 0;
             if (Polled.size() >= kMaxPolled)
                 flags |= 0x01;
+            if (Unsent)
+                flags |= 0x02;
             Overrun = false;
+            Unsent = false;
             out += 'F';
             AppendHex(out, flags, 2);
             ok = true;

@@ -40,6 +40,9 @@ public:
     // Frames that could not be passed on (the client does not read): the next
     // F answer reports a data overrun.
     void NoteOverrun() { Overrun = true; }
+    // Frames answered z or Z never reached the adapter: the next F answer says
+    // so, also when it comes after the channel was closed and opened again.
+    void NoteUnsent() { Unsent = true; }
     // The channel closed by itself (the port was lost, the adapter stopped answering).
     void ChannelLost()
     {
@@ -69,6 +72,7 @@ private:
     bool Stamps = false;
     bool AutoPoll = true;
     bool Overrun = false;
+    bool Unsent = false;
     std::string Line;
     bool LineTooLong = false;
     std::deque<std::string> Polled;

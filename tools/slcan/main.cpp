@@ -10,7 +10,8 @@ namespace {
 const char kUsage[] = "usage: tarvenix-slcan --port NAME [options]\n"
                       "Opens the adapter's port, creates a pseudo-terminal, prints its path on the\n"
                       "first line of standard output and speaks the LAWICEL (slcan) protocol on it\n"
-                      "until SIGINT, SIGTERM or SIGHUP.\n"
+                      "until SIGINT, SIGTERM or SIGHUP. Once a client has opened the terminal, other\n"
+                      "processes cannot open it (root excepted) until the client closes it.\n"
                       "\n"
                       "Options:\n"
                       "%s"
@@ -30,11 +31,14 @@ const char kUsage[] = "usage: tarvenix-slcan --port NAME [options]\n"
                       "  C                close the channel\n"
                       "  tiiiLdd..        send a standard frame, answered z; Tiiiiiiiildd.. an\n"
                       "                   extended one, answered Z; riiiL and RiiiiiiiiL remote frames\n"
+                      "                   (BEL while 10000 frames wait for the adapter)\n"
                       "  Z0 / Z1          received frames without / with a 4-digit hex time stamp in\n"
                       "                   milliseconds, wrapping each minute (closed)\n"
                       "  V, v, N          version Vhhss, vmami; serial number (NSEED)\n"
                       "  F                status flags Fxx: 08 frames were lost because the client did\n"
-                      "                   not read, 01 the poll queue is full (open)\n"
+                      "                   not read, 02 frames answered z/Z never reached the adapter\n"
+                      "                   (told once, also after the channel was opened again), 01 the\n"
+                      "                   poll queue is full (open)\n"
                       "  X0 / X1          auto poll off (frames wait for P or A) / on (closed)\n"
                       "  P, A             poll one frame / all frames then A (open, X0)\n"
                       "  W0/W1, Mxxxxxxxx, mxxxxxxxx\n"
@@ -80,11 +84,11 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     bridge.Run(StopRequested);
-    const auto& counts = bridge.Counts();
+    const auto counts = bridge.Counts();
     if (options.Format && !options.Verbose)
         return 0; // standard error holds the recording alone
-    std::fprintf(stderr, "frames in: %llu, frames out: %llu, frames dropped: %llu\n",
+    std::fprintf(stderr, "frames in: %llu, frames out: %llu, frames dropped: %llu, frames not sent: %llu\n",
                  static_cast<unsigned long long>(counts.FramesIn), static_cast<unsigned long long>(counts.FramesOut),
-                 static_cast<unsigned long long>(counts.Dropped));
+                 static_cast<unsigned long long>(counts.Dropped), static_cast<unsigned long long>(counts.Unsent));
     return 0;
 }

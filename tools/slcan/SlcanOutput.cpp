@@ -1,0 +1,48 @@
+#include "SlcanOutput.h"
+
+namespace {
+
+bool EndsLine(char c)
+{
+    return c == '\r' || c == '\a';
+}
+
+} // namespace
+
+void TSlcanOutput::Bound()
+{
+    if (Unwritten() <= MaxUnwritten)
+        return;
+    // The rest of a line the client has begun to read stays whole.
+    size_t from = Start;
+    if (from > 0 && !EndsLine(Bytes[from - 1]))
+        while (from < Bytes.size() && !EndsLine(Bytes[from++])) {}
+    const size_t target = MaxUnwritten - MaxUnwritten / 8;
+    size_t cut = from;
+    while (cut < Bytes.size() && Bytes.size() - Start - (cut - from) > target) {
+        const char first = Bytes[cut];
+        while (cut < Bytes.size() && !EndsLine(Bytes[cut++])) {}
+        if (first == 't' || first == 'T' || first == 'r' || first == 'R')
+            ++Frames;
+        else
+            ++Answers;
+    }
+    Bytes.erase(from, cut - from);
+}
+
+void TSlcanOutput::Flush(const std::function<int(const char* data, size_t size)>& write)
+{
+    while (Start < Bytes.size()) {
+        const int n = write(Bytes.data() + Start, Bytes.size() - Start);
+        if (n <= 0)
+            break; // full (or failing): the rest waits for the next round
+        Start += static_cast<size_t>(n);
+    }
+    if (Start == Bytes.size()) {
+        Bytes.clear();
+        Start = 0;
+    } else if (Start > (1u << 20) && Start * 2 > Bytes.size()) {
+        Bytes.erase(0, Start);
+        Start = 0;
+    }
+}

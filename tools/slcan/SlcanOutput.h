@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The bytes waiting for the slcan client: answers and frame lines in the order
+// they were made. The client may stop reading at any time, so the unwritten
+// part is held to one bound: beyond it, the oldest whole lines that have not
+// begun to go out are dropped (a line partly written is finished first) and
+// counted as frame lines or answers.
+class TSlcanOutput {
+public:
+    explicit TSlcanOutput(size_t maxUnwritten) : MaxUnwritten(maxUnwritten) {}
+
+    // Where new lines are appended; call Bound() after adding.
+    std::string& Text() { return Bytes; }
+    size_t Unwritten() const { return Bytes.size() - Start; }
+
+    // Drops the oldest lines while more than the bound waits; down to seven
+    // eighths of it, so that a client that never reads costs one move of the
+    // buffer per eighth of the bound, not one per line.
+    void Bound();
+
+    // Hands the unwritten bytes to `write` (which returns how many it took, 0
+    // when the client's side is full) until it takes no more.
+    void Flush(const std::function<int(const char* data, size_t size)>& write);
+
+    uint64_t FramesDropped() const { return Frames; }
+    uint64_t AnswersDropped() const { return Answers; }
+
+private:
+    const size_t MaxUnwritten;
+    std::string Bytes;
+    size_t Start = 0; // bytes before this were written
+    uint64_t Frames = 0;
+    uint64_t Answers = 0;
+};
