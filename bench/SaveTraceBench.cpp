@@ -51,7 +51,7 @@ int main(int argc, char** argv)
             frame.Data[b] = static_cast<uint8_t>(i >> (b * 3));
         trace->AddFrame(frame, i % 10 == 0);
     }
-    std::printf("trace of %d entries; files in %s\n", trace->Count(), dir.c_str());
+    std::printf("trace of %lld entries; files in %s\n", static_cast<long long>(trace->Count()), dir.c_str());
 
     bool allFast = true;
     const struct {

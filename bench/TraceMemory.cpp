@@ -28,7 +28,7 @@ int main()
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const long after = StatusKiB("VmRSS:");
-    std::printf("trace entries: %d\n", trace->Count());
+    std::printf("trace entries: %lld\n", static_cast<long long>(trace->Count()));
     std::printf("sizeof(TTarvenixTraceItem): %zu bytes\n", sizeof(TTarvenixTraceItem));
     std::printf("trace's own bytes per entry: %.2f\n", static_cast<double>(trace->MemoryUsed()) / kEntries);
     std::printf("resident set growth per entry: %.2f bytes (%ld KiB in all)\n",

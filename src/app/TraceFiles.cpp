@@ -140,7 +140,7 @@ std::unique_ptr<TTraceRecorder> TTraceRecorder::Start(const std::string& path, T
 
 void TTraceRecorder::CollectFrom(const TTarvenixTraceList& trace)
 {
-    const int32_t total = trace.Count();
+    const int64_t total = trace.Count();
     if (total <= Next)
         return;
     std::vector<TRecordFrame> batch;

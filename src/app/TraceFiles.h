@@ -91,7 +91,7 @@ private:
     void WriterLoop();
 
     const TTarvenixTraceList& Trace;
-    int32_t Next = 0; // window thread only
+    int64_t Next = 0; // window thread only
     tcm::TOutputFile File;
     std::unique_ptr<TRecordWriter> Writer;
     std::thread Thread;

@@ -71,7 +71,8 @@ TTarvenixTraceList::TBlock TTarvenixTraceList::NewBlock(tcm::TBackingStore& stor
     if (mapped.Address)
         return {static_cast<TTarvenixTraceItem*>(mapped.Address), mapped.Offset};
     problem = store.ErrorText();
-    return {static_cast<TTarvenixTraceItem*>(::operator new(kBlockBytes)), -1};
+    // Null when memory is exhausted too: the caller stops the trace there.
+    return {static_cast<TTarvenixTraceItem*>(::operator new(kBlockBytes, std::nothrow)), -1};
 }
 
 void TTarvenixTraceList::FreeBlock(const TBlock& block, tcm::TBackingStore* store)
@@ -96,9 +97,25 @@ void TTarvenixTraceList::SetOnAdded(tcm::TWakeEvent* wake)
     Added = wake;
 }
 
-void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
+void TTarvenixTraceList::BecomeFull(const std::string& why)
+{
+    if (!Full.empty())
+        return;
+    Full = why;
+    if (Logger)
+        Logger->Add(Full);
+}
+
+bool TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
 {
     tcm::TMutexLock guard(Lock);
+    if (Total >= Limit)
+        BecomeFull("The trace holds " + std::to_string(Limit) +
+                   " entries, as many as it can show: it keeps no more; the capture stops here.");
+    if (!Full.empty()) {
+        ++Refused;
+        return false;
+    }
     if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && Spare.Items) {
         Blocks.push_back(Spare);
         Spare = TBlock();
@@ -117,10 +134,25 @@ void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
             if (Logger)
                 Logger->Add("Trace storage: " + problem + ". New trace entries are kept in memory.");
         }
-        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && store == Store)
-            Blocks.push_back(block);
-        else
+        if (!block.Items) {
+            BecomeFull("Trace storage: no memory is left for new trace entries: the trace keeps no more; the "
+                       "capture stops here.");
+            ++Refused;
+            return false;
+        }
+        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && store == Store) {
+            try {
+                Blocks.push_back(block);
+            } catch (const std::bad_alloc&) {
+                FreeBlock(block, store.get());
+                BecomeFull("Trace storage: no memory is left for the trace's block table: the trace keeps no "
+                           "more; the capture stops here.");
+                ++Refused;
+                return false;
+            }
+        } else {
             FreeBlock(block, store.get()); // another writer or a Clear came first
+        }
     }
     if (!HasReference)
         TakeReference(frame.Time);
@@ -141,24 +173,61 @@ void TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
         added->Signal();
     if (store)
         store->StartWriteOut(full);
+    return true;
 }
 
-int32_t TTarvenixTraceList::Count() const
+int64_t TTarvenixTraceList::Count() const
 {
     tcm::TMutexLock guard(Lock);
     return Total;
 }
 
-const TTarvenixTraceItem* TTarvenixTraceList::Item(int32_t index) const
+void TTarvenixTraceList::SetLimit(int64_t maxEntries)
 {
     tcm::TMutexLock guard(Lock);
-    if (index < 0 || index >= Total)
+    Limit = maxEntries;
+}
+
+bool TTarvenixTraceList::IsFull() const
+{
+    tcm::TMutexLock guard(Lock);
+    return !Full.empty();
+}
+
+std::string TTarvenixTraceList::FullText() const
+{
+    tcm::TMutexLock guard(Lock);
+    return Full;
+}
+
+int64_t TTarvenixTraceList::TurnedAway() const
+{
+    tcm::TMutexLock guard(Lock);
+    return Refused;
+}
+
+void TTarvenixTraceList::StartAt(int64_t index)
+{
+    tcm::TMutexLock guard(Lock);
+    if (Total != 0 || index <= 0)
+        return;
+    // The blocks before the start count as released: empty slots in the table.
+    Released = static_cast<size_t>(index / kBlockSize);
+    Blocks.resize(Released);
+    Total = First = index;
+    // The block holding the start is made by the first AddFrame, like any other.
+}
+
+const TTarvenixTraceItem* TTarvenixTraceList::Item(int64_t index) const
+{
+    tcm::TMutexLock guard(Lock);
+    if (index < First || index >= Total)
         return nullptr;
     const TBlock& block = Blocks[static_cast<size_t>(index / kBlockSize)];
     return block.Items ? &block.Items[index % kBlockSize] : nullptr;
 }
 
-void TTarvenixTraceList::ReleaseBefore(int32_t index)
+void TTarvenixTraceList::ReleaseBefore(int64_t index)
 {
     std::vector<TBlock> freed;
     std::shared_ptr<tcm::TBackingStore> store;
@@ -195,11 +264,17 @@ std::unique_ptr<TTarvenixTraceList> TTarvenixTraceList::TakeAll()
     Store.reset();
     old->Released = Released;
     old->Total = Total;
+    old->First = First;
+    old->Limit = Limit;
+    old->Full = Full;
+    old->Refused = Refused;
     old->HasReference = HasReference;
     old->ReferenceTick = ReferenceTick;
     old->ReferenceWallUs = ReferenceWallUs;
     Released = 0;
-    Total = 0;
+    Total = First = 0;
+    Full.clear();
+    Refused = 0;
     HasReference = false;
     return old;
 }

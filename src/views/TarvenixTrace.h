@@ -45,7 +45,10 @@ public:
 // full block is let go from resident memory and read back from the file when
 // needed, so a long capture keeps every entry with bounded memory. When the
 // file cannot grow (a full disk) new blocks are kept in ordinary memory and
-// the logger is told once.
+// the logger is told once. Indexes and counts are 64-bit, so a capture may run
+// for weeks; when no more entries can be kept (no memory left, or the limit a
+// window sets), the trace says so once, keeps what it has, counts what it
+// turns away and never throws.
 class TTarvenixTraceList {
 public:
     TTarvenixTraceList() = default;
@@ -53,10 +56,24 @@ public:
     TTarvenixTraceList(const TTarvenixTraceList&) = delete;
     TTarvenixTraceList& operator=(const TTarvenixTraceList&) = delete;
 
-    void AddFrame(const TCanFrame& frame, bool outgoing);
-    int32_t Count() const;
+    // False when the trace keeps no more entries (see IsFull).
+    bool AddFrame(const TCanFrame& frame, bool outgoing);
+    int64_t Count() const;
     // nullptr for an index out of range or released.
-    const TTarvenixTraceItem* Item(int32_t index) const;
+    const TTarvenixTraceItem* Item(int64_t index) const;
+
+    // The most entries the trace keeps (a view that counts its rows in 32 bits
+    // sets its limit); without one, as many as memory and the cache hold.
+    void SetLimit(int64_t maxEntries);
+    // No more entries are kept: the limit was reached or memory ran out.
+    // Cleared by Clear(). The logger was told once, with FullText().
+    bool IsFull() const;
+    std::string FullText() const;
+    // Entries turned away since the trace became full.
+    int64_t TurnedAway() const;
+    // An empty trace numbers its next entry `index`, as if that many entries
+    // had come and been released: for trying out counts of long captures.
+    void StartAt(int64_t index);
     void Clear();
     // Clear() that hands the removed entries over instead of freeing them: the
     // returned list holds them with their wall-clock reference, so that a
@@ -67,7 +84,7 @@ public:
     // monitor while it records): frees the blocks whose entries all lie before
     // `index`. Indexes and Count() stay as they are; one freed block is kept for
     // reuse, so a trace consumed this way holds a bounded amount of memory.
-    void ReleaseBefore(int32_t index);
+    void ReleaseBefore(int64_t index);
 
     // UTC microseconds since the Unix epoch of an entry: the reference wall-clock
     // time taken when the first entry after Clear() arrived, plus (item.Time -
@@ -112,7 +129,13 @@ private:
     TLogger* Logger TCM_GUARDED_BY(Lock) = nullptr;
     tcm::TWakeEvent* Added TCM_GUARDED_BY(Lock) = nullptr;
     bool StorageProblemTold TCM_GUARDED_BY(Lock) = false;
-    int32_t Total TCM_GUARDED_BY(Lock) = 0;
+    // Makes the trace full with `why` (told once); under Lock.
+    void BecomeFull(const std::string& why) TCM_REQUIRES(Lock);
+    int64_t Total TCM_GUARDED_BY(Lock) = 0;
+    int64_t First TCM_GUARDED_BY(Lock) = 0; // index of the first entry (StartAt)
+    int64_t Limit TCM_GUARDED_BY(Lock) = INT64_MAX;
+    std::string Full TCM_GUARDED_BY(Lock); // why no more entries are kept; empty while they are
+    int64_t Refused TCM_GUARDED_BY(Lock) = 0;
     // Wall-clock reference of this trace, set with its first entry.
     bool HasReference TCM_GUARDED_BY(Lock) = false;
     uint32_t ReferenceTick TCM_GUARDED_BY(Lock) = 0;

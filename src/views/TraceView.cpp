@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <limits>
 
 #include "views/TarvenixTrace.h"
 
@@ -20,6 +21,9 @@ void TTraceLines::SetTrace(TTarvenixTraceList* trace)
 {
     Trace = trace;
     Shown = 0;
+    // Lines are counted in int: the trace keeps no more than can be shown.
+    if (Trace)
+        Trace->SetLimit(std::numeric_limits<int>::max());
 }
 
 void TTraceLines::AppendUpTo(int total)

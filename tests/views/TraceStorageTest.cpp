@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -158,4 +159,77 @@ TEST(TraceStorage, AFullDiskIsToldOnceAndTheNewestEntriesStay)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: entries wrong, 2: notice wrong, 4: entries after Clear, 8: told twice";
+}
+
+// A capture past 2^31 and 2^32 entries keeps counting and finding its entries;
+// a full cache folder and then exhausted memory end the trace's growth with
+// one notice each, never with an exception, and a limit ends it the same way.
+TEST(TraceStorage, CountsPastTwoToThe32AndATraceThatCanKeepNoMoreSaysSoOnce)
+{
+    for (const int64_t start : {(int64_t{1} << 31) - 5, (int64_t{1} << 32) - 5}) {
+        TLogger logger;
+        TTarvenixTraceList trace;
+        trace.SetLogger(&logger);
+        trace.StartAt(start);
+        AddFrames(trace, 0, 10);
+        EXPECT_EQ(trace.Count(), start + 10);
+        EXPECT_EQ(trace.Item(start - 1), nullptr);
+        for (int32_t i = 0; i < 10; ++i) {
+            const TTarvenixTraceItem* item = trace.Item(start + i);
+            ASSERT_NE(item, nullptr) << i;
+            EXPECT_EQ(item->FormatLine(), TTarvenixTraceItem(FrameNo(i), i % 2 == 0).FormatLine());
+        }
+        trace.ReleaseBefore(start + 10);
+        trace.SetLimit(start + 12);
+        AddFrames(trace, 10, 5);
+        EXPECT_EQ(trace.Count(), start + 12);
+        EXPECT_TRUE(trace.IsFull());
+        EXPECT_EQ(trace.TurnedAway(), 3);
+        EXPECT_EQ(logger.TakeFirst(), trace.FullText());
+        EXPECT_TRUE(logger.IsEmpty());
+    }
+
+    TCacheHome home;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlim_t fileLimit = 2 * kBlock * sizeof(TTarvenixTraceItem);
+        const rlimit fsize{fileLimit, fileLimit};
+        setrlimit(RLIMIT_FSIZE, &fsize);
+        // Room for about thirty more blocks in memory.
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t memoryLimit = static_cast<rlim_t>(pages) * 4096 + (16u << 20);
+        const rlimit as{memoryLimit, memoryLimit};
+        setrlimit(RLIMIT_AS, &as);
+        TLogger logger;
+        int fault = 0;
+        {
+            TTarvenixTraceList trace;
+            trace.SetLogger(&logger);
+            int32_t added = 0;
+            while (added < 400 * kBlock && trace.AddFrame(FrameNo(added), added % 2 == 0))
+                ++added;
+            if (!trace.IsFull() || added >= 400 * kBlock || trace.Count() != added)
+                fault |= 1;
+            if (trace.AddFrame(FrameNo(0), false) || trace.TurnedAway() != 2)
+                fault |= 2;
+            if (logger.TakeFirst().find("New trace entries are kept in memory.") == std::string::npos ||
+                logger.TakeFirst() != trace.FullText() ||
+                trace.FullText().find("no memory is left") == std::string::npos || !logger.IsEmpty())
+                fault |= 4;
+            if (FirstWrongEntry(trace, 0, added) != -1)
+                fault |= 8;
+        }
+        _exit(fault);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not full, 2: not turned away, 4: notices wrong, 8: entries wrong";
 }
