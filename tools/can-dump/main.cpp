@@ -42,6 +42,10 @@ const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "Prints every trace entry on stdout; a summary on stderr at the end.\n"
                           "Exit: 0 normal end, 1 channel cannot be opened, port lost or adapter not responding,\n"
                           "      2 bad arguments.\n"
+                          "An adapter that stops responding is noticed when a frame is sent (--send, --list,\n"
+                          "--replay). Only receiving, it cannot be told from a quiet bus: in normal operation\n"
+                          "the adapter answers nothing, and the one question it answers (the loopback probe of\n"
+                          "the opening) takes it off the bus. A port that goes away is noticed at once.\n"
                           "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
 
 struct TOptions {
