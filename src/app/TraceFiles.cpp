@@ -92,6 +92,7 @@ void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTr
     TRecordFrame record = first;
     int64_t loaded = 0;
     do {
+        record.Frame.TimeUs = record.WallUs;
         trace.AddFrame(record.Frame, record.Outgoing);
         // The receive table holds what came in, as while a channel runs.
         if (!record.Outgoing)

@@ -4,6 +4,7 @@
 #include <QBoxLayout>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -23,10 +24,15 @@
 
 namespace {
 
-const char kSaveFilters[] = "candump log (*.log);;Vector ASC (*.asc);;Vector BLF (*.blf);;pcap (*.pcap);;"
-                            "Trace lines (*.txt)";
-const char kOpenFilters[] = "Recordings (*.log *.asc *.blf *.pcap);;All files (*)";
-const char kKnownExtensions[] = ".log, .asc, .blf, .pcap or .txt";
+QString SaveFilters()
+{
+    return QString::fromStdString(RecordSaveFilters());
+}
+
+QString KnownExtensions()
+{
+    return QString::fromStdString(RecordSaveExtensions());
+}
 
 QString Count(int64_t n)
 {
@@ -59,6 +65,9 @@ TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QO
 {
     setObjectName("TraceMenu");
     AskFileName = [this](TFileAsk ask) { return DefaultAsk(ask); };
+    AskChannel = [this](const std::vector<int>& channels, const std::vector<uint64_t>& frames) {
+        return DefaultAskChannel(channels, frames);
+    };
 
     pmTrace = new QMenu(&View);
     pmTrace->setObjectName("pmTrace");
@@ -118,7 +127,7 @@ TTraceMenu::~TTraceMenu() = default;
 QString TTraceMenu::DefaultAsk(TFileAsk ask)
 {
     if (ask == TFileAsk::Open)
-        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder, kOpenFilters);
+        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder, QString::fromStdString(RecordOpenFilters()));
     return AskSaveName(ask);
 }
 
@@ -129,7 +138,7 @@ QString TTraceMenu::AskSaveName(TFileAsk ask)
     const char* caption = ask == TFileAsk::Record          ? "Record to file"
                           : ask == TFileAsk::SaveSelection ? "Save selected lines as"
                                                            : "Save trace as";
-    QFileDialog dialog(Host.Parent, caption, LastFolder, kSaveFilters);
+    QFileDialog dialog(Host.Parent, caption, LastFolder, SaveFilters());
     dialog.setObjectName("dlgTraceFile");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -137,7 +146,7 @@ QString TTraceMenu::AskSaveName(TFileAsk ask)
         return {};
     QString name = dialog.selectedFiles().constFirst();
     // A name typed without a known extension takes the one of the chosen filter.
-    if (!RecordFormatFromPath(name.toStdString())) {
+    if (!RecordFormatFromPath(name.toStdString(), true)) {
         const auto match = QRegularExpression(R"(\*(\.\w+))").match(dialog.selectedNameFilter());
         if (match.hasMatch())
             name += match.captured(1);
@@ -194,9 +203,9 @@ void TTraceMenu::SaveTrace(bool selectionOnly)
     if (path.isEmpty())
         return;
     LastFolder = QFileInfo(path).absolutePath();
-    const auto format = RecordFormatFromPath(path.toStdString());
+    const auto format = RecordFormatFromPath(path.toStdString(), true);
     if (!format) {
-        Host.ShowError(QString("Unable to save %1: unknown file type; use %2").arg(path, kKnownExtensions));
+        Host.ShowError(QString("Unable to save %1: unknown file type; use %2").arg(path, KnownExtensions()));
         return;
     }
     if (IsRecordedFile(path)) {
@@ -243,9 +252,9 @@ void TTraceMenu::ToggleRecording()
 
 void TTraceMenu::StartRecording(const QString& path)
 {
-    const auto format = RecordFormatFromPath(path.toStdString());
+    const auto format = RecordFormatFromPath(path.toStdString(), true);
     if (!format) {
-        Host.ShowError(QString("Unable to record to %1: unknown file type; use %2").arg(path, kKnownExtensions));
+        Host.ShowError(QString("Unable to record to %1: unknown file type; use %2").arg(path, KnownExtensions()));
         return;
     }
     std::string error;
@@ -367,12 +376,20 @@ void TTraceMenu::OpenRecording()
     if (path.isEmpty())
         return;
     LastFolder = QFileInfo(path).absolutePath();
+    OpenRecordingChannel(path, 1);
+}
+
+void TTraceMenu::OpenRecordingChannel(const QString& path, int channel)
+{
+    TTarvenixTraceList* trace = Host.CurrentTrace();
+    TTarvenixTable* table = Host.CurrentTable();
     std::string error;
     const auto reader = OpenRecordReader(path.toStdString(), error);
     if (!reader) {
         Host.ShowError(QString::fromStdString(error));
         return;
     }
+    reader->Channel = channel;
 
     // Nothing is replaced before the file has shown one frame it can give.
     TLoadErrors errors;
@@ -386,6 +403,8 @@ void TTraceMenu::OpenRecording()
         QString text = QString("No frame could be read from %1; the trace and the table stay as they were.").arg(path);
         if (errors.Count > 0)
             text += "\n" + SkippedParts(errors);
+        if (const std::string leftOut = reader->LeftOut(); !leftOut.empty())
+            text += "\n" + QString::fromStdString(leftOut);
         Host.ShowError(text);
         return;
     }
@@ -409,6 +428,39 @@ void TTraceMenu::OpenRecording()
     Host.UpdateTrace();
     UpdateActions();
 
+    // Channel 1 is shown first; with several, the user may pick another.
+    const auto& found = reader->ChannelFrames();
+    if (channel == 1 && found.size() > 1) {
+        std::vector<int> channels;
+        std::vector<uint64_t> frames;
+        for (const auto& [number, count] : found) {
+            channels.push_back(number);
+            frames.push_back(count);
+        }
+        if (const int chosen = AskChannel(channels, frames); chosen > 0 && chosen != 1) {
+            OpenRecordingChannel(path, chosen);
+            return;
+        }
+    }
+    QStringList told;
     if (errors.Count > 0)
-        Host.ShowError(path + ": " + SkippedParts(errors));
+        told << SkippedParts(errors);
+    if (const std::string leftOut = reader->LeftOut(); !leftOut.empty())
+        told << QString::fromStdString(leftOut);
+    if (!told.isEmpty())
+        Host.ShowError(path + ": " + told.join("\n"));
+}
+
+int TTraceMenu::DefaultAskChannel(const std::vector<int>& channels, const std::vector<uint64_t>& frames)
+{
+    QStringList items;
+    for (size_t i = 0; i < channels.size(); ++i)
+        items << QString("Channel %1: %2 frames").arg(channels[i]).arg(Count(static_cast<int64_t>(frames[i])));
+    const auto one = std::find(channels.begin(), channels.end(), 1);
+    bool ok = false;
+    const QString item =
+        QInputDialog::getItem(Host.Parent, "Open recording", "The recording holds frames of several channels. Show:",
+                              items, one == channels.end() ? 0 : static_cast<int>(one - channels.begin()), false, &ok);
+    const auto index = items.indexOf(item);
+    return ok && index >= 0 ? channels[static_cast<size_t>(index)] : 0;
 }

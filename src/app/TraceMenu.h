@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -37,7 +38,7 @@ struct TTraceMenuHost {
 // The trace view's pop-up menu and the files behind it: the view's Copy and
 // Select all, saving the trace or its selected lines as a recording, recording
 // new frames to a file while the channel is open, and opening a recording
-// into the trace and the receive table while it is closed. The file format
+// follows the file's extension (the formats of the recording format table).
 // follows the file's extension (.log candump, .asc, .blf, .pcap, .txt lines).
 class TTraceMenu : public QObject {
     Q_OBJECT
@@ -52,8 +53,14 @@ public:
     // default, so that tests can answer instead. A name to save to has its
     // extension and the user's consent to replace an existing file.
     std::function<QString(TFileAsk ask)> AskFileName;
+    // Asks which channel of a recording with several to show (`channels` as found,
+    // `frames` each); 0: keep the one shown. A list dialog by default.
+    std::function<int(const std::vector<int>& channels, const std::vector<uint64_t>& frames)> AskChannel;
     // The file dialogs themselves.
     QString DefaultAsk(TFileAsk ask);
+    int DefaultAskChannel(const std::vector<int>& channels, const std::vector<uint64_t>& frames);
+    // Opens one channel of the recording at `path` into the current trace and table.
+    void OpenRecordingChannel(const QString& path, int channel);
 
     // Menu commands.
     void SaveTrace(bool selectionOnly);

@@ -12,6 +12,9 @@ struct TCanFrame {
     bool Request = false;  // remote frame
     bool Standard = false; // 11-bit identifier when true, 29-bit when false
     uint32_t Time = 0;     // millisecond tick count when decoded or sent
+    // UTC microseconds since the Unix epoch when received or sent (tcm::TFrameClock);
+    // 0 for a frame nobody stamped.
+    int64_t TimeUs = 0;
 
     // Copies every field, including Time and all eight data bytes.
     void Assign(const TCanFrame& source) { *this = source; }

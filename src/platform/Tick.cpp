@@ -80,4 +80,41 @@ void SleepMs(uint32_t ms)
     g_clock.load(std::memory_order_acquire)->SleepMs(ms);
 }
 
+int64_t TClock::MonotonicUs()
+{
+    return Nanoseconds(CLOCK_MONOTONIC) / 1000;
+}
+
+int64_t MonotonicUs()
+{
+    return g_clock.load(std::memory_order_acquire)->MonotonicUs();
+}
+
+void TFrameClock::Anchor()
+{
+    // The pair gives the wall time at the start of its millisecond tick; the
+    // microseconds since that tick began come from the monotonic reading.
+    TClock& clock = *g_clock.load(std::memory_order_acquire);
+    const TTickWallClock pair = clock.TickAndWallClock();
+    const int64_t mono = clock.MonotonicUs();
+    const auto sinceTickMs =
+        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(mono / 1000)) - pair.Tick);
+    WallAtAnchorUs.store(pair.WallUs + int64_t(sinceTickMs) * 1000 + mono % 1000);
+    MonoAtAnchorUs.store(mono);
+    LastUs.store(INT64_MIN);
+}
+
+int64_t TFrameClock::NowUs() const
+{
+    return WallAtAnchorUs.load(std::memory_order_relaxed) +
+           (MonotonicUs() - MonoAtAnchorUs.load(std::memory_order_relaxed));
+}
+
+int64_t TFrameClock::Stamp(int64_t us)
+{
+    int64_t last = LastUs.load(std::memory_order_relaxed);
+    while (us > last && !LastUs.compare_exchange_weak(last, us, std::memory_order_relaxed)) {}
+    return us > last ? us : last;
+}
+
 } // namespace tcm

@@ -13,11 +13,14 @@
 #include "core/CanText.h"
 #include "record/AscDate.h"
 #include "record/RecordIo.h"
+#include "record/TextFields.h"
 
 namespace tcm::recording {
 namespace {
 
 constexpr size_t kMaxLine = 4096;
+// Times beyond this after the measurement start (about 3,000 years) are taken for damage.
+constexpr int64_t kMaxSpanUs = int64_t(100000) * 1000000 * 1000000;
 
 void AppendSeconds(std::string& out, int64_t us)
 {
@@ -85,60 +88,6 @@ private:
     int64_t StartMs = 0;
 };
 
-size_t SplitFields(std::string_view line, std::string_view* fields, size_t max)
-{
-    size_t count = 0;
-    size_t i = 0;
-    while (i < line.size() && count < max) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        const size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-            ++i;
-        if (i > start)
-            fields[count++] = line.substr(start, i - start);
-    }
-    return count;
-}
-
-bool StartsWithWord(std::string_view line, std::string_view word)
-{
-    if (line.size() < word.size())
-        return false;
-    for (size_t i = 0; i < word.size(); ++i)
-        if ((line[i] | 0x20) != (word[i] | 0x20))
-            return false;
-    return true;
-}
-
-// Seconds with a fraction ("12.345678") as microseconds.
-bool ParseTime(std::string_view text, int64_t& us)
-{
-    const size_t dot = text.find('.');
-    const std::string_view whole = text.substr(0, dot);
-    if (whole.empty() || whole.size() > 10)
-        return false;
-    int64_t seconds = 0;
-    for (char c : whole) {
-        if (c < '0' || c > '9')
-            return false;
-        seconds = seconds * 10 + (c - '0');
-    }
-    int64_t fraction = 0;
-    int digits = 0;
-    if (dot != std::string_view::npos)
-        for (size_t i = dot + 1; i < text.size(); ++i, ++digits) {
-            if (text[i] < '0' || text[i] > '9' || digits >= 9)
-                return false;
-            if (digits < 6)
-                fraction = fraction * 10 + (text[i] - '0');
-        }
-    for (; digits < 6; ++digits)
-        fraction *= 10;
-    us = seconds * 1000000 + fraction;
-    return true;
-}
-
 class TAscReader final : public TLineRecordReader {
 public:
     TAscReader(int fd, bool owned, const std::string& name) : TLineRecordReader(fd, owned, name, kMaxLine) {}
@@ -159,23 +108,40 @@ private:
         std::string_view f[16];
         const size_t n = SplitFields(line, f, 16);
         int64_t at = 0;
-        if (!ParseTime(f[0], at)) {
+        if (!ParseSeconds(f[0], at, 10)) {
             what = "time \"" + std::string(f[0].substr(0, 40)) + "\" is not seconds";
             return false;
         }
         if (n >= 2 && f[1] == "CANFD") {
-            what = "CAN FD frame skipped";
+            const bool error = n >= 4 && StartsWithWord(f[3], "ErrorFrame");
+            ++(error ? Dropped.Error : Dropped.Fd);
             return false;
         }
-        if (n < 2 || f[1].find_first_not_of("0123456789") != std::string_view::npos)
-            return false; // an event: "Start of measurement", statistics
-        if (n < 3 || StartsWithWord(f[2], "ErrorFrame") || (n >= 4 && StartsWithWord(f[3], "TxRq")))
+        // "<channel> <id> Rx|Tx d|r ..." is a frame; a line with anything else after the time
+        // is an event (statistics, status, J1939 transport, system variables) and holds none.
+        if (n < 3 || f[1].find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        if (StartsWithWord(f[2], "ErrorFrame")) {
+            ++Dropped.Error;
+            return false;
+        }
+        const bool direction = n >= 4 && (f[3] == "Rx" || f[3] == "Tx" || f[3] == "rx" || f[3] == "tx");
+        const bool kind = n >= 5 && (f[4] == "d" || f[4] == "r" || f[4] == "D" || f[4] == "R");
+        if (!direction && !kind)
             return false;
         if (!Frame(f, n, out.Frame, what))
             return false;
+        uint64_t channel = 1;
+        ParseDecimal(f[1], channel);
+        out.Channel = static_cast<int>(std::min<uint64_t>(channel, 1u << 20));
         out.Outgoing = f[3][0] == 'T' || f[3][0] == 't';
         if (Relative) {
-            Previous += at; // each time counts from the line before
+            // Each time counts from the line before; a sum that leaves any plausible span is damage.
+            if (at > kMaxSpanUs - Previous) {
+                what = "relative time runs beyond " + std::to_string(kMaxSpanUs / 1000000) + " seconds";
+                return false;
+            }
+            Previous += at;
             out.WallUs = StartUs + Previous;
         } else {
             out.WallUs = StartUs + at;
@@ -243,11 +209,13 @@ private:
         }
         frame.Request = f[4] == "r" || f[4] == "R";
         uint32_t dlc = 0;
-        if (n >= 6 && !Number(f[5], 15, dlc)) {
+        // CANoe writes a remote frame without its length: "1 200 Tx r Length = 1704000 ...".
+        const bool lengthGiven = n >= 6 && !(frame.Request && StartsWithWord(f[5], "Length"));
+        if (lengthGiven && !Number(f[5], 15, dlc)) {
             what = "length \"" + std::string(f[5].substr(0, 40)) + "\" is not 0 to 15";
             return false;
         }
-        if (n < 6 && !frame.Request) {
+        if (!lengthGiven && !frame.Request) {
             what = "data frame without a length";
             return false;
         }
@@ -277,16 +245,29 @@ private:
     bool Relative = false;
 };
 
-} // namespace
-
-std::unique_ptr<TRecordWriter> CreateAscWriter(int fd, const std::string& name)
+std::unique_ptr<TRecordWriter> CreateWriter(int fd, const std::string& name, const TRecordWriterOptions&)
 {
     return std::make_unique<TAscWriter>(fd, name);
 }
 
-std::unique_ptr<TRecordReader> CreateAscReader(int fd, bool owned, const std::string& name)
+std::unique_ptr<TRecordReader> CreateReader(int fd, bool owned, const std::string& name)
 {
     return std::make_unique<TAscReader>(fd, owned, name);
 }
+
+bool Sniff(std::string_view head)
+{
+    const std::string_view line = FirstTextLine(head);
+    for (std::string_view word :
+         {"date ", "base ", "//", "internal events", "no internal events", "Begin Triggerblock"})
+        if (line.substr(0, word.size()) == word)
+            return true;
+    return false;
+}
+
+} // namespace
+
+extern const TRecordFormatEntry kFormatAsc = {TRecordFormat::Asc, "asc",       "Vector ASC", ".asc", Sniff,
+                                              CreateReader,       CreateWriter};
 
 } // namespace tcm::recording

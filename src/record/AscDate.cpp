@@ -23,6 +23,14 @@ bool Number(std::string_view text, int maxDigits, int& value)
     return true;
 }
 
+// Month names as Vector's tools write them in other languages (German, French, Spanish,
+// Italian), after the English ones; matched without case and without a final '.'.
+constexpr const char* kForeignMonths[12][4] = {
+    {"Jän", "Janv", "Ene", "Gen"},     {"Fév", "Févr", "Fev", nullptr},    {"Mär", "Mrz", "Mars", nullptr},
+    {"Avr", "Abr", nullptr, nullptr},  {"Mai", "Mag", nullptr, nullptr},   {"Juin", "Giu", nullptr, nullptr},
+    {"Juil", "Lug", nullptr, nullptr}, {"Aoû", "Août", "Ago", nullptr},    {"Sept", "Set", nullptr, nullptr},
+    {"Okt", "Ott", nullptr, nullptr},  {"Nov", nullptr, nullptr, nullptr}, {"Dez", "Déc", "Dic", nullptr}};
+
 bool SameLetters(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -31,6 +39,20 @@ bool SameLetters(std::string_view a, std::string_view b)
         if ((a[i] | 0x20) != (b[i] | 0x20))
             return false;
     return true;
+}
+
+int MonthOf(std::string_view name)
+{
+    if (!name.empty() && name.back() == '.')
+        name.remove_suffix(1);
+    for (int m = 0; m < 12; ++m) {
+        if (SameLetters(name, kMonths[m]))
+            return m;
+        for (const char* other : kForeignMonths[m])
+            if (other && SameLetters(name, other))
+                return m;
+    }
+    return -1;
 }
 
 } // namespace
@@ -72,19 +94,15 @@ std::optional<int64_t> ParseAscDate(std::string_view text)
         if (i > start)
             f[n++] = text.substr(start, i - start);
     }
-    // [weekday] month day time [am|pm] year
+    // [weekday] month day time [am|pm] year; the weekday in any language: a word before the
+    // month when the day follows the month.
     size_t k = 0;
-    if (n >= 5 && f[0].size() == 3 && f[0][0] > '9')
-        for (const char* d : kDays)
-            if (SameLetters(f[0], d))
-                k = 1;
+    if (n >= 5 && !f[0].empty() && f[0][0] > '9' && !f[1].empty() && f[1][0] > '9')
+        k = 1;
     if (n < k + 4)
         return std::nullopt;
     std::tm t{};
-    t.tm_mon = -1;
-    for (int m = 0; m < 12; ++m)
-        if (SameLetters(f[k], kMonths[m]))
-            t.tm_mon = m;
+    t.tm_mon = MonthOf(f[k]);
     const std::string_view clock = f[k + 2];
     int ms = 0;
     const size_t dot = clock.find('.');

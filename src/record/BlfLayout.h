@@ -6,6 +6,14 @@
 // (flags, client index, object version, 64-bit time since the file header's start time).
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
+
+#include "record/RecordWriter.h"
+
+namespace tcm::recording {
+std::unique_ptr<TRecordWriter> CreateBlfWriter(int fd, const std::string& name, const TRecordWriterOptions& options);
+} // namespace tcm::recording
 
 namespace tcm::recording::blf {
 
@@ -18,6 +26,9 @@ constexpr uint32_t kCanMessageSize = 16;      // channel, flags, dlc, id, eight 
 constexpr uint32_t kCanFdMessageSize = 84;    // ..., frame length, bit count, FD flags, valid bytes, 64 data bytes
 
 constexpr uint32_t kTypeCanMessage = 1;
+constexpr uint32_t kTypeCanError = 2;
+constexpr uint32_t kTypeCanErrorExt = 73;
+constexpr uint32_t kTypeCanFdError64 = 104;
 constexpr uint32_t kTypeLogContainer = 10;
 constexpr uint32_t kTypeCanMessage2 = 86;
 constexpr uint32_t kTypeCanFdMessage = 100;

@@ -15,6 +15,9 @@ using namespace blf;
 
 // Larger objects are taken for damage: the reader looks for the next object signature instead.
 constexpr uint32_t kMaxObjectSize = 64u * 1024 * 1024;
+// Writers fill a log container with about 128 KB; one that holds far more is taken for a
+// decompression bomb and skipped without being inflated.
+constexpr uint32_t kMaxContainerContent = 16u * 1024 * 1024;
 constexpr size_t kWindow = 64 * 1024;
 // Padding between objects is object size % 4; a longer run before a signature is reported.
 constexpr uint64_t kSilentGap = 7;
@@ -34,7 +37,8 @@ public:
             inflateEnd(&Zip);
     }
 
-    bool Next(TRecordFrame& out) override
+protected:
+    bool NextFrame(TRecordFrame& out) override
     {
         if (!Started && !Start())
             return false;
@@ -53,6 +57,8 @@ public:
             size_t got = InnerRead(h, sizeof h, false);
             if (got == 0)
                 continue; // container ended on an object boundary
+            if (got < sizeof h && std::all_of(h, h + got, [](unsigned char b) { return b == 0; }))
+                continue; // padding after the container's last object
             if (got < sizeof h)
                 got += InnerRead(h + got, sizeof h - got, true);
             if (got < sizeof h) {
@@ -206,6 +212,13 @@ private:
             }
             const uint16_t method = Get16(c);
             RawLeft = objectSize - headerSize - kContainerHeaderSize;
+            Declared = Get32(c + 8);
+            if (Declared > kMaxContainerContent) {
+                ReportOffset(objectAt, "log container of " + std::to_string(Declared) + " bytes (more than " +
+                                           std::to_string(kMaxContainerContent) + ") skipped");
+                In.Skip(RawLeft);
+                continue;
+            }
             if (method != kCompressionNone && !(method == kCompressionZlib && ZipReady)) {
                 ReportOffset(objectAt, "log container with unknown compression " + std::to_string(method) + " skipped");
                 In.Skip(RawLeft);
@@ -266,9 +279,9 @@ private:
             Inflated += WinEnd;
             if (r == Z_STREAM_END) {
                 ZipDone = true;
-            } else if (Inflated > kMaxObjectSize) {
-                // Writers fill a container with about 128 KB; far more is a decompression bomb.
-                ReportOffset(ContainerAt, "log container inflates beyond " + std::to_string(kMaxObjectSize) +
+            } else if (Inflated > std::max<uint64_t>(Declared, kWindow)) {
+                // More than the container said it holds: damage, or a decompression bomb.
+                ReportOffset(ContainerAt, "log container inflates beyond its " + std::to_string(Declared) +
                                               " bytes, rest of it skipped");
                 ZipDone = true;
             } else if (r != Z_OK && !(r == Z_BUF_ERROR && (Zip.avail_in > 0 || RawLeft > 0))) {
@@ -324,8 +337,10 @@ private:
         const uint32_t bodyNeeded = type == kTypeCanFdMessage ? kCanFdMessageSize : kCanMessageSize;
         if (!can) {
             if (type == kTypeCanFdMessage64)
-                what = "CAN FD message object skipped";
-            return source.Skip(rest) < rest ? TParse::Cut : (what.empty() ? TParse::Passed : TParse::Bad);
+                ++Dropped.Fd;
+            if (type == kTypeCanError || type == kTypeCanErrorExt || type == kTypeCanFdError64)
+                ++Dropped.Error;
+            return source.Skip(rest) < rest ? TParse::Cut : TParse::Passed;
         }
         if (versionSize == 0 || headerSize < kBaseHeaderSize + versionSize ||
             objectSize < uint64_t(headerSize) + bodyNeeded) {
@@ -345,9 +360,10 @@ private:
         const uint64_t stamp = version == 1 ? Get64(v + 8) : Get64(v + 8);
         const uint64_t sinceUs = timeFlags == kTimeTenMicros ? stamp * 10 : stamp / 1000;
         if (type == kTypeCanFdMessage && (m[13] & kFdFlagEdl)) {
-            what = "CAN FD message skipped";
-            return TParse::Bad;
+            ++Dropped.Fd;
+            return TParse::Passed;
         }
+        out.Channel = std::max<int>(1, Get16(m));
         const uint32_t id = Get32(m + 4);
         TCanFrame& f = out.Frame;
         f = TCanFrame{};
@@ -385,6 +401,7 @@ private:
     bool ZipReady = false;
     bool ZipDone = false;
     uint64_t Inflated = 0; // content bytes of the current container so far
+    uint64_t Declared = 0; // content bytes the current container's header gives
     z_stream Zip{};
     std::unique_ptr<unsigned char[]> ZipIn;
     std::unique_ptr<unsigned char[]> Window;
@@ -392,11 +409,19 @@ private:
     size_t WinEnd = 0;
 };
 
-} // namespace
-
-std::unique_ptr<TRecordReader> CreateBlfReader(int fd, bool owned, const std::string& name)
+std::unique_ptr<TRecordReader> CreateReader(int fd, bool owned, const std::string& name)
 {
     return std::make_unique<TBlfReader>(fd, owned, name);
 }
+
+bool Sniff(std::string_view head)
+{
+    return head.substr(0, 4) == "LOGG";
+}
+
+} // namespace
+
+extern const TRecordFormatEntry kFormatBlf = {TRecordFormat::Blf, "blf",          "Vector BLF", ".blf", Sniff,
+                                              CreateReader,       CreateBlfWriter};
 
 } // namespace tcm::recording

@@ -2,8 +2,11 @@
 //     (1700000000.123000) can0 123#DEADBEEF
 // six fraction digits, no direction after the frame (Wireshark 4.0 refuses a file that has one).
 // The reader also takes the " R"/" T" direction that asc2log and newer candump versions add.
+#include <vector>
+
 #include "core/CanText.h"
 #include "record/RecordIo.h"
+#include "record/TextFields.h"
 
 namespace tcm::recording {
 namespace {
@@ -38,52 +41,6 @@ private:
     std::string Interface;
 };
 
-// "1700000000.123000" as microseconds; false when it is not that form.
-bool ParseSeconds(std::string_view text, int64_t& us)
-{
-    const size_t dot = text.find('.');
-    if (dot == 0 || dot == std::string_view::npos || dot > 12 || text.size() - dot - 1 < 1 || text.size() - dot - 1 > 9)
-        return false;
-    int64_t seconds = 0;
-    for (size_t i = 0; i < dot; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        seconds = seconds * 10 + (text[i] - '0');
-    }
-    int64_t fraction = 0;
-    int digits = 0;
-    for (size_t i = dot + 1; i < text.size(); ++i, ++digits) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        if (digits < 6)
-            fraction = fraction * 10 + (text[i] - '0');
-    }
-    for (; digits < 6; ++digits)
-        fraction *= 10;
-    us = seconds * 1000000 + fraction;
-    return true;
-}
-
-// The space-separated fields of a line, at most `max` of them; more gives max + 1.
-size_t SplitFields(std::string_view line, std::string_view* fields, size_t max)
-{
-    size_t count = 0;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        if (i == line.size())
-            break;
-        const size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-            ++i;
-        if (count == max)
-            return max + 1;
-        fields[count++] = line.substr(start, i - start);
-    }
-    return count;
-}
-
 class TCandumpReader final : public TLineRecordReader {
 public:
     TCandumpReader(int fd, bool owned, const std::string& name) : TLineRecordReader(fd, owned, name, kMaxLine) {}
@@ -96,20 +53,43 @@ private:
         return n != 0 && Parse(f, n, out, what);
     }
 
-    static bool Parse(const std::string_view* f, size_t n, TRecordFrame& out, std::string& what)
+    bool Parse(const std::string_view* f, size_t n, TRecordFrame& out, std::string& what)
     {
         if (n < 3 || n > 4) {
             what = "not a candump log line";
             return false;
         }
         int64_t us = 0;
-        if (f[0].size() < 3 || f[0].front() != '(' || f[0].back() != ')' ||
-            !ParseSeconds(f[0].substr(1, f[0].size() - 2), us)) {
+        const std::string_view seconds = f[0].substr(1, f[0].size() < 2 ? 0 : f[0].size() - 2);
+        if (f[0].size() < 3 || f[0].front() != '(' || f[0].back() != ')' || seconds.find('.') == 0 ||
+            seconds.find('.') + 1 >= seconds.size() || !ParseSeconds(seconds, us)) {
             what = "time \"" + std::string(f[0].substr(0, 40)) + "\" is not (seconds.fraction)";
             return false;
         }
-        const auto frame = ParseCompactFrame(f[2]);
-        if (!frame) {
+        std::string_view text = f[2];
+        const size_t hash = text.find('#');
+        if (hash != std::string_view::npos && text.substr(hash, 2) == "##") {
+            ++Dropped.Fd; // CAN FD: "123##<flags><data>"
+            return false;
+        }
+        uint32_t id = 0;
+        if (hash == 8 && ParseHexValue(text.substr(0, 8), id) && (id & kErrorFlag)) {
+            ++Dropped.Error;
+            return false;
+        }
+        // A classic frame with a length code of 9 to 15 ends in "_<code>" (candump -8).
+        int lengthCode = -1;
+        if (text.size() > 2 && text[text.size() - 2] == '_') {
+            const int code = HexDigitValue(text.back());
+            if (code < 9) {
+                what = "frame \"" + std::string(text.substr(0, 40)) + "\" has a length code suffix below 9";
+                return false;
+            }
+            lengthCode = code;
+            text.remove_suffix(2);
+        }
+        auto frame = ParseCompactFrame(text);
+        if (!frame || (lengthCode >= 0 && (frame->Request || frame->Length != 8))) {
             what = "frame \"" + std::string(f[2].substr(0, 40)) + "\" is not a CAN frame in ID#DATA form";
             return false;
         }
@@ -117,24 +97,50 @@ private:
             what = "direction \"" + std::string(f[3].substr(0, 40)) + "\" is neither R nor T";
             return false;
         }
+        if (lengthCode >= 0)
+            frame->Length = lengthCode;
         out.Frame = *frame;
         out.Outgoing = n == 4 && f[3] == "T";
         out.WallUs = us;
         out.Frame.Time = TickFromWallUs(us);
+        out.Channel = ChannelOf(f[1]);
         return true;
     }
+
+    // Interfaces are numbered as they first appear: the first one is channel 1.
+    int ChannelOf(std::string_view interfaceName)
+    {
+        for (size_t i = 0; i < Interfaces.size(); ++i)
+            if (Interfaces[i] == interfaceName)
+                return static_cast<int>(i) + 1;
+        if (Interfaces.size() < kMaxInterfaces)
+            Interfaces.emplace_back(interfaceName);
+        return static_cast<int>(Interfaces.size());
+    }
+
+    static constexpr uint32_t kErrorFlag = 0x20000000;
+    static constexpr size_t kMaxInterfaces = 256;
+    std::vector<std::string> Interfaces;
 };
 
-} // namespace
-
-std::unique_ptr<TRecordWriter> CreateCandumpWriter(int fd, const std::string& name, const TRecordWriterOptions& options)
+std::unique_ptr<TRecordWriter> CreateWriter(int fd, const std::string& name, const TRecordWriterOptions& options)
 {
     return std::make_unique<TCandumpWriter>(fd, name, options.Interface);
 }
 
-std::unique_ptr<TRecordReader> CreateCandumpReader(int fd, bool owned, const std::string& name)
+std::unique_ptr<TRecordReader> CreateReader(int fd, bool owned, const std::string& name)
 {
     return std::make_unique<TCandumpReader>(fd, owned, name);
 }
+
+bool Sniff(std::string_view head)
+{
+    return FirstTextLine(head).substr(0, 1) == "(";
+}
+
+} // namespace
+
+extern const TRecordFormatEntry kFormatCandump = {TRecordFormat::Candump, "candump",   "candump log", ".log", Sniff,
+                                                  CreateReader,           CreateWriter};
 
 } // namespace tcm::recording

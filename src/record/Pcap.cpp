@@ -78,7 +78,8 @@ uint32_t Swap32(uint32_t v)
 
 } // namespace
 
-bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, std::string& what)
+bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, std::string& what,
+                     TLeftOutCounts& dropped)
 {
     if (size < 8) {
         what = "SocketCAN frame of " + std::to_string(size) + " bytes";
@@ -87,11 +88,11 @@ bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, s
     const uint32_t id = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
     const unsigned len = p[4];
     if (id & kErrFlag) {
-        what = "error frame skipped";
+        ++dropped.Error;
         return false;
     }
     if (len > 8 || size > kCanFrameBytes) {
-        what = "CAN FD frame skipped";
+        ++dropped.Fd;
         return false;
     }
     TCanFrame& f = out.Frame;
@@ -117,7 +118,8 @@ class TPcapReader final : public TRecordReaderBase {
 public:
     TPcapReader(int fd, bool owned, const std::string& name) : TRecordReaderBase(fd, owned, name) {}
 
-    bool Next(TRecordFrame& out) override
+protected:
+    bool NextFrame(TRecordFrame& out) override
     {
         if (!Started && !Start())
             return false;
@@ -149,10 +151,12 @@ public:
                 return Finish();
             }
             std::string what;
-            if (!DecodeSocketCan(frame, incl, out, what)) {
-                ReportOffset(at, what);
+            if (!DecodeSocketCan(frame, incl, out, what, Dropped)) {
+                if (!what.empty())
+                    ReportOffset(at, what);
                 continue;
             }
+            out.Channel = 1;
             const uint32_t fraction = head[1];
             if (fraction >= (Nano ? 1000000000u : 1000000u)) {
                 ReportOffset(at, "time fraction out of range");
@@ -175,7 +179,7 @@ private:
                 [](void* self, uint64_t at, const std::string& what) {
                     static_cast<TPcapReader*>(self)->ReportOffset(at, what);
                 },
-                this);
+                this, Dropped);
             return true;
         }
         if (In.Offset() < 4 || In.Read(head + 1, sizeof head - 4) < sizeof head - 4) {
@@ -212,16 +216,32 @@ private:
     bool Nano = false;
 };
 
-} // namespace
-
-std::unique_ptr<TRecordWriter> CreatePcapWriter(int fd, const std::string& name)
+std::unique_ptr<TRecordWriter> CreateWriter(int fd, const std::string& name, const TRecordWriterOptions&)
 {
     return std::make_unique<TPcapWriter>(fd, name);
 }
 
-std::unique_ptr<TRecordReader> CreatePcapReader(int fd, bool owned, const std::string& name)
+std::unique_ptr<TRecordReader> CreateReader(int fd, bool owned, const std::string& name)
 {
     return std::make_unique<TPcapReader>(fd, owned, name);
 }
+
+bool Sniff(std::string_view head)
+{
+    if (head.size() < 4)
+        return false;
+    uint32_t magic = 0;
+    std::memcpy(&magic, head.data(), 4);
+    for (uint32_t known : {kMagicMicro, kMagicNano, kPcapNgMagic})
+        if (magic == known || magic == Swap32(known))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// Written as pcap; pcapng (Wireshark's default) is read as well.
+extern const TRecordFormatEntry kFormatPcap = {TRecordFormat::Pcap, "pcap",      "pcap", ".pcap .pcapng", Sniff,
+                                               CreateReader,        CreateWriter};
 
 } // namespace tcm::recording

@@ -32,6 +32,7 @@ struct TPcapNgParser::TState {
     TFdInput& In;
     TReport Report;
     void* Context;
+    TLeftOutCounts& Dropped;
     bool Swapped = false;
     bool Ended = false;
     std::vector<TInterface> Interfaces;
@@ -103,8 +104,8 @@ struct TPcapNgParser::TState {
     }
 };
 
-TPcapNgParser::TPcapNgParser(TFdInput& in, TReport report, void* context)
-    : State(new TState{in, report, context, false, false, {}})
+TPcapNgParser::TPcapNgParser(TFdInput& in, TReport report, void* context, TLeftOutCounts& dropped)
+    : State(new TState{in, report, context, dropped, false, false, {}})
 {
 }
 
@@ -175,14 +176,16 @@ bool TPcapNgParser::Next(TRecordFrame& out)
                     what = "packet length " + std::to_string(captured) + " beyond its block";
                 else if (!TState::ToMicroseconds(stamp, s.Interfaces[iface].Resolution, us))
                     what = "time stamp out of range";
-                else if (DecodeSocketCan(body + 20, captured, out, what)) {
+                else if (DecodeSocketCan(body + 20, captured, out, what, s.Dropped)) {
                     if (s.In.Skip(left) < left)
                         s.Say(at, "block cut short at the end of the file");
+                    out.Channel = static_cast<int>(std::min<uint32_t>(iface, 1u << 20)) + 1;
                     out.WallUs = us;
                     out.Frame.Time = TickFromWallUs(us);
                     return true;
                 }
-                s.Say(at, what);
+                if (!what.empty())
+                    s.Say(at, what);
             } else if (type == kEnhancedPacket) {
                 s.Say(at, "packet block too short");
             }

@@ -169,7 +169,7 @@ bool TFdInput::ReadLine(std::string& line, bool& tooLong, size_t maxLength)
     return any;
 }
 
-bool TLineRecordReader::Next(TRecordFrame& out)
+bool TLineRecordReader::NextFrame(TRecordFrame& out)
 {
     bool tooLong = false;
     while (In.ReadLine(Line, tooLong, MaxLine)) {
@@ -179,6 +179,7 @@ bool TLineRecordReader::Next(TRecordFrame& out)
             continue;
         }
         std::string what;
+        out.Channel = 1;
         if (TakeLine(Line, out, what))
             return true;
         if (!what.empty())

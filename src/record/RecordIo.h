@@ -95,10 +95,9 @@ private:
 
 // Common part of the text readers: bounded lines, numbered, each malformed one reported once.
 class TLineRecordReader : public TRecordReaderBase {
-public:
-    bool Next(TRecordFrame& out) final;
-
 protected:
+    bool NextFrame(TRecordFrame& out) final;
+
     TLineRecordReader(int fd, bool owned, std::string name, size_t maxLine)
         : TRecordReaderBase(fd, owned, std::move(name)), MaxLine(maxLine)
     {
@@ -118,18 +117,5 @@ inline uint32_t TickFromWallUs(int64_t wallUs)
 {
     return static_cast<uint32_t>(static_cast<uint64_t>(wallUs / 1000));
 }
-
-// Per-format factories (owned fd closes with the reader).
-std::unique_ptr<TRecordWriter> CreateCandumpWriter(int fd, const std::string& name,
-                                                   const TRecordWriterOptions& options);
-std::unique_ptr<TRecordWriter> CreateAscWriter(int fd, const std::string& name);
-std::unique_ptr<TRecordWriter> CreateBlfWriter(int fd, const std::string& name, const TRecordWriterOptions& options);
-std::unique_ptr<TRecordWriter> CreatePcapWriter(int fd, const std::string& name);
-std::unique_ptr<TRecordWriter> CreateTraceTextWriter(int fd, const std::string& name);
-
-std::unique_ptr<TRecordReader> CreateCandumpReader(int fd, bool owned, const std::string& name);
-std::unique_ptr<TRecordReader> CreateAscReader(int fd, bool owned, const std::string& name);
-std::unique_ptr<TRecordReader> CreateBlfReader(int fd, bool owned, const std::string& name);
-std::unique_ptr<TRecordReader> CreatePcapReader(int fd, bool owned, const std::string& name);
 
 } // namespace tcm::recording

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "record/RecordFormat.h"
+#include "record/RecordReader.h"
 
 namespace tcm::recording {
 
@@ -11,9 +11,10 @@ constexpr uint32_t kLinkSocketCan = 227;
 // Largest record a SocketCAN capture holds (a CAN XL frame); a larger one is damage.
 constexpr uint32_t kMaxSocketCanRecord = 2060;
 
-// A captured SocketCAN frame as a record frame (all but the time); false with `what` set when it
-// is no classic CAN data or remote frame.
-bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, std::string& what);
+// A captured SocketCAN frame as a record frame (all but the time and channel). False for anything
+// else: a CAN FD or error frame is counted in `dropped`, damage is told in `what`.
+bool DecodeSocketCan(const unsigned char* p, uint32_t size, TRecordFrame& out, std::string& what,
+                     TLeftOutCounts& dropped);
 
 class TFdInput;
 
@@ -22,7 +23,7 @@ class TFdInput;
 class TPcapNgParser {
 public:
     using TReport = void (*)(void* context, uint64_t offset, const std::string& what);
-    TPcapNgParser(TFdInput& in, TReport report, void* context);
+    TPcapNgParser(TFdInput& in, TReport report, void* context, TLeftOutCounts& dropped);
     ~TPcapNgParser();
     bool Next(TRecordFrame& out);
 

@@ -22,11 +22,14 @@ private:
     TFdOutput Out;
 };
 
-} // namespace
-
-std::unique_ptr<TRecordWriter> CreateTraceTextWriter(int fd, const std::string& name)
+std::unique_ptr<TRecordWriter> CreateWriter(int fd, const std::string& name, const TRecordWriterOptions&)
 {
     return std::make_unique<TTraceTextWriter>(fd, name);
 }
+
+} // namespace
+
+extern const TRecordFormatEntry kFormatTrace = {TRecordFormat::Trace, "trace", "Trace lines", ".txt", nullptr, nullptr,
+                                                CreateWriter};
 
 } // namespace tcm::recording

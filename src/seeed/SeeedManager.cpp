@@ -136,6 +136,7 @@ bool TSeeedManager::Start()
     TaskThread->Logger = Logger.get();
     TaskThread->Trace = Trace.get();
     TaskThread->SendQueue = SendQueue.get();
+    TaskThread->Clock = &Parser->FrameClock();
     TaskThread->OnWriteFailed = [this](int error, bool gone) {
         SetFault(gone ? TChannelFault::PortLost : TChannelFault::NotResponding, error);
     };

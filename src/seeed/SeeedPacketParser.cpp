@@ -32,6 +32,7 @@ bool TSeeedPacketParser::TryDecode()
     Frame.Length = w[9];
     std::memcpy(Frame.Data, &w[10], 8);
     Frame.Time = tcm::TickCount();
+    Frame.TimeUs = Clock.Stamp(ReadUs != 0 ? ReadUs : Clock.NowUs());
 
     tcm::TMutexLock guard(HandlerLock);
     if (OnFrame)

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/Mutex.h"
+#include "platform/Tick.h"
 #include "core/CanGeneral.h"
 #include "seeed/SeeedPacket.h"
 
@@ -47,10 +48,31 @@ class TSeeedPacketParser {
 public:
     using THandler = std::function<void(const TCanFrame&)>;
 
-    // Forgets any partial packet. Called before the reading thread starts.
-    void Reset() { Buffer.Clear(); }
+    // Forgets any partial packet and anchors the frame clock anew. Called before
+    // the reading thread starts.
+    void Reset()
+    {
+        Buffer.Clear();
+        Clock.Anchor();
+    }
+
+    // The bytes of one read, taken at `readUs` (Clock().NowUs() right after the
+    // read). The bytes arrived one after the other on the link, so a packet that
+    // ends k bytes before the end of the read is stamped k byte times earlier,
+    // never earlier than the frame before it.
+    void PutBytes(const uint8_t* bytes, int count, int64_t readUs)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (!Buffer.Put(bytes[i]) || Buffer.At(0) != kSeeedHeader0 || Buffer.At(1) != kSeeedHeader1)
+                continue;
+            ReadUs = readUs - int64_t(count - 1 - i) * kByteUs;
+            TryDecode();
+        }
+        ReadUs = 0;
+    }
 
     // True when this byte completed a valid packet, which is then consumed.
+    // A byte on its own is stamped when it completes a packet.
     bool PutByte(uint8_t byte)
     {
         if (!Buffer.Put(byte))
@@ -68,11 +90,19 @@ public:
     void SetOnFrame(THandler handler);
     void ClearOnFrame() { SetOnFrame(nullptr); }
 
+    // The clock of the channel's frame times, shared with the sending side.
+    tcm::TFrameClock& FrameClock() { return Clock; }
+
+    // One byte on the link: 10 bits at 2,000,000 baud.
+    static constexpr int64_t kByteUs = 5;
+
 private:
     bool TryDecode();
 
     TSeeedPacketBuffer Buffer;
     TCanFrame Frame;
+    tcm::TFrameClock Clock;
+    int64_t ReadUs = 0;      // the time of the byte being fed by PutBytes; 0 outside it
     tcm::TMutex HandlerLock; // held for each handler call and each replacement
     THandler OnFrame TCM_GUARDED_BY(HandlerLock);
 };

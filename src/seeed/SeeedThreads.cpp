@@ -27,8 +27,7 @@ void TSeeedThreadRead::Execute()
         Wake.Clear();
         if (n > 0) {
             failing = false;
-            for (int i = 0; i < n; ++i)
-                Parser->PutByte(buffer[i]);
+            Parser->PutBytes(buffer, n, Parser->FrameClock().NowUs());
         } else if (n < 0) {
             // A vanished device fails every read at once: report it once and
             // rest between retries instead of spinning a core.
@@ -62,6 +61,8 @@ void TSeeedThreadTask::Execute()
         // Only a frame whose packet went out whole is in the trace as sent.
         if (error == 0) {
             Failing = false;
+            if (Clock)
+                frame->TimeUs = Clock->Stamp(Clock->NowUs());
             Trace->AddFrame(*frame, true);
         } else {
             Reported = WriteFailed(error);

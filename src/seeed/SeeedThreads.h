@@ -10,6 +10,7 @@
 #include "seeed/SeeedPacket.h"
 
 namespace tcm {
+class TFrameClock;
 class TSerialPort;
 } // namespace tcm
 class TSeeedPacketParser;
@@ -62,6 +63,8 @@ public:
 
     TSendQueue* SendQueue = nullptr;
     TCanSettings* Settings = nullptr;
+    // Stamps sent frames on the same clock as received ones; may be null.
+    tcm::TFrameClock* Clock = nullptr;
     // Called once when frames can no longer be written: `gone` when the device
     // went away, else the adapter stopped taking bytes for kNoResponseMs.
     std::function<void(int error, bool gone)> OnWriteFailed;

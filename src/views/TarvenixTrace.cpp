@@ -13,8 +13,8 @@
 static_assert((TTarvenixTraceList::kBlockSize * sizeof(TTarvenixTraceItem)) % 65536 == 0);
 
 TTarvenixTraceItem::TTarvenixTraceItem(const TCanFrame& frame, bool outgoing)
-    : Id(frame.Id), Time(frame.Time), Length(frame.Length), Request(frame.Request), Standard(frame.Standard),
-      Outgoing(outgoing)
+    : TimeUs(frame.TimeUs), Id(frame.Id), Time(frame.Time), Length(frame.Length), Request(frame.Request),
+      Standard(frame.Standard), Outgoing(outgoing)
 {
     std::memcpy(Data, frame.Data, 8);
 }
@@ -24,6 +24,7 @@ TCanFrame TTarvenixTraceItem::AsFrame() const
     TCanFrame frame;
     frame.Id = Id;
     frame.Time = Time;
+    frame.TimeUs = TimeUs;
     frame.Length = Length;
     std::memcpy(frame.Data, Data, 8);
     frame.Request = Request;
@@ -300,6 +301,8 @@ void TTarvenixTraceList::SetWallReference(uint32_t tick, int64_t wallUs)
 
 int64_t TTarvenixTraceList::WallTimeUs(const TTarvenixTraceItem& item) const
 {
+    if (item.TimeUs != 0)
+        return item.TimeUs;
     tcm::TMutexLock guard(Lock);
     if (!HasReference)
         return 0;

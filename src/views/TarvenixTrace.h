@@ -28,6 +28,7 @@ public:
     // The entry's frame, Time included.
     TCanFrame AsFrame() const;
 
+    int64_t TimeUs = 0; // the frame's TimeUs: UTC microseconds, 0 when it had none
     uint32_t Id = 0;
     uint32_t Time = 0;
     int32_t Length = 0; // as the frame carried it, not clamped
@@ -86,9 +87,10 @@ public:
     // reuse, so a trace consumed this way holds a bounded amount of memory.
     void ReleaseBefore(int64_t index);
 
-    // UTC microseconds since the Unix epoch of an entry: the reference wall-clock
-    // time taken when the first entry after Clear() arrived, plus (item.Time -
-    // reference tick) modulo 2^32 milliseconds. 0 while the trace has no entry.
+    // UTC microseconds since the Unix epoch of an entry: its own TimeUs when it
+    // has one; else the reference wall-clock time taken when the first entry
+    // after Clear() arrived, plus (item.Time - reference tick) modulo 2^32
+    // milliseconds (0 while the trace has no entry).
     int64_t WallTimeUs(const TTarvenixTraceItem& item) const;
     // Gives the trace the reference of a recording that is loaded into it: an
     // entry stamped `tick` happened at `wallUs`. Call it before the first entry

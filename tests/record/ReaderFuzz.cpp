@@ -1,4 +1,4 @@
-// libFuzzer target: any bytes as a recording of one format (TCM_FUZZ_FORMAT), read to the end
+// libFuzzer target: any bytes as a recording of one format (named by TCM_FUZZ_FORMAT), read to the end
 // through a memory-backed descriptor; every frame read must be a valid classic CAN frame.
 // Built by scripts/fuzz-readers.sh (clang, TCM_FUZZ=ON). With TCM_FUZZ_SEED_DIR set, it first
 // writes seed recordings made by our own writer there.
@@ -6,31 +6,23 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "record/RecordIo.h"
-
-using namespace tcm::recording;
+#include "record/RecordReader.h"
+#include "record/RecordWriter.h"
 
 namespace {
 
-constexpr TRecordFormat kFormat = TRecordFormat::TCM_FUZZ_FORMAT;
+// The format under test, by name from TCM_FUZZ_FORMAT.
+TRecordFormat g_format = TRecordFormat::Candump;
 
 std::unique_ptr<TRecordWriter> Writer(int fd, bool stored)
 {
     TRecordWriterOptions options;
     options.BlfCompressed = !stored;
-    switch (kFormat) {
-    case TRecordFormat::Candump:
-        return CreateCandumpWriter(fd, "seed", options);
-    case TRecordFormat::Asc:
-        return CreateAscWriter(fd, "seed");
-    case TRecordFormat::Blf:
-        return CreateBlfWriter(fd, "seed", options);
-    default:
-        return CreatePcapWriter(fd, "seed");
-    }
+    return CreateRecordWriter(g_format, fd, "seed", options);
 }
 
 void WriteSeed(const std::string& path, bool stored, int count)
@@ -59,6 +51,20 @@ void WriteSeed(const std::string& path, bool stored, int count)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    // TCM_FUZZ_LIST: the names of the formats that are read, one a line, for the fuzz script.
+    if (std::getenv("TCM_FUZZ_LIST")) {
+        for (const TRecordFormatEntry* e : RecordFormats())
+            if (e->Reader)
+                std::printf("%s\n", e->Name);
+        std::exit(0);
+    }
+    const char* name = std::getenv("TCM_FUZZ_FORMAT");
+    const auto format = RecordFormatFromName(name ? name : "");
+    if (!format || !RecordFormatEntry(*format).Reader) {
+        std::fprintf(stderr, "TCM_FUZZ_FORMAT must name a format that is read\n");
+        std::exit(2);
+    }
+    g_format = *format;
     if (const char* dir = std::getenv("TCM_FUZZ_SEED_DIR")) {
         WriteSeed(std::string(dir) + "/seed-small", false, 12);
         WriteSeed(std::string(dir) + "/seed-stored", true, 40);
@@ -73,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size) ||
         ::lseek(fd, 0, SEEK_SET) != 0)
         __builtin_trap();
-    auto reader = CreateRecordReader(kFormat, fd, "fuzz");
+    auto reader = CreateRecordReader(g_format, fd, "fuzz");
     size_t errors = 0;
     reader->OnError = [&](const std::string& message) {
         if (message.empty() || message.size() > 400)

@@ -66,7 +66,8 @@ void WriteCapture(TRecordFormat format, const std::string& path, const std::vect
     ::close(fd);
 }
 
-std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection, std::vector<std::string>* errors)
+std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection, std::vector<std::string>* errors,
+                                     std::string* leftOut, int channel)
 {
     std::string error;
     auto reader = OpenRecordReader(path, error);
@@ -80,9 +81,12 @@ std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection
         else
             ADD_FAILURE() << message;
     };
+    reader->Channel = channel;
     TRecordFrame r;
     while (reader->Next(r))
         seen.push_back(Seen(r, withDirection));
+    if (leftOut)
+        *leftOut = reader->LeftOut();
     return seen;
 }
 

@@ -28,9 +28,10 @@ TSeenFrame Seen(const TRecordFrame& frame, bool withDirection);
 // Writes `frames` in `format` to a new file at `path`.
 void WriteCapture(TRecordFormat format, const std::string& path, const std::vector<TRecordFrame>& frames,
                   const TRecordWriterOptions& options = {});
-// Our reader over a file: its frames and its error messages.
+// Our reader over a file: its frames, its error messages and what it left out (LeftOut()).
 std::vector<TSeenFrame> ReadWithOurs(const std::string& path, bool withDirection,
-                                     std::vector<std::string>* errors = nullptr);
+                                     std::vector<std::string>* errors = nullptr, std::string* leftOut = nullptr,
+                                     int channel = 1);
 
 // A program's standard output; fails the test when it cannot run or exits non-zero.
 std::string RunTool(std::vector<std::string> args);

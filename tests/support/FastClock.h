@@ -25,6 +25,10 @@ public:
         pair.WallUs += static_cast<int64_t>(skipped) * 1000;
         return pair;
     }
+    int64_t MonotonicUs() override
+    {
+        return tcm::SystemClock().MonotonicUs() + static_cast<int64_t>(Skipped.load()) * 1000;
+    }
     static constexpr uint32_t kSkipFromMs = 100;
     void SleepMs(uint32_t ms) override
     {

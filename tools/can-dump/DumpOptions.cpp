@@ -1,21 +1,55 @@
 #include "DumpOptions.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "ToolOptions.h"
 
-const char kRecordingUsage[] = "  --format F       trace (default: the trace lines), candump (candump -L log),\n"
-                               "                   asc (Vector ASC), blf (Vector BLF), pcap (SocketCAN link type)\n"
-                               "  --output FILE    write there instead of stdout (- is stdout), as frames come,\n"
-                               "                   flushed at least every 100 ms and at the end\n"
-                               "  --filter ID:MASK print/record a frame when (id & MASK) == (ID & MASK); ID~MASK\n"
-                               "                   when not equal. Hex; repeatable, a frame passes when any one\n"
-                               "                   passes. An 8-digit ID is extended (bit 31), which counts when\n"
-                               "                   MASK has bit 31; bit 30 is a remote frame. 123:7FF: id 123 of\n"
-                               "                   any kind; 123:C00007FF: standard data frames of id 123 only\n"
-                               "  --replay FILE    send the frames of a recording (candump log, ASC, BLF, pcap)\n"
-                               "                   with their original gaps, the first at once; receiving goes on\n"
-                               "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
+namespace {
+
+// An option's help: `head` (the option, padded to the text column), then `text` wrapped at
+// 80 columns under that column.
+std::string HelpLines(const std::string& head, const std::string& text)
+{
+    std::string out = head;
+    size_t column = head.size();
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        const size_t word = end - at;
+        if (column > head.size() && column + 1 + word > 80) {
+            out += "\n" + std::string(head.size(), ' ');
+            column = head.size();
+        } else if (column > head.size()) {
+            out += ' ';
+            ++column;
+        }
+        out.append(text, at, word);
+        column += word;
+        at = end + 1;
+    }
+    return out + "\n";
+}
+
+} // namespace
+
+std::string RecordingUsage()
+{
+    std::string formats;
+    for (const TRecordFormatEntry* e : RecordFormats())
+        formats += std::string(formats.empty() ? "" : ", ") + e->Name + " (" + e->Description + ")";
+    return HelpLines("  --format F       ", formats + "; trace, the default, prints the trace lines") +
+           "  --output FILE    write there instead of stdout (- is stdout), as frames come,\n"
+           "                   flushed at least every 100 ms and at the end\n"
+           "  --filter ID:MASK print/record a frame when (id & MASK) == (ID & MASK); ID~MASK\n"
+           "                   when not equal. Hex; repeatable, a frame passes when any one\n"
+           "                   passes. An 8-digit ID is extended (bit 31), which counts when\n"
+           "                   MASK has bit 31; bit 30 is a remote frame. 123:7FF: id 123 of\n"
+           "                   any kind; 123:C00007FF: standard data frames of id 123 only\n" +
+           HelpLines("  --replay FILE    ", "send the frames of a recording (" + RecordFormatDescriptions(true) +
+                                               ") with their original gaps, the first at once; receiving goes on") +
+           "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
+}
 
 TOptionTable RecordingOptionTable(TDumpRecordingOptions& options)
 {

@@ -18,4 +18,4 @@ struct TDumpRecordingOptions {
 TOptionTable RecordingOptionTable(TDumpRecordingOptions& options);
 
 // The lines of --help for these options.
-extern const char kRecordingUsage[];
+std::string RecordingUsage();

@@ -64,7 +64,7 @@ void PrintUsage(FILE* to)
     std::fputs(kUsageHead, to);
     std::fputs(ChannelOptionsHelp().c_str(), to);
     std::fputs(kUsageOwn, to);
-    std::fputs(kRecordingUsage, to);
+    std::fputs(RecordingUsage().c_str(), to);
     std::fputs(kUsageTail, to);
 }
 

@@ -58,7 +58,7 @@ TOptionEntry RecordFormatOption(std::function<void(TRecordFormat)> take)
     return {"--format", TOptionValue::Required, [take = std::move(take)](const std::string& value) {
                 const auto format = RecordFormatFromName(value);
                 if (!format)
-                    return BadValueText("--format", value, "trace, candump, asc, blf or pcap");
+                    return BadValueText("--format", value, RecordFormatNames(false));
                 take(*format);
                 return std::string();
             }};

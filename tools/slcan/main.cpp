@@ -19,8 +19,8 @@ const char kUsage[] = "usage: tarvenix-slcan --port NAME [options]\n"
                       "                   at start, removed at the end)\n"
                       "  --verbose        every frame's trace line and the engine's log on stderr\n"
                       "  --format NAME    every frame on stderr in this form instead of trace lines:\n"
-                      "                   trace, candump, asc, blf or pcap (2> file; the engine's log\n"
-                      "                   only with --verbose)\n"
+                      "                   %s\n"
+                      "                   (2> file; the engine's log only with --verbose)\n"
                       "  -h, --help       show this text and exit\n"
                       "  --version        show the version and exit\n"
                       "\n"
@@ -53,7 +53,7 @@ const char kRateNote[] = "                   (the rate of O until an S command c
 
 void PrintUsage(std::FILE* out)
 {
-    std::fprintf(out, kUsage, ChannelOptionsHelp(kRateNote).c_str());
+    std::fprintf(out, kUsage, ChannelOptionsHelp(kRateNote).c_str(), RecordFormatNames(false).c_str());
 }
 
 } // namespace
