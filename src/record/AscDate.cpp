@@ -117,9 +117,11 @@ std::optional<int64_t> ParseAscDate(std::string_view text)
             ms *= 10;
     size_t y = k + 3;
     if (n > y && (SameLetters(f[y], "am") || SameLetters(f[y], "pm"))) {
-        if (t.tm_hour < 1 || t.tm_hour > 12)
+        // Some writers give a 24-hour time and an am/pm after it all the same.
+        if (t.tm_hour < 1)
             return std::nullopt;
-        t.tm_hour = t.tm_hour % 12 + (SameLetters(f[y], "pm") ? 12 : 0);
+        if (t.tm_hour <= 12)
+            t.tm_hour = t.tm_hour % 12 + (SameLetters(f[y], "pm") ? 12 : 0);
         ++y;
     }
     int year = 0;
