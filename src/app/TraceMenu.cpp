@@ -127,7 +127,8 @@ TTraceMenu::~TTraceMenu() = default;
 QString TTraceMenu::DefaultAsk(TFileAsk ask)
 {
     if (ask == TFileAsk::Open)
-        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder, QString::fromStdString(RecordOpenFilters()));
+        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder,
+                                            QString::fromStdString(RecordOpenFilters()));
     return AskSaveName(ask);
 }
 
@@ -429,11 +430,11 @@ void TTraceMenu::OpenRecordingChannel(const QString& path, int channel)
     UpdateActions();
 
     // Channel 1 is shown first; with several, the user may pick another.
-    const auto& found = reader->ChannelFrames();
-    if (channel == 1 && found.size() > 1) {
+    const auto& channelsFound = reader->ChannelFrames();
+    if (channel == 1 && channelsFound.size() > 1) {
         std::vector<int> channels;
         std::vector<uint64_t> frames;
-        for (const auto& [number, count] : found) {
+        for (const auto& [number, count] : channelsFound) {
             channels.push_back(number);
             frames.push_back(count);
         }
@@ -458,9 +459,9 @@ int TTraceMenu::DefaultAskChannel(const std::vector<int>& channels, const std::v
         items << QString("Channel %1: %2 frames").arg(channels[i]).arg(Count(static_cast<int64_t>(frames[i])));
     const auto one = std::find(channels.begin(), channels.end(), 1);
     bool ok = false;
-    const QString item =
-        QInputDialog::getItem(Host.Parent, "Open recording", "The recording holds frames of several channels. Show:",
-                              items, one == channels.end() ? 0 : static_cast<int>(one - channels.begin()), false, &ok);
+    const QString item = QInputDialog::getItem(
+        Host.Parent, "Open recording", "The recording holds frames of several channels. Show:", items,
+        one == channels.end() ? 0 : static_cast<int>(one - channels.begin()), false, &ok);
     const auto index = items.indexOf(item);
     return ok && index >= 0 ? channels[static_cast<size_t>(index)] : 0;
 }

@@ -47,7 +47,7 @@ std::string RecordingUsage()
            "                   MASK has bit 31; bit 30 is a remote frame. 123:7FF: id 123 of\n"
            "                   any kind; 123:C00007FF: standard data frames of id 123 only\n" +
            HelpLines("  --replay FILE    ", "send the frames of a recording (" + RecordFormatDescriptions(true) +
-                                               ") with their original gaps, the first at once; receiving goes on") +
+                                                ") with their original gaps, the first at once; receiving goes on") +
            "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
 }
 
