@@ -15,6 +15,8 @@ TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
     Session.OnOpen = [this](int32_t rate) { return OpenChannel(rate); };
     Session.OnClose = [this] { CloseChannel(); };
     Session.OnSend = [this](const TCanFrame& frame) { return Send(frame); };
+    // The loop looks at the trace on its own clock: no wake-up per frame.
+    Channel.SetWakeOnFrames(false);
 }
 
 TSlcanBridge::~TSlcanBridge()
@@ -47,8 +49,9 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
 {
     uint8_t input[4096];
     while (!stop()) {
-        // Waits at most a millisecond for the client, which paces the loop.
-        const int n = Terminal.Read(input, sizeof input, 1);
+        // Waits at most 3 ms for the client, which paces the loop: frames reach
+        // the client within that, and the loop wakes about 333 times a second.
+        const int n = Terminal.Read(input, sizeof input, 3);
         if (n > 0)
             Session.Feed(input, static_cast<size_t>(n), Pending.Text());
         else if (n < 0)
