@@ -1,5 +1,7 @@
 #include "app/DatabaseMenu.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHelpEvent>
@@ -9,6 +11,7 @@
 #include <QToolTip>
 
 #include "app/SignalsPage.h"
+#include "core/CanText.h"
 #include "signals/DbcReader.h"
 #include "platform/IniFile.h"
 #include "views/ListViewFrameTable.h"
@@ -24,6 +27,11 @@ TDatabaseMenu::TDatabaseMenu(TListViewFrameTable* table, TSignalsPage* page, QTa
     };
     Menu = new QMenu(Table);
     Menu->setObjectName("pmDatabase");
+    Menu->setAccessibleName("Receive table menu");
+    // The selected lines (or the one clicked) as can-utils' cansend/candump text.
+    QAction* copyCandump = Menu->addAction("Copy as candump", this, [this] { CopyAsCandump(); });
+    copyCandump->setObjectName("miCopyCandump");
+    Menu->addSeparator();
     LoadAction = Menu->addAction("Load database...");
     LoadAction->setObjectName("miLoadDatabase");
     UnloadAction = Menu->addAction("Unload database");
@@ -37,8 +45,10 @@ TDatabaseMenu::TDatabaseMenu(TListViewFrameTable* table, TSignalsPage* page, QTa
     connect(UnloadAction, &QAction::triggered, this, [this] { Unload(); });
 
     Table->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Table, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { Menu->popup(Table->viewport()->mapToGlobal(pos)); });
+    connect(Table, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        ClickedLine = dynamic_cast<const TListItemFrameTable*>(Table->itemAt(pos));
+        Menu->popup(Table->viewport()->mapToGlobal(pos));
+    });
     Table->viewport()->installEventFilter(this);
     Pages->setTabVisible(Pages->indexOf(Page), false);
 }
@@ -81,6 +91,29 @@ bool TDatabaseMenu::Load(const QString& path)
     Use(std::move(database), path);
     Remember(path);
     return true;
+}
+
+void TDatabaseMenu::CopyAsCandump()
+{
+    QList<QTreeWidgetItem*> lines = Table->selectedItems();
+    if (lines.isEmpty() && ClickedLine &&
+        Table->indexOfTopLevelItem(const_cast<TListItemFrameTable*>(ClickedLine)) >= 0)
+        lines.append(const_cast<TListItemFrameTable*>(ClickedLine));
+    QStringList texts;
+    for (QTreeWidgetItem* item : lines) {
+        const auto* line = dynamic_cast<const TListItemFrameTable*>(item);
+        if (!line)
+            continue;
+        TCanFrame frame;
+        frame.Id = line->Row.Id;
+        frame.Standard = line->Row.Standard;
+        frame.Request = line->Row.Request;
+        frame.Length = line->Row.Length;
+        std::copy(std::begin(line->Row.Data), std::end(line->Row.Data), frame.Data);
+        texts << QString::fromStdString(FormatCompactFrame(frame));
+    }
+    if (!texts.isEmpty())
+        QApplication::clipboard()->setText(texts.join('\n'));
 }
 
 void TDatabaseMenu::Unload()

@@ -12,11 +12,12 @@ class QAction;
 class QMenu;
 class QPoint;
 class QTabWidget;
+class TListItemFrameTable;
 class TListViewFrameTable;
 class TSignalsPage;
 
-// The CAN database of the window: the receive table's context menu ("Load
-// database...", "Unload database"), the "Signals" page's tab, tool tips with
+// The CAN database of the window: the receive table's context menu ("Copy as
+// candump", "Load database...", "Unload database"), the "Signals" page's tab, tool tips with
 // a table row's signals, and the file name kept in the settings file
 // ([Database] File=...) so that the database comes back at the next start.
 class TDatabaseMenu : public QObject {
@@ -41,6 +42,8 @@ public:
     // be read. Lines it cannot read are shown, and the rest is used.
     bool Load(const QString& path);
     void Unload();
+    // The selected table lines, or the one the menu was opened on, as "123#DEADBEEF" lines.
+    void CopyAsCandump();
 
     const TDbcDatabase* Database() const { return Current.get(); }
     const QString& FileName() const { return Path; }
@@ -65,4 +68,5 @@ private:
     QMenu* Menu = nullptr;
     QAction* LoadAction = nullptr;
     QAction* UnloadAction = nullptr;
+    const TListItemFrameTable* ClickedLine = nullptr;
 };

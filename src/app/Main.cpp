@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
@@ -210,7 +211,7 @@ void TfmMain::UpdateTrace()
         return;
     TTraceLines& lines = mTrace->Lines();
     const int total = Trace->Count();
-    if (lines.LineCount() >= total)
+    if (lines.Shown() >= total)
         return;
     lines.AppendUpTo(total);
     mTrace->LinesChanged();
@@ -238,6 +239,27 @@ void TfmMain::ClearTrace()
         const auto removed = Trace->TakeAll();
         TraceMenu->TraceCleared(*Trace, *removed);
     }
+}
+
+// The filter line's terms: lines of other entries are hidden at once; a term
+// that cannot be read marks the line and keeps the filter in force.
+void TfmMain::ApplyTraceFilter()
+{
+    auto filter = std::make_shared<TTraceFilter>();
+    std::string bad;
+    if (!TTraceFilter::Parse(edTraceFilter->text().toStdString(), *filter, bad)) {
+        edTraceFilter->setStyleSheet("QLineEdit { background: #ffd8d8; }");
+        edTraceFilter->setToolTip(
+            QString("Not a filter term: %1\n%2").arg(QString::fromStdString(bad), kTraceFilterHelp));
+        return;
+    }
+    edTraceFilter->setStyleSheet(QString());
+    edTraceFilter->setToolTip(kTraceFilterHelp);
+    mTrace->Lines().SetFilter(std::move(filter));
+    mTrace->SelectLines(-1, -1);
+    mTrace->LinesChanged();
+    if (Autoscroll)
+        mTrace->ScrollToBottom();
 }
 
 bool TfmMain::IsTracePageActive() const

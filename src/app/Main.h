@@ -12,6 +12,7 @@ class QComboBox;
 class QCheckBox;
 class QFileSystemWatcher;
 class QGroupBox;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -143,6 +144,7 @@ private:
     void cbCanRateChange(int channel, int index);
     void cbCanModeChange(int channel, int index);
     void btTestClick();
+    void ApplyTraceFilter();
     void About1Click();
     bool IsTracePageActive() const;
 
@@ -187,6 +189,10 @@ private:
     QTreeWidget* lvTable = nullptr;
     TListViewFrameTable* TableView = nullptr;
     TTraceView* mTrace = nullptr;
+    QLineEdit* edTraceFilter = nullptr;
+    static constexpr const char* kTraceFilterHelp =
+        "Shows only the lines that pass: ID:MASK (identifier & MASK == ID & MASK), ID~MASK (not equal), "
+        "IN, OUT; several separated by blanks or commas";
     QCheckBox* cbTraceAutoscroll = nullptr;
     bool Autoscroll = true;
     TTraceMenu* TraceMenu = nullptr;

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -212,6 +213,14 @@ QWidget* TfmMain::BuildDataArea()
     mTrace->setObjectName("mTrace");
     mTrace->setAccessibleName("Trace");
     mTrace->setFont(FixedPixelFont("Lucida Console", 11));
+    edTraceFilter = new QLineEdit;
+    edTraceFilter->setObjectName("edTraceFilter");
+    edTraceFilter->setAccessibleName("Trace filter");
+    edTraceFilter->setPlaceholderText("Filter: 123:7FF 18DA0000~1FFF0000 IN OUT");
+    edTraceFilter->setToolTip(kTraceFilterHelp);
+    edTraceFilter->setClearButtonEnabled(true);
+    connect(edTraceFilter, &QLineEdit::textChanged, this, [this] { ApplyTraceFilter(); });
+    traceFill->addWidget(edTraceFilter);
     traceFill->addWidget(mTrace);
     traceRow->addWidget(groupBox3, 1);
     auto* panel5 = new QWidget;

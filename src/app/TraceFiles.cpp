@@ -6,6 +6,7 @@
 #include "record/RecordWriter.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
+#include "views/TraceIndex.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr int32_t kProgressStep = 4096;
 } // namespace
 
 bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, TRecordFormat format,
-                 const std::string& path, TFileJobControl& control, std::string& error)
+                 const std::string& path, TFileJobControl& control, std::string& error, const TTraceIndex* rows)
 {
     tcm::TOutputFile file;
     if (!file.OpenReplacing(path, error))
@@ -31,7 +32,7 @@ bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, T
                     return false;
                 }
             }
-            const TTarvenixTraceItem* item = trace.Item(index);
+            const TTarvenixTraceItem* item = trace.Item(rows ? static_cast<int32_t>(rows->EntryOf(index)) : index);
             if (!item) {
                 file.Discard();
                 error = "Unable to write " + path + ": the trace was cleared while it was being saved";

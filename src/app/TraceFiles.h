@@ -16,6 +16,7 @@ class TRecordReader;
 class TRecordWriter;
 class TTarvenixTable;
 class TTarvenixTraceList;
+class TTraceIndex;
 
 // Progress of a long file job, shared between the thread doing it and the
 // window: `Done` counts entries or frames, `Cancel` asks the job to stop.
@@ -31,8 +32,10 @@ struct TFileJobControl {
 // place only when complete. False with `error` naming the file and the reason
 // when it fails; on failure or cancel the partial file is removed and a file
 // that was there before stays as it was.
+// With `rows`, `first` and `last` count the entries that pass its filter.
 bool ExportTrace(const TTarvenixTraceList& trace, int32_t first, int32_t last, TRecordFormat format,
-                 const std::string& path, TFileJobControl& control, std::string& error);
+                 const std::string& path, TFileJobControl& control, std::string& error,
+                 const TTraceIndex* rows = nullptr);
 
 // Malformed parts of a recording met while reading it: the first `Max`
 // texts, and how many there were in all.

@@ -1,6 +1,8 @@
 #include "app/TraceMenu.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QBoxLayout>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,10 +13,12 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTimer>
+#include <optional>
 #include <utility>
 
 #include "app/ProgressJob.h"
 #include "app/TraceFiles.h"
+#include "core/CanText.h"
 #include "record/RecordFormat.h"
 #include "record/RecordReader.h"
 #include "views/ListViewFrameTable.h"
@@ -74,6 +78,7 @@ TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QO
     pmTrace->setAccessibleName("Trace menu");
     actCopy = pmTrace->addAction("Copy", [this] { View.CopySelection(); });
     actCopy->setShortcut(QKeySequence::Copy);
+    actCopyCandump = pmTrace->addAction("Copy as candump", [this] { CopyAsCandump(); });
     actSelectAll = pmTrace->addAction("Select all", [this] { View.SelectLines(0, View.Lines().LineCount() - 1); });
     actSelectAll->setShortcut(QKeySequence::SelectAll);
     pmTrace->addSeparator();
@@ -83,6 +88,7 @@ TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QO
     actRecord = pmTrace->addAction("Record to file...", [this] { ToggleRecording(); });
     actOpenRecording = pmTrace->addAction("Open recording...", [this] { OpenRecording(); });
     actCopy->setObjectName("actCopy");
+    actCopyCandump->setObjectName("actCopyCandump");
     actSelectAll->setObjectName("actSelectAll");
     actSaveTrace->setObjectName("actSaveTrace");
     actSaveSelection->setObjectName("actSaveSelection");
@@ -165,12 +171,28 @@ void TTraceMenu::UpdateActions()
     const bool selection = View.SelectionStart() >= 0;
     const bool trace = Host.CurrentTrace() != nullptr;
     actCopy->setEnabled(selection);
+    actCopyCandump->setEnabled(selection);
     actSelectAll->setEnabled(View.Lines().LineCount() > 0);
     actSaveTrace->setEnabled(trace);
     actSaveSelection->setEnabled(trace && selection);
     actRecord->setText(Recorder ? "Stop recording" : "Record to file...");
     actRecord->setEnabled(Recorder || (trace && open));
     actOpenRecording->setEnabled(trace && Host.CurrentTable() && !open && !Recorder);
+}
+
+void TTraceMenu::CopyAsCandump()
+{
+    const TTarvenixTraceList* trace = Host.CurrentTrace();
+    if (!trace || View.SelectionStart() < 0)
+        return;
+    std::string text;
+    for (int row = View.SelectionStart(); row <= View.SelectionEnd(); ++row) {
+        if (const TTarvenixTraceItem* item = trace->Item(View.Lines().EntryOf(row))) {
+            AppendCompactFrame(text, item->AsFrame());
+            text += '\n';
+        }
+    }
+    QApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 void TTraceMenu::ShowMenu(const QPoint& pos)
@@ -192,8 +214,12 @@ void TTraceMenu::SaveTrace(bool selectionOnly)
     TTarvenixTraceList* trace = Host.CurrentTrace();
     if (!trace)
         return;
+    // With a filter, what is shown: rows of a copy of its index, which the window goes on extending.
+    std::optional<TTraceIndex> shown;
+    if (const TTraceIndex* index = View.Lines().FilterIndex())
+        shown = *index;
     int32_t first = 0;
-    int32_t last = trace->Count() - 1;
+    int32_t last = shown ? static_cast<int32_t>(shown->Count()) - 1 : trace->Count() - 1;
     if (selectionOnly) {
         if (View.SelectionStart() < 0)
             return;
@@ -226,11 +252,12 @@ void TTraceMenu::SaveTrace(bool selectionOnly)
     std::string error;
     bool saved = false;
     const bool completed = job.Run([&](TFileJobControl& control) {
-        saved = ExportTrace(*trace, first, last, *format, path.toStdString(), control, error);
+        saved =
+            ExportTrace(*trace, first, last, *format, path.toStdString(), control, error, shown ? &*shown : nullptr);
     });
     if (completed && !error.empty())
         Host.ShowError(QString::fromStdString(error));
-    if (saved && first == 0 && (SavedTrace != trace || SavedUpTo <= last)) {
+    if (saved && !shown && first == 0 && (SavedTrace != trace || SavedUpTo <= last)) {
         SavedTrace = trace;
         SavedUpTo = last + 1;
     }

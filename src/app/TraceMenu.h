@@ -66,6 +66,8 @@ public:
     void SaveTrace(bool selectionOnly);
     void ToggleRecording();
     void OpenRecording();
+    // The selected lines as "123#DEADBEEF" lines, as can-utils write and read frames.
+    void CopyAsCandump();
 
     // Window events: `trace` was cleared (`removed` holds what it had); a channel was closed.
     void TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed);
@@ -104,6 +106,7 @@ private:
 
     QMenu* pmTrace = nullptr;
     QAction* actCopy = nullptr;
+    QAction* actCopyCandump = nullptr;
     QAction* actSelectAll = nullptr;
     QAction* actSaveTrace = nullptr;
     QAction* actSaveSelection = nullptr;

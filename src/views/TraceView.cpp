@@ -20,23 +20,40 @@ const char kWidestLine[] = "OUT ts: 4294967295  id: 1FFFFFFF  l: -2147483648  da
 void TTraceLines::SetTrace(TTarvenixTraceList* trace)
 {
     Trace = trace;
-    Shown = 0;
+    ClearLines();
     // Lines are counted in int: the trace keeps no more than can be shown.
     if (Trace)
         Trace->SetLimit(std::numeric_limits<int>::max());
 }
 
+void TTraceLines::ClearLines()
+{
+    ShownEntries = 0;
+    Index.Reset();
+}
+
 void TTraceLines::AppendUpTo(int total)
 {
-    if (Trace && total > Shown)
-        Shown = total;
+    if (!Trace || total <= ShownEntries)
+        return;
+    ShownEntries = total;
+    if (Filter)
+        Index.Extend(*Trace, *Filter, total);
+}
+
+void TTraceLines::SetFilter(std::shared_ptr<const TTraceFilter> filter)
+{
+    Filter = filter && !filter->Empty() ? std::move(filter) : nullptr;
+    Index.Reset();
+    if (Filter && Trace)
+        Index.Extend(*Trace, *Filter, ShownEntries);
 }
 
 QString TTraceLines::LineText(int row) const
 {
-    if (!Trace || row < 0 || row >= Shown)
+    if (!Trace || row < 0 || row >= LineCount())
         return {};
-    const TTarvenixTraceItem* item = Trace->Item(row);
+    const TTarvenixTraceItem* item = Trace->Item(EntryOf(row));
     return item ? QString::fromStdString(item->FormatLine()) : QString();
 }
 

@@ -1,23 +1,39 @@
 #pragma once
 #include <QAbstractScrollArea>
 #include <QString>
+#include <memory>
+
+#include "views/TraceIndex.h"
 
 class TTarvenixTraceList;
 
-// The lines of the trace view: the first LineCount() entries of a trace. A
-// line's text is made only when it is painted or copied.
+// The lines of the trace view: the entries up to Shown() - 1 of a trace, all
+// of them or those that pass a filter (walked through a TTraceIndex, so the
+// entries themselves are never copied). A line's text is made only when it is
+// painted or copied.
 class TTraceLines {
 public:
     void SetTrace(TTarvenixTraceList* trace);
-    // Shows the entries up to `total` - 1 as new lines.
+    // Shows the entries up to `total` - 1 (those that pass the filter) as new lines.
     void AppendUpTo(int total);
-    void ClearLines() { Shown = 0; }
-    int LineCount() const { return Shown; }
+    void ClearLines();
+    // Only entries that pass `filter` become lines; none (or an empty filter) shows all.
+    void SetFilter(std::shared_ptr<const TTraceFilter> filter);
+    bool IsFiltered() const { return Filter != nullptr; }
+    int LineCount() const { return Filter ? static_cast<int>(Index.Count()) : ShownEntries; }
+    // Entries looked at: the lines' source, filtered or not.
+    int Shown() const { return ShownEntries; }
+    // The trace entry of a line, and the first line at or after an entry.
+    int EntryOf(int row) const { return Filter ? static_cast<int>(Index.EntryOf(row)) : row; }
+    int RowOf(int entry) const { return Filter ? static_cast<int>(Index.RowOf(entry)) : entry; }
+    const TTraceIndex* FilterIndex() const { return Filter ? &Index : nullptr; }
     QString LineText(int row) const;
 
 private:
     TTarvenixTraceList* Trace = nullptr;
-    int Shown = 0;
+    int ShownEntries = 0;
+    std::shared_ptr<const TTraceFilter> Filter;
+    TTraceIndex Index;
 };
 
 // The read-only trace view: one text line per entry shown. It paints only the

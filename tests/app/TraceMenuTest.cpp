@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -26,6 +28,7 @@
 #include "TrafficGenerator.h"
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
+#include "app/DatabaseMenu.h"
 #include "app/TraceMenu.h"
 #include "platform/ProgramDir.h"
 #include "record/RecordFormat.h"
@@ -533,4 +536,93 @@ TEST_F(TraceMenu, TheRecordingShowsOnEveryPageAndEveryEndingNamesTheFileAndTheTr
         << Errors[0];
     EXPECT_EQ(view->Lines().LineCount(), trace.Count());
     tcmtest::SaveScreenshot(w, "recording-ended");
+}
+
+TEST_F(TraceMenu, TheFilterLineNarrowsTheTraceAndWhatIsSavedOrCopied)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = OpenWindow(sim);
+    w.CloseChannel(0, false);
+    ASSERT_TRUE(WriteWholeFile(Dir.File("mix.log"), "(1.000000) can0 100#0102\n"
+                                                    "(1.001000) can0 7FF#R\n"
+                                                    "(1.002000) can0 18DAF110#AABB\n"
+                                                    "(1.003000) can0 101#03\n"
+                                                    "(1.004000) can0 100#0405\n"));
+    Choose("actOpenRecording", Dir.File("mix.log"));
+    TTarvenixTraceList& trace = *w.CurrentTrace();
+    TCanFrame sent;
+    sent.Id = 0x100;
+    sent.Standard = true;
+    sent.Length = 1;
+    sent.Data[0] = 0x55;
+    trace.AddFrame(sent, true);
+    auto* pages = w.findChild<QTabWidget*>("pcData");
+    pages->setCurrentIndex(1);
+    auto* view = w.findChild<TTraceView*>("mTrace");
+    auto* filter = w.findChild<QLineEdit*>("edTraceFilter");
+    ASSERT_TRUE(filter);
+    ASSERT_EQ(view->Lines().LineCount(), 6);
+    auto shown = [&] {
+        std::string ids;
+        for (int row = 0; row < view->Lines().LineCount(); ++row) {
+            const QString line = view->Lines().LineText(row);
+            ids += line.left(3).trimmed().toStdString() +
+                   line.mid(line.indexOf("id: ") + 4).section(' ', 0, 0).toStdString() + " ";
+        }
+        return ids;
+    };
+
+    // candump's terms, several at once, and the directions.
+    const std::pair<const char*, const char*> cases[] = {
+        {"100:7FF", "IN100 IN100 OUT100 "},
+        {"100:7FE, 7FF:7FF", "IN100 IN7FF IN101 IN100 OUT100 "},
+        {"100:7FF OUT", "OUT100 "},
+        {"in", "IN100 IN7FF IN18DAF110 IN101 IN100 "},
+        {"100~7FF", "IN7FF IN18DAF110 IN101 "},
+        {"18DAF110:DFFFFFFF", "IN18DAF110 "},
+        {"7FF:C00007FF", "" /* a remote frame does not pass the data-frame bit */},
+        {"", "IN100 IN7FF IN18DAF110 IN101 IN100 OUT100 "},
+    };
+    for (const auto& [text, expected] : cases) {
+        filter->setText(text);
+        EXPECT_EQ(shown(), expected) << text;
+        EXPECT_TRUE(filter->styleSheet().isEmpty()) << text;
+    }
+    filter->setText("100:7FF");
+    filter->setText("100:7FF zz");
+    EXPECT_FALSE(filter->styleSheet().isEmpty());
+    EXPECT_NE(filter->toolTip().indexOf("Not a filter term: zz"), -1);
+    EXPECT_EQ(shown(), "IN100 IN100 OUT100 ") << "the last good filter stays";
+
+    // New entries pass through the filter as they come.
+    filter->setText("101:7FF");
+    sent.Id = 0x101;
+    trace.AddFrame(sent, true);
+    sent.Id = 0x102;
+    trace.AddFrame(sent, true);
+    w.UpdateTrace();
+    EXPECT_EQ(shown(), "IN101 OUT101 ");
+
+    // Saving and copying take what is shown.
+    Choose("actSaveTrace", Dir.File("shown.txt"));
+    EXPECT_EQ(ReadWholeFile(Dir.File("shown.txt")),
+              view->Lines().LineText(0).toStdString() + "\n" + view->Lines().LineText(1).toStdString() + "\n");
+    view->SelectLines(1, 1);
+    Choose("actSaveSelection", Dir.File("one.log"));
+    EXPECT_NE(ReadWholeFile(Dir.File("one.log")).find("101#55"), std::string::npos);
+    filter->setText("100:7FF");
+    view->SelectLines(0, 2);
+    Action("actCopyCandump")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "100#0102\n100#0405\n100#55\n");
+    EXPECT_TRUE(Errors.empty()) << Errors[0];
+
+    // The receive table's menu copies its selected line the same way.
+    auto* table = w.findChild<TListViewFrameTable*>("TableView");
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        if (table->topLevelItem(i)->text(0) == "18DAF110")
+            table->setCurrentItem(table->topLevelItem(i));
+    w.Databases()->ContextMenu()->findChild<QAction*>("miCopyCandump")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "18DAF110#AABB");
+    tcmtest::SaveScreenshot(w, "trace-filter");
 }

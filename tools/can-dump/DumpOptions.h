@@ -2,7 +2,7 @@
 #include <string>
 
 #include "CommandLine.h"
-#include "FrameFilter.h"
+#include "core/FrameFilter.h"
 #include "record/RecordFormat.h"
 
 // What the headless monitor writes, where, which frames, and what it replays.

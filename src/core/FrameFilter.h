@@ -27,7 +27,12 @@ struct TFrameFilter {
     static constexpr uint32_t kIdBits = 0x1FFFFFFFu;
 
     static std::optional<TFrameFilter> Parse(std::string_view text);
-    bool Passes(const TCanFrame& frame) const;
+    bool Passes(const TCanFrame& frame) const { return Passes(frame.Id, frame.Standard, frame.Request); }
+    bool Passes(uint32_t id, bool standard, bool request) const
+    {
+        const uint32_t key = (id & kIdBits) | (standard ? 0u : kExtendedBit) | (request ? kRemoteBit : 0u);
+        return ((key & Mask) == (Id & Mask)) != Inverted;
+    }
 };
 
 // Filters given together: a frame passes when any one of them lets it pass, and
@@ -35,7 +40,16 @@ struct TFrameFilter {
 class TFrameFilterSet {
 public:
     void Add(const TFrameFilter& filter) { Filters.push_back(filter); }
-    bool Passes(const TCanFrame& frame) const;
+    bool Passes(const TCanFrame& frame) const { return Passes(frame.Id, frame.Standard, frame.Request); }
+    bool Passes(uint32_t id, bool standard, bool request) const
+    {
+        if (Filters.empty())
+            return true;
+        for (const TFrameFilter& filter : Filters)
+            if (filter.Passes(id, standard, request))
+                return true;
+        return false;
+    }
     bool Empty() const { return Filters.empty(); }
 
 private:

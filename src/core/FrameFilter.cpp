@@ -1,4 +1,4 @@
-#include "FrameFilter.h"
+#include "core/FrameFilter.h"
 
 #include "core/CanText.h"
 
@@ -16,21 +16,4 @@ std::optional<TFrameFilter> TFrameFilter::Parse(std::string_view text)
     // Bit 29 marks error frames in SocketCAN; candump takes it out of the mask.
     filter.Mask &= ~kErrorBit;
     return filter;
-}
-
-bool TFrameFilter::Passes(const TCanFrame& frame) const
-{
-    const uint32_t key =
-        (frame.Id & kIdBits) | (frame.Standard ? 0u : kExtendedBit) | (frame.Request ? kRemoteBit : 0u);
-    return ((key & Mask) == (Id & Mask)) != Inverted;
-}
-
-bool TFrameFilterSet::Passes(const TCanFrame& frame) const
-{
-    if (Filters.empty())
-        return true;
-    for (const TFrameFilter& filter : Filters)
-        if (filter.Passes(frame))
-            return true;
-    return false;
 }
