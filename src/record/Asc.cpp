@@ -35,7 +35,7 @@ void AppendSeconds(std::string& out, int64_t us)
 
 class TAscWriter final : public TRecordWriter {
 public:
-    TAscWriter(int fd, const std::string& name) : Out(fd, name) {}
+    TAscWriter(int fd, const std::string& name) : Out(fd, name) { Out.SetLineRecords(); }
 
     void Write(const TRecordFrame& r) override
     {

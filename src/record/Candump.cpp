@@ -18,6 +18,7 @@ public:
     TCandumpWriter(int fd, const std::string& name, const std::string& interfaceName)
         : Out(fd, name), Interface(" " + interfaceName + " ")
     {
+        Out.SetLineRecords();
     }
     void Write(const TRecordFrame& r) override
     {

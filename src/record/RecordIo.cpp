@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 namespace tcm::recording {
@@ -23,6 +24,8 @@ void TFdOutput::Fail(int error) const
 
 void TFdOutput::Drain()
 {
+    // Every drain starts on a record boundary: writers drain only after whole records.
+    const int64_t start = Buffer.empty() ? -1 : SeekableOffset(Descriptor);
     const char* data = Buffer.data();
     size_t left = Buffer.size();
     while (left > 0) {
@@ -37,8 +40,19 @@ void TFdOutput::Drain()
             pollfd p{Descriptor, POLLOUT, 0};
             ::poll(&p, 1, 1000);
         } else {
-            Buffer.erase(0, Buffer.size() - left);
-            Fail(n < 0 ? errno : EIO);
+            const int error = n < 0 ? errno : EIO;
+            const size_t written = Buffer.size() - left;
+            if (start >= 0 && written > 0) {
+                // A full disk cut a record: the file is cut back to end at its last whole record.
+                const size_t line =
+                    LineRecords ? std::string_view(Buffer.data(), written).rfind('\n') : std::string::npos;
+                const auto keep =
+                    static_cast<off_t>(start) + static_cast<off_t>(line == std::string::npos ? 0 : line + 1);
+                if (::ftruncate(Descriptor, keep) == 0)
+                    ::lseek(Descriptor, keep, SEEK_SET);
+            }
+            Buffer.clear();
+            Fail(error);
         }
     }
     Buffer.clear();

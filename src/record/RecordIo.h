@@ -29,6 +29,8 @@ public:
     // Writes `size` bytes at `offset` of a seekable descriptor, bypassing the buffer.
     void WriteAt(uint64_t offset, const void* data, size_t size);
     int Fd() const { return Descriptor; }
+    // The records are lines: a write that fails keeps the whole lines it wrote.
+    void SetLineRecords() { LineRecords = true; }
     const std::string& Name() const { return FileName; }
 
 private:
@@ -36,6 +38,7 @@ private:
     int Descriptor;
     std::string FileName;
     std::string Buffer;
+    bool LineRecords = false;
 };
 
 // The byte offset of a regular file's descriptor, or -1 when it cannot seek (pipe, fifo, terminal).

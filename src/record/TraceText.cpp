@@ -7,7 +7,7 @@ namespace {
 
 class TTraceTextWriter final : public TRecordWriter {
 public:
-    TTraceTextWriter(int fd, const std::string& name) : Out(fd, name) {}
+    TTraceTextWriter(int fd, const std::string& name) : Out(fd, name) { Out.SetLineRecords(); }
     void Write(const TRecordFrame& r) override
     {
         std::string& b = Out.Bytes();

@@ -97,7 +97,7 @@ void AppendRight(std::string& out, uint64_t value, size_t width)
 
 class TTrcWriter final : public TRecordWriter {
 public:
-    TTrcWriter(int fd, const std::string& name) : Out(fd, name) {}
+    TTrcWriter(int fd, const std::string& name) : Out(fd, name) { Out.SetLineRecords(); }
 
     void Write(const TRecordFrame& r) override
     {

@@ -1,7 +1,10 @@
 // Trace entries into recordings, damaged input through our readers, and write failures.
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <system_error>
 
@@ -252,4 +255,51 @@ TEST(RecordWriters, FailuresNameTheFileAndStreamsNeedNoSeeking)
         expected.push_back(Seen(f, true));
     CompareFrames(expected, seen, false, "BLF through a pipe");
     ::close(p[0]);
+}
+
+TEST(RecordWriters, AFullDiskLeavesWholeRecordsThatPythonCanReads)
+{
+    // A file size limit plays the full disk: the write that crosses it is cut short.
+    TempDir dir;
+    const std::vector<TRecordFrame> frames = MixedCapture();
+    std::vector<TPythonCanFile> files;
+    for (TRecordFormat format : {TRecordFormat::Candump, TRecordFormat::Asc, TRecordFormat::Trc}) {
+        const std::string extensions = RecordFormatEntry(format).Extensions;
+        const std::string path = dir.File("full" + extensions.substr(0, extensions.find(' ')));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{70001, 70001};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            auto writer = CreateRecordWriter(format, fd, path);
+            try {
+                for (int i = 0;; ++i) {
+                    TRecordFrame f = frames[static_cast<size_t>(i) % frames.size()];
+                    f.WallUs += i * 1000;
+                    writer->Write(f);
+                }
+            } catch (const std::system_error& e) {
+                ::_exit(e.code().value() == EFBIG ? 0 : 1);
+            }
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_EQ(status, 0) << RecordFormatName(format);
+        const std::string text = ReadWholeFile(path);
+        EXPECT_LT(text.size(), 70001u);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\n') << path;
+        files.push_back({path, false});
+    }
+    // Every line python-can reads is a whole frame; it stops at none. (python-can 4.1 passes
+    // over TRC remote frames, type RR.)
+    const auto read = ReadWithPythonCan(files);
+    for (size_t i = 0; i < files.size(); ++i) {
+        auto ours = ReadWithOurs(files[i].Path, false);
+        if (i == 2)
+            std::erase_if(ours, [](const TSeenFrame& f) { return f.Remote; });
+        EXPECT_EQ(read[i].size(), ours.size()) << files[i].Path;
+    }
 }
