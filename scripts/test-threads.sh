@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-tests=(test_platform_sync test_views_engine test_transmit_stress test_periodic_send test_seeed_engine)
+tests=(test_platform_sync test_views_engine test_transmit_stress test_periodic_send test_seeed_engine test_stats)
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCM_SANITIZE=thread -DTCM_WITH_GUI=OFF -DTCM_WITH_BENCH=OFF
 for t in "${tests[@]}"; do
   cmake --build build-tsan -j2 --target "$t"

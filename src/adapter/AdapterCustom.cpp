@@ -42,6 +42,10 @@ TTarvenixTraceList* CAdapterCustom::GetTrace(int32_t)
 {
     return nullptr;
 }
+TChannelStats* CAdapterCustom::GetStats(int32_t)
+{
+    return nullptr;
+}
 TTarvenixTable* CAdapterCustom::GetTable(int32_t)
 {
     return nullptr;

@@ -9,6 +9,7 @@ class TLogger;
 struct TCanSettings;
 class TTarvenixTraceList;
 class TTarvenixTable;
+class TChannelStats;
 class TIniFile;
 class CAdapterCustom;
 
@@ -42,6 +43,8 @@ public:
     virtual TTarvenixTraceList* GetTrace(int32_t channel);
     virtual TTarvenixTable* GetTable(int32_t channel);
     virtual TTarvenixTable* GetReceiveTable(int32_t channel);
+    // Bus load and per-identifier figures of the channel's current or last run.
+    virtual TChannelStats* GetStats(int32_t channel);
     virtual void LoadAdapterSettings(TIniFile& ini, const std::string& section);
     virtual void SaveAdapterSettings(TIniFile& ini, const std::string& section);
     virtual bool Open(int32_t channel) = 0;

@@ -40,6 +40,10 @@ TTarvenixTable* CAdapterSeeed::GetTable(int32_t)
 {
     return Manager->GetTable();
 }
+TChannelStats* CAdapterSeeed::GetStats(int32_t)
+{
+    return Manager->GetStats();
+}
 TTarvenixTable* CAdapterSeeed::GetReceiveTable(int32_t)
 {
     return Manager->GetTable();

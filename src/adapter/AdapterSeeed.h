@@ -22,6 +22,7 @@ public:
     TTarvenixTraceList* GetTrace(int32_t channel) override;
     TTarvenixTable* GetTable(int32_t channel) override;
     TTarvenixTable* GetReceiveTable(int32_t channel) override;
+    TChannelStats* GetStats(int32_t channel) override;
     bool Open(int32_t channel) override;
     void Close(int32_t channel) override;
     bool IsOpen(int32_t channel) const override;

@@ -7,6 +7,7 @@
 #include "seeed/SeeedPacketParser.h"
 #include "seeed/SeeedThreads.h"
 #include "seeed/SendQueue.h"
+#include "stats/ChannelStats.h"
 #include "transmit/CanSendList.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
@@ -22,7 +23,7 @@ constexpr uint32_t kFailedStartStopMs = 5;
 TSeeedManager::TSeeedManager(const TSeeedManagerOptions& options)
     : Port(std::make_unique<tcm::TSerialPort>()), Logger(std::make_unique<TLogger>()),
       Settings(std::make_unique<TCanSettings>()), Trace(std::make_unique<TTarvenixTraceList>()),
-      Table(std::make_unique<TTarvenixTable>())
+      Table(std::make_unique<TTarvenixTable>()), Stats(std::make_unique<TChannelStats>())
 {
     Trace->SetLogger(Logger.get()); // a failing cache file is told in the log
     SendList = std::make_unique<TCanSendList>();
@@ -110,6 +111,7 @@ bool TSeeedManager::Start()
     ReadThread->Logger = Logger.get();
     ReadThread->Parser = Parser.get();
     ReadThread->Table = Table.get();
+    ReadThread->Stats = Stats.get();
     ReadThread->OnReadFailed = [this](int error) { SetFault(TChannelFault::PortLost, error); };
     ReadThread->Resume();
     Table->SetOnRequest([read = ReadThread.get()] { read->WakeUp(); });
@@ -130,11 +132,14 @@ bool TSeeedManager::Start()
         return false;
     }
 
+    // Every frame that goes into the trace from here on is in the statistics.
+    Stats->Start(Settings->Rate, &Parser->FrameClock());
     Parser->SetOnFrame([this](const TCanFrame& frame) { FrameReceived(frame); });
 
     TaskThread = std::make_unique<TSeeedThreadTask>(Port.get(), true);
     TaskThread->Logger = Logger.get();
     TaskThread->Trace = Trace.get();
+    TaskThread->Stats = Stats.get();
     TaskThread->SendQueue = SendQueue.get();
     TaskThread->Clock = &Parser->FrameClock();
     TaskThread->OnWriteFailed = [this](int error, bool gone) {
@@ -149,8 +154,10 @@ bool TSeeedManager::Start()
 void TSeeedManager::Stop()
 {
     Logger->Add("** Stop");
-    Running.store(false);
+    const bool wasRunning = Running.exchange(false);
     StopThreads();
+    if (wasRunning)
+        Stats->Stop();
 }
 
 void TSeeedManager::StopThreads()
@@ -185,8 +192,10 @@ void TSeeedManager::SetFault(TChannelFault fault, int error)
 
 bool TSeeedManager::QueueFrame(const TCanFrame& frame)
 {
-    if (GetFault() != TChannelFault::None)
+    if (GetFault() != TChannelFault::None) {
+        Stats->CountNotTaken();
         return false;
+    }
     auto copy = std::make_unique<TCanFrame>();
     copy->Assign(frame);
     SendQueue->Push(std::move(copy));
@@ -196,6 +205,7 @@ bool TSeeedManager::QueueFrame(const TCanFrame& frame)
 void TSeeedManager::FrameReceived(const TCanFrame& frame)
 {
     Trace->AddFrame(frame, false);
+    Stats->Add(frame, false);
     if (!Running.load())
         return;
     Table->AddFrame(frame);

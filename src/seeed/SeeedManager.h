@@ -17,6 +17,7 @@ class TLogger;
 struct TCanSettings;
 class TTarvenixTraceList;
 class TTarvenixTable;
+class TChannelStats;
 class TCanSendList;
 class TSendQueue;
 class TSeeedPacketParser;
@@ -72,6 +73,8 @@ public:
     TTarvenixTraceList* GetTrace() const { return Trace.get(); }
     TTarvenixTable* GetTable() const { return Table.get(); }
     TCanSendList* GetSendList() const { return SendList.get(); }
+    // Bus load and per-identifier figures of the current (or last) run.
+    TChannelStats* GetStats() const { return Stats.get(); }
     int32_t QueuedFrames() const;
     // Waits up to `timeoutMs` for the send queue to be empty; true when it is.
     bool WaitQueueEmpty(uint32_t timeoutMs) const;
@@ -107,4 +110,5 @@ private:
     std::unique_ptr<TTarvenixTraceList> Trace;
     std::unique_ptr<TTarvenixTable> Table;
     std::unique_ptr<TCanSendList> SendList;
+    std::unique_ptr<TChannelStats> Stats;
 };

@@ -17,8 +17,10 @@ bool TSeeedPacketParser::TryDecode()
     Buffer.CopyWindow(w);
     if (w[0] != kSeeedHeader0 || w[1] != kSeeedHeader1)
         return false;
-    if (SeeedChecksum(&w[2]) != w[19])
+    if (SeeedChecksum(&w[2]) != w[19]) {
+        ++Damaged;
         return false;
+    }
 
     // The window is a packet: consume it whatever its type.
     Buffer.Clear();

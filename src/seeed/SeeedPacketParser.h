@@ -48,12 +48,13 @@ class TSeeedPacketParser {
 public:
     using THandler = std::function<void(const TCanFrame&)>;
 
-    // Forgets any partial packet and anchors the frame clock anew. Called before
-    // the reading thread starts.
+    // Forgets any partial packet and the drop counts, and anchors the frame
+    // clock anew. Called before the reading thread starts.
     void Reset()
     {
         Buffer.Clear();
         Clock.Anchor();
+        Damaged = Skipped = 0;
     }
 
     // The bytes of one read, taken at `readUs` (Clock().NowUs() right after the
@@ -63,6 +64,8 @@ public:
     void PutBytes(const uint8_t* bytes, int count, int64_t readUs)
     {
         for (int i = 0; i < count; ++i) {
+            if (Buffer.IsFull())
+                ++Skipped; // the oldest byte leaves the window without being part of a packet
             if (!Buffer.Put(bytes[i]) || Buffer.At(0) != kSeeedHeader0 || Buffer.At(1) != kSeeedHeader1)
                 continue;
             ReadUs = readUs - int64_t(count - 1 - i) * kByteUs;
@@ -75,6 +78,8 @@ public:
     // A byte on its own is stamped when it completes a packet.
     bool PutByte(uint8_t byte)
     {
+        if (Buffer.IsFull())
+            ++Skipped; // the oldest byte leaves the window without being part of a packet
         if (!Buffer.Put(byte))
             return false;
         // Cheap header test first: almost every byte of a stream fails here.
@@ -96,6 +101,12 @@ public:
     // One byte on the link: 10 bits at 2,000,000 baud.
     static constexpr int64_t kByteUs = 5;
 
+    // Since Reset, on the feeding thread: windows that began with the header
+    // but failed the checksum (a damaged or cut packet), and bytes that were
+    // no part of any good packet.
+    uint64_t DamagedPackets() const { return Damaged; }
+    uint64_t SkippedBytes() const { return Skipped; }
+
 private:
     bool TryDecode();
 
@@ -103,6 +114,8 @@ private:
     TCanFrame Frame;
     tcm::TFrameClock Clock;
     int64_t ReadUs = 0;      // the time of the byte being fed by PutBytes; 0 outside it
+    uint64_t Damaged = 0;
+    uint64_t Skipped = 0;
     tcm::TMutex HandlerLock; // held for each handler call and each replacement
     THandler OnFrame TCM_GUARDED_BY(HandlerLock);
 };

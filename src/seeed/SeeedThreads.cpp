@@ -10,6 +10,7 @@
 #include "platform/Tick.h"
 #include "seeed/SeeedPacketParser.h"
 #include "seeed/SendQueue.h"
+#include "stats/ChannelStats.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
 
@@ -31,6 +32,8 @@ void TSeeedThreadRead::Execute()
         if (n > 0) {
             failing = false;
             Parser->PutBytes(buffer, n, Parser->FrameClock().NowUs());
+            if (Stats)
+                Stats->SetParserDrops(Parser->DamagedPackets(), Parser->SkippedBytes());
         } else if (n < 0) {
             // A vanished device fails every read at once: report it once and
             // rest between retries instead of spinning a core.
@@ -58,8 +61,13 @@ void TSeeedThreadTask::Execute()
     while (!StopRequested.load()) {
         // A queued frame starts its write at once; a stop ends the wait at once.
         std::unique_ptr<TCanFrame> frame = SendQueue->WaitPop(kQueueWaitMs, &StopRequested);
-        if (!frame || Reported)
-            continue; // after a reported failure the owner closes the channel: nothing more is written
+        if (!frame)
+            continue;
+        if (Reported) { // after a reported failure the owner closes the channel: nothing more is written
+            if (Stats)
+                Stats->CountNotTaken();
+            continue;
+        }
         const int error = SendFrame(*frame);
         // Only a frame whose packet went out whole is in the trace as sent.
         if (error == 0) {
@@ -67,7 +75,11 @@ void TSeeedThreadTask::Execute()
             if (Clock)
                 frame->TimeUs = Clock->Stamp(Clock->NowUs());
             Trace->AddFrame(*frame, true);
+            if (Stats)
+                Stats->Add(*frame, true);
         } else {
+            if (Stats)
+                Stats->CountNotTaken();
             Reported = WriteFailed(error);
         }
     }

@@ -16,6 +16,7 @@ class TSerialPort;
 class TSeeedPacketParser;
 class TSendQueue;
 class TTarvenixTable;
+class TChannelStats;
 struct TCanSettings;
 
 // Base of the Seeed worker threads: the open port and the adapter's parser (not owned).
@@ -37,6 +38,7 @@ public:
     ~TSeeedThreadRead() override { WaitForEndInDestructor(); }
 
     TTarvenixTable* Table = nullptr;
+    TChannelStats* Stats = nullptr; // told the parser's drop counts; may be null
     // Called once when reads start failing (the device is gone), with the error number.
     std::function<void(int error)> OnReadFailed;
 
@@ -62,6 +64,7 @@ public:
     ~TSeeedThreadTask() override;
 
     TSendQueue* SendQueue = nullptr;
+    TChannelStats* Stats = nullptr; // every frame written, and every frame that could not be; may be null
     TCanSettings* Settings = nullptr;
     // Stamps sent frames on the same clock as received ones; may be null.
     tcm::TFrameClock* Clock = nullptr;

@@ -1,0 +1,89 @@
+#include "stats/LoadWindow.h"
+
+void TPeakWindow::Add(int64_t timeUs, uint64_t bits)
+{
+    if (timeUs < LatestUs)
+        timeUs = LatestUs;
+    if (Size > 0 && At(Size - 1).TimeUs == timeUs) {
+        At(Size - 1).Bits += bits;
+    } else {
+        if (Size == Ring.size())
+            Grow();
+        At(Size++) = {timeUs, bits};
+    }
+    LatestUs = timeUs;
+    Sum += bits;
+    while (At(0).TimeUs <= timeUs - kUsPerSecond) {
+        Sum -= At(0).Bits;
+        Head = (Head + 1) & (Ring.size() - 1);
+        --Size;
+    }
+    if (Sum > Peak) {
+        Peak = Sum;
+        PeakEnd = timeUs;
+    }
+}
+
+void TPeakWindow::Grow()
+{
+    std::vector<TPoint> bigger(Ring.empty() ? 1024 : Ring.size() * 2);
+    for (size_t i = 0; i < Size; ++i)
+        bigger[i] = At(i);
+    Ring.swap(bigger);
+    Head = 0;
+}
+
+void TPeakWindow::Clear()
+{
+    Head = Size = 0;
+    Sum = Peak = 0;
+    PeakEnd = 0;
+    LatestUs = INT64_MIN;
+}
+
+uint64_t TPeakWindow::BitsEndingAt(int64_t nowUs) const
+{
+    uint64_t sum = 0;
+    for (size_t i = Size; i-- > 0;) {
+        const TPoint& p = At(i);
+        if (p.TimeUs <= nowUs - kUsPerSecond)
+            break;
+        if (p.TimeUs <= nowUs)
+            sum += p.Bits;
+    }
+    return sum;
+}
+
+void TLoadProfile::Add(int64_t sinceStartUs, uint64_t bits)
+{
+    if (sinceStartUs < 0)
+        sinceStartUs = 0;
+    if (sinceStartUs >= CurrentFromUs && sinceStartUs <= CurrentToUs) {
+        Bits[CurrentSlot] += bits;
+        return;
+    }
+    size_t slot = static_cast<size_t>(sinceStartUs / SlotLengthUs);
+    while (slot >= kMaxSlots) {
+        // Fold pairs: slot 2k and 2k+1 become slot k of twice the length.
+        for (size_t i = 0; i < Bits.size(); ++i)
+            Bits[i / 2] = (i % 2 == 0 ? 0 : Bits[i / 2]) + Bits[i];
+        Bits.resize((Bits.size() + 1) / 2);
+        SlotLengthUs *= 2;
+        slot = static_cast<size_t>(sinceStartUs / SlotLengthUs);
+    }
+    if (slot >= Bits.size())
+        Bits.resize(slot + 1, 0);
+    Bits[slot] += bits;
+    CurrentSlot = slot;
+    CurrentFromUs = static_cast<int64_t>(slot) * SlotLengthUs;
+    CurrentToUs = CurrentFromUs + SlotLengthUs - 1;
+}
+
+void TLoadProfile::Clear()
+{
+    Bits.clear();
+    SlotLengthUs = kUsPerSecond;
+    CurrentSlot = 0;
+    CurrentFromUs = 0;
+    CurrentToUs = -1;
+}
