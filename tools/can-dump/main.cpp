@@ -12,6 +12,7 @@
 #include "DbcSignalLines.h"
 #include "DumpOptions.h"
 #include "DumpOutput.h"
+#include "DumpStats.h"
 #include "Replay.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
@@ -36,7 +37,16 @@ const char kUsageOwn[] = "  --send ID#DATA   send a frame once after opening (ID
                          "  --log            engine log lines to stderr\n"
                          "  --dbc FILE       CAN database: after the line of each frame it knows, one\n"
                          "                   indented line per signal (\"  Name = value unit (text)\");\n"
-                         "                   with --format trace only\n";
+                         "                   with --format trace only\n"
+                         "  --stats          after the run, and at once on SIGUSR1 without stopping: one line\n"
+                         "                   per identifier and kind (count, rate over the last second and\n"
+                         "                   the run, period mean/min/max/jitter, length, bits, share of the\n"
+                         "                   bus), then \"bus: <frames> frames, <bits> bits in <seconds> s,\n"
+                         "                   load <L> % (peak <P> % in one second)\"; on stderr. Every frame\n"
+                         "                   received and sent counts, whatever --filter passes; bits are\n"
+                         "                   the frame's length on the wire, stuff bits and interframe space\n"
+                         "                   included, and load is bits / (rate x seconds)\n"
+                         "  --stats-interval S  --stats, and the bus: line every S seconds as well\n";
 const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "  --version        show the version and exit\n"
                           "Prints every trace entry on stdout; a summary on stderr at the end.\n"
@@ -46,7 +56,8 @@ const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "--replay). Only receiving, it cannot be told from a quiet bus: in normal operation\n"
                           "the adapter answers nothing, and the one question it answers (the loopback probe of\n"
                           "the opening) takes it off the bus. A port that goes away is noticed at once.\n"
-                          "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n";
+                          "SIGINT, SIGTERM and SIGHUP end it in order: the channel is closed, the summary printed.\n"
+                          "SIGUSR1 prints the statistics (as --stats does) at once and goes on.\n";
 
 struct TOptions {
     TChannelOptions Channel;
@@ -57,6 +68,8 @@ struct TOptions {
     bool Log = false;
     std::string DbcFile;
     TDumpRecordingOptions Recording;
+    bool Stats = false;
+    double StatsInterval = 0;
 };
 
 void PrintUsage(FILE* to)
@@ -86,6 +99,8 @@ TCommandLine MakeCommandLine(TOptions& o)
         CountOption("--frames", 0, LONG_MAX, o.Frames, "a count of frames"),
         SwitchOption("--log", o.Log),
         TextOption("--dbc", o.DbcFile),
+        SwitchOption("--stats", o.Stats),
+        RealOption("--stats-interval", 0.001, kMaxDurationS, o.StatsInterval, "seconds, 0.001 to 4000000"),
     });
     line.Add(RecordingOptionTable(o.Recording));
     return line;
@@ -94,10 +109,11 @@ TCommandLine MakeCommandLine(TOptions& o)
 // How long the loop may sleep: until the next Periodic item is due, the next
 // output flush, or the end of --duration, whichever comes first; at least 1 ms.
 // Entries pile up in the trace meanwhile and are written in one go.
-uint32_t NextWakeMs(const TCanSendList& list, double duration, uint32_t started, uint32_t lastFlush)
+uint32_t NextWakeMs(const TCanSendList& list, const TDumpStats& stats, double duration, uint32_t started,
+                    uint32_t lastFlush)
 {
     const uint32_t now = tcm::TickCount();
-    uint32_t wait = list.MsUntilDue(now);
+    uint32_t wait = std::min(list.MsUntilDue(now), stats.MsUntilDue(now));
     const uint32_t sinceFlush = now - lastFlush;
     wait = std::min(wait, sinceFlush < kFlushMs ? kFlushMs - sinceFlush : 0u);
     if (duration >= 0) {
@@ -118,6 +134,8 @@ int main(int argc, char** argv)
         return *exitCode;
     if (o.Channel.Port.empty())
         return commandLine.Fail("--port is required");
+    if (o.StatsInterval > 0)
+        o.Stats = true;
     std::string error;
     std::vector<TCanFrame> sends;
     for (const auto& text : o.Sends) {
@@ -152,6 +170,7 @@ int main(int argc, char** argv)
     }
 
     InstallStopSignals();
+    TDumpStats::InstallSignal();
 
     // No transmit-list file of the window is read or written; --list is only read.
     TToolChannel channel(o.Channel.Port, o.Channel.Rate, o.Channel.Extended);
@@ -184,6 +203,9 @@ int main(int argc, char** argv)
         replay->Start();
     }
 
+    // SIGUSR1 prints the statistics with or without --stats.
+    TDumpStats stats(channel.Stats(), o.StatsInterval, stderr);
+
     const uint32_t started = tcm::TickCount();
     uint32_t lastFlush = started;
     int exitCode = 0;
@@ -199,6 +221,7 @@ int main(int argc, char** argv)
                 channel.DrainLog(logTo);
                 lastFlush = now;
             }
+            stats.Poll(now);
             if (reachedFrames || StopRequested())
                 break;
             if (o.Duration >= 0 && (now - started) >= static_cast<uint32_t>(o.Duration * 1000.0))
@@ -214,7 +237,7 @@ int main(int argc, char** argv)
                 exitCode = 1;
                 break;
             }
-            tcm::SleepMs(NextWakeMs(list, o.Duration, started, lastFlush));
+            tcm::SleepMs(NextWakeMs(list, stats, o.Duration, started, lastFlush));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());
@@ -242,5 +265,7 @@ int main(int argc, char** argv)
     if (replay)
         std::fprintf(stderr, "frames replayed: %llu\n", static_cast<unsigned long long>(replay->FramesSent()));
     std::fprintf(stderr, "frames in: %ld, frames out: %ld\n", output.FramesIn, output.FramesOut);
+    if (o.Stats)
+        stats.PrintAll();
     return exitCode;
 }

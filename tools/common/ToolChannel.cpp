@@ -133,6 +133,11 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
     return visited;
 }
 
+const TChannelStats& TToolChannel::Stats()
+{
+    return *Adapter.GetStats(0);
+}
+
 void TToolChannel::DrainLog(std::FILE* out)
 {
     TLogger& log = *Adapter.GetLogger(0);

@@ -11,6 +11,7 @@
 class TCanSendList;
 class TTarvenixTraceItem;
 class TTarvenixTraceList;
+class TChannelStats;
 struct TCanSettings;
 
 // One Seeed adapter driven by a command-line tool through the same engine as
@@ -65,6 +66,9 @@ public:
     // over are released, so a bridge that runs for days holds bounded memory.
     using TVisit = std::function<bool(const TTarvenixTraceList& trace, const TTarvenixTraceItem& item)>;
     int32_t FollowTrace(const TVisit& visit);
+
+    // Bus load and per-identifier figures of the current (or last) opening.
+    const TChannelStats& Stats();
 
     // Takes the engine's pending log lines; writes them to `out` unless null.
     void DrainLog(std::FILE* out);

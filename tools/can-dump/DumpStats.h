@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+class TChannelStats;
+
+// The headless monitor's statistics: every identifier and kind with its
+// figures and the channel's totals line, after the run and at once on
+// SIGUSR1; with an interval, the totals line every so often as well. They go
+// to standard error, beside the end-of-run summary, so that a recording on
+// standard output stays whole.
+class TDumpStats {
+public:
+    // `intervalSeconds` <= 0: no totals line on a clock.
+    TDumpStats(const TChannelStats& stats, double intervalSeconds, std::FILE* out);
+
+    // SIGUSR1 asks for the whole statistics without stopping.
+    static void InstallSignal();
+
+    // Prints what is due: everything after a SIGUSR1, the totals line when the
+    // interval has passed. Called from the tool's loop.
+    void Poll(uint32_t nowTick);
+    // How long until the next totals line is due, for the loop's sleep.
+    uint32_t MsUntilDue(uint32_t nowTick) const;
+    // One line per identifier and kind, sorted by identifier, then the totals line.
+    void PrintAll() const;
+
+private:
+    void PrintTotals() const;
+
+    const TChannelStats& Stats;
+    uint32_t IntervalMs;
+    uint32_t LastTick;
+    std::FILE* Out;
+};
