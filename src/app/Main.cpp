@@ -21,11 +21,13 @@
 #include "adapter/frmChannelMan.h"
 #include "app/About.h"
 #include "app/SignalsPage.h"
+#include "app/StatisticsPage.h"
 #include "app/sendgrid/SendGridPanel.h"
 #include "app/TraceMenu.h"
 #include "core/CanRateList.h"
 #include "core/CanSettings.h"
 #include "core/Logger.h"
+#include "stats/ChannelStats.h"
 #include "transmit/CanSendList.h"
 #include "transmit/PeriodicSendThread.h"
 #include "views/ListViewFrameTable.h"
@@ -175,6 +177,9 @@ void TfmMain::UpdateState()
     } else {
         tmUpdate->stop();
     }
+    // The timer refreshes them while a channel runs; a change of channel or of
+    // its state shows at once.
+    StatisticsChanged();
 }
 
 void TfmMain::RefreshPortList()
@@ -231,6 +236,11 @@ void TfmMain::ClearTable()
 
 void TfmMain::ClearTrace()
 {
+    // A recording's statistics go with its frames.
+    if (RecordingStats) {
+        RecordingStats.reset();
+        StatisticsChanged();
+    }
     // The view lets go of its lines first: it never points at freed entries.
     mTrace->Lines().ClearLines();
     mTrace->LinesChanged();
@@ -277,6 +287,13 @@ void TfmMain::tmUpdateTimer()
         UpdateTrace();
     if (pcData->currentWidget() == SignalsPage)
         SignalsPage->Refresh();
+    if (pcData->currentWidget() == StatisticsPage)
+        RefreshStatistics();
+    // Three times a second is often enough for a figure read at a glance.
+    if (++BusLoadTicks >= 3) {
+        BusLoadTicks = 0;
+        UpdateBusLoad();
+    }
     TickMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     MaxTick = std::max(MaxTick, TickMs);
 }
@@ -287,6 +304,8 @@ void TfmMain::pcDataChange(int)
         UpdateTrace();
     if (pcData->currentWidget() == SignalsPage)
         SignalsPage->Refresh();
+    if (pcData->currentWidget() == StatisticsPage)
+        RefreshStatistics();
 }
 
 void TfmMain::cbCanRateChange(int channel, int index)

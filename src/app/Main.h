@@ -9,6 +9,7 @@
 #include <vector>
 
 class QComboBox;
+class QLabel;
 class QCheckBox;
 class QFileSystemWatcher;
 class QGroupBox;
@@ -38,6 +39,8 @@ class TTraceView;
 class TTraceMenu;
 class TSendGridPanel;
 class TSignalsPage;
+class TStatisticsPage;
+struct TStatsSnapshot;
 struct TCanSettings;
 
 // The program's main window: owns the adapter factory, the port list, the
@@ -50,6 +53,7 @@ struct TCanSettings;
 //   MainMessages.cpp    the message boxes and the hooks tests replace; start-up messages
 //   MainLayout.cpp      the controls and what each is connected to
 //   Main.cpp            adapter and channel selection, the controls' state, the views' updates
+//   MainStatistics.cpp  the Statistics page and the bus load in the status bar
 class TfmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -99,6 +103,17 @@ public:
     void DeviceChanged();
     // Rewrites the transmit grid from the current transmit list.
     void RefreshSendGrid();
+
+    // Statistics (MainStatistics.cpp): the page from the current channel's run,
+    // or from the recording opened into it while it is closed; the status
+    // bar's bus load line.
+    void RefreshStatistics();
+    void UpdateBusLoad();
+    void SetRecordingStats(const QString& path, const TStatsSnapshot& stats);
+    // Both at once, after the figures' source changed.
+    void StatisticsChanged();
+    // The figures the page shows now; false before any run or recording.
+    bool CurrentStatistics(TStatsSnapshot& out, bool ids, QString& what, int64_t& startWallUs) const;
 
     const std::string& IniFileName() const { return IniFile; }
     CAdapterCustom* Adapter() const { return CurrentAdapter; }
@@ -198,6 +213,13 @@ private:
     TTraceMenu* TraceMenu = nullptr;
     QPlainTextEdit* mLog = nullptr;
     TSignalsPage* SignalsPage = nullptr;
+    TStatisticsPage* StatisticsPage = nullptr;
+    QLabel* lbBusLoad = nullptr;
+    // A recording opened into the current channel's trace, and its statistics.
+    std::unique_ptr<TStatsSnapshot> RecordingStats;
+    QString RecordingPath;
+    int RecordingChannel = -1;
+    int BusLoadTicks = 0;
     TDatabaseMenu* DatabaseMenu = nullptr;
     QSplitter* Splitter1 = nullptr;
 

@@ -24,6 +24,7 @@
 #include "adapter/frmChannelMan.h"
 #include "app/sendgrid/SendGridPanel.h"
 #include "app/SignalsPage.h"
+#include "app/StatisticsPage.h"
 #include "core/CanSettings.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TraceView.h"
@@ -49,6 +50,13 @@ void TfmMain::BuildControls()
     // The status bar: what goes on beside the page shown (a recording).
     statusBar()->setObjectName("sbMain");
     statusBar()->setAccessibleName("Status bar");
+
+    // The bus load of the channel shown, whatever page is open.
+    lbBusLoad = new QLabel;
+    lbBusLoad->setObjectName("lbBusLoad");
+    lbBusLoad->setAccessibleName("Bus load");
+    lbBusLoad->setToolTip("Bits on the bus in the last second / bit rate, and the busiest second of the run");
+    statusBar()->addPermanentWidget(lbBusLoad);
 
     tmUpdate = new QTimer(this);
     tmUpdate->setObjectName("tmUpdate");
@@ -266,6 +274,11 @@ QWidget* TfmMain::BuildDataArea()
     SignalsPage = new TSignalsPage(TableView);
     SignalsPage->setObjectName("tsSignals");
     pcData->addTab(SignalsPage, "Signals");
+
+    // "Statistics" page, always there, after "Signals".
+    StatisticsPage = new TStatisticsPage;
+    StatisticsPage->setObjectName("tsStatistics");
+    pcData->addTab(StatisticsPage, "Statistics");
 
     connect(pcData, &QTabWidget::currentChanged, this, [this](int index) { pcDataChange(index); });
 

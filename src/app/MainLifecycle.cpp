@@ -13,6 +13,7 @@
 #include "adapter/AdapterCustom.h"
 #include "adapter/AdapterFactory.h"
 #include "adapter/QtComPortSource.h"
+#include "stats/ChannelStats.h"
 #include "app/DatabaseMenu.h"
 #include "app/TraceMenu.h"
 #include "app/sendgrid/SendGridPanel.h"
@@ -48,6 +49,9 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     traceHost.UpdateTrace = [this] { UpdateTrace(); };
     traceHost.ShowError = [this](const QString& text) { ShowError(text); };
     traceHost.AskYesNo = [this](const QString& text) { return QuestionBox && QuestionBox(text); };
+    traceHost.RecordingStatsLoaded = [this](const QString& path, const TStatsSnapshot& stats) {
+        SetRecordingStats(path, stats);
+    };
     TraceMenu = new TTraceMenu(std::move(traceHost), *mTrace, *findChild<QWidget*>("Panel5"), this);
     for (int i = 0; i < kMaxChannels; ++i)
         PeriodicThreads[static_cast<size_t>(i)] = std::make_unique<TPeriodicSendThread>();

@@ -1,9 +1,11 @@
 #include "app/TraceFiles.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "record/RecordReader.h"
 #include "record/RecordWriter.h"
+#include "stats/ChannelStats.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceIndex.h"
@@ -84,7 +86,7 @@ bool ReadFirstFrame(TRecordReader& reader, TRecordFrame& first, TFileJobControl&
 }
 
 void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTraceList& trace, TTarvenixTable& table,
-                   TFileJobControl& control, TLoadErrors& errors)
+                   TFileJobControl& control, TLoadErrors& errors, TStatsAccumulator* stats)
 {
     const TErrorCollector collect(reader, errors);
     // Entries keep the recording's own times: the reference is the first
@@ -92,9 +94,16 @@ void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTr
     trace.SetWallReference(first.Frame.Time, first.WallUs - ((first.WallUs % 1000) + 1000) % 1000);
     TRecordFrame record = first;
     int64_t loaded = 0;
+    int64_t lastUs = first.WallUs;
+    if (stats)
+        stats->Start(0, first.WallUs);
     do {
         record.Frame.TimeUs = record.WallUs;
         trace.AddFrame(record.Frame, record.Outgoing);
+        if (stats) {
+            stats->Add(record.Frame, record.Outgoing, record.WallUs);
+            lastUs = std::max(lastUs, record.WallUs);
+        }
         // The receive table holds what came in, as while a channel runs.
         if (!record.Outgoing)
             table.AddFrame(record.Frame);
@@ -105,6 +114,8 @@ void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTr
         }
     } while (reader.Next(record));
     control.Done.store(loaded);
+    if (stats)
+        stats->Stop(lastUs);
 }
 
 TTraceRecorder::TTraceRecorder(const TTarvenixTraceList& trace) : Trace(trace) {}

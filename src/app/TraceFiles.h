@@ -17,6 +17,7 @@ class TRecordWriter;
 class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceIndex;
+class TStatsAccumulator;
 
 // Progress of a long file job, shared between the thread doing it and the
 // window: `Done` counts entries or frames, `Cancel` asks the job to stop.
@@ -54,9 +55,12 @@ bool ReadFirstFrame(TRecordReader& reader, TRecordFrame& first, TFileJobControl&
 // been received, starting with `first` (from ReadFirstFrame): every frame is
 // appended to the trace in file order with its direction and recorded time,
 // and every incoming one is applied to the table with its recorded time as the
-// tick. Malformed parts of the file are added to `errors`.
+// tick. Malformed parts of the file are added to `errors`. `stats`, when
+// given, gets the recording's statistics from its own times: the run starts at
+// its first frame and ends at its last (the bit rate is left at 0 for the
+// caller to set).
 void LoadRecording(TRecordReader& reader, const TRecordFrame& first, TTarvenixTraceList& trace, TTarvenixTable& table,
-                   TFileJobControl& control, TLoadErrors& errors);
+                   TFileJobControl& control, TLoadErrors& errors, TStatsAccumulator* stats = nullptr);
 
 // Streams the new entries of a trace into a file while the channel runs. The
 // window thread (the only thread that clears the trace) copies entries not yet

@@ -21,6 +21,7 @@
 #include "core/CanText.h"
 #include "record/RecordFormat.h"
 #include "record/RecordReader.h"
+#include "stats/ChannelStats.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
@@ -446,7 +447,8 @@ void TTraceMenu::OpenRecordingChannel(const QString& path, int channel)
         Host.TableView->SetTable(nullptr);
     TProgressJob job(Host.Parent, 0, [](int64_t done) { return QString("Loading: %1 frames...").arg(Count(done)); });
     job.DelayMs = ProgressDelayMs;
-    job.Run([&](TFileJobControl& control) { LoadRecording(*reader, first, *trace, *table, control, errors); });
+    TStatsAccumulator stats;
+    job.Run([&](TFileJobControl& control) { LoadRecording(*reader, first, *trace, *table, control, errors, &stats); });
     if (Host.TableView) {
         Host.TableView->SetTable(table);
         table->Rebuild();
@@ -455,6 +457,8 @@ void TTraceMenu::OpenRecordingChannel(const QString& path, int channel)
     SavedUpTo = trace->Count();
     Host.UpdateTrace();
     UpdateActions();
+    if (Host.RecordingStatsLoaded)
+        Host.RecordingStatsLoaded(path, stats.Snapshot(0));
 
     // Channel 1 is shown first; with several, the user may pick another.
     const auto& channelsFound = reader->ChannelFrames();

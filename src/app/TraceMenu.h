@@ -18,6 +18,7 @@ class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceRecorder;
 class TTraceView;
+struct TStatsSnapshot;
 
 // What the trace menu needs from the window: the shown channel's trace and
 // table and their views, the boxes, and the window's own steps for them.
@@ -33,6 +34,8 @@ struct TTraceMenuHost {
     std::function<void()> UpdateTrace; // shows the entries not yet shown
     std::function<void(const QString&)> ShowError;
     std::function<bool(const QString&)> AskYesNo; // Yes/No, No default; true = Yes
+    // Told the statistics of a recording just opened, from its own times; may be empty.
+    std::function<void(const QString& path, const TStatsSnapshot& stats)> RecordingStatsLoaded;
 };
 
 // The trace view's pop-up menu and the files behind it: the view's Copy and
