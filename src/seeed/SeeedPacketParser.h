@@ -113,7 +113,7 @@ private:
     TSeeedPacketBuffer Buffer;
     TCanFrame Frame;
     tcm::TFrameClock Clock;
-    int64_t ReadUs = 0;      // the time of the byte being fed by PutBytes; 0 outside it
+    int64_t ReadUs = 0; // the time of the byte being fed by PutBytes; 0 outside it
     uint64_t Damaged = 0;
     uint64_t Skipped = 0;
     tcm::TMutex HandlerLock; // held for each handler call and each replacement
