@@ -90,6 +90,35 @@ void BM_DecodeAndFormatLines(benchmark::State& state)
         benchmark::Counter(static_cast<double>(signals), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Reading a file whose one message has N signals, each with a comment and a
+// value table (the shape that was quadratic): time per signal must stay flat
+// from 10,000 to 100,000 signals.
+std::string LargeFile(int signals)
+{
+    std::string text = "VERSION \"\"\nBU_: ECU\nBO_ 1024 Big: 8 ECU\n";
+    std::string tail;
+    for (int i = 0; i < signals; ++i) {
+        const std::string name = "Signal_" + std::to_string(i);
+        text += " SG_ " + name + " : " + std::to_string(i % 56) + "|8@1+ (0.1,-40) [-40|215] \"degC\" ECU\n";
+        tail += "CM_ SG_ 1024 " + name + " \"comment\";\nVAL_ 1024 " + name + " 0 \"Off\" 1 \"On\" ;\n";
+    }
+    return text + tail;
+}
+
+void BM_LoadSignals(benchmark::State& state)
+{
+    const std::string text = LargeFile(static_cast<int>(state.range(0)));
+    size_t signals = 0;
+    for (auto _ : state) {
+        const TDbcDatabase db = ReadDbcText(text);
+        signals += db.SignalCount();
+        benchmark::DoNotOptimize(db.Messages.data());
+    }
+    state.counters["ns_per_signal"] =
+        benchmark::Counter(static_cast<double>(signals), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["file_MB"] = static_cast<double>(text.size()) / 1e6;
+}
+
 // Reference in the same run: the trace line the headless monitor prints for
 // every frame, with or without a database.
 void BM_ReferenceTraceLine(benchmark::State& state)
@@ -113,4 +142,5 @@ BENCHMARK(BM_DecodeMotorola);
 BENCHMARK(BM_DecodeMultiplexed);
 BENCHMARK(BM_Decode64BitExtended);
 BENCHMARK(BM_DecodeAndFormatLines);
+BENCHMARK(BM_LoadSignals)->Arg(10000)->Arg(30000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

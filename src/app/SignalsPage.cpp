@@ -40,10 +40,7 @@ void SetNumber(QTreeWidgetItem* item, int column, const QString& text, const QVa
 
 QString DbcText(const std::string& text)
 {
-    const QString utf8 = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    if (!utf8.contains(QChar::ReplacementCharacter))
-        return utf8;
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(DbcPrintable(text));
 }
 
 TSignalsPage::TSignalsPage(TListViewFrameTable* table, QWidget* parent) : QWidget(parent), Table(table)

@@ -44,6 +44,6 @@ private:
     QHash<const TDbcSignal*, QTreeWidgetItem*> Lines;
 };
 
-// Text of a DBC file as Qt shows it: UTF-8 when it is valid UTF-8, Latin-1
-// otherwise (older files write units such as "°C" in a Windows code page).
+// Text of a DBC database as the window shows it: the database holds UTF-8,
+// and control characters are shown escaped.
 QString DbcText(const std::string& text);

@@ -10,12 +10,40 @@ const std::string* TDbcSignal::ValueText(int64_t raw) const
     return it != Values.end() && it->Raw == raw ? &it->Text : nullptr;
 }
 
-TDbcSignal* TDbcMessage::FindSignal(const std::string& name)
+bool TDbcSignal::SelectedBy(uint64_t value) const
 {
-    for (auto& signal : Signals)
-        if (signal.Name == name)
-            return &signal;
-    return nullptr;
+    if (MuxRanges.empty())
+        return value == MuxValue;
+    for (const auto& range : MuxRanges)
+        if (value >= range.Low && value <= range.High)
+            return true;
+    return false;
+}
+
+int TDbcMessage::SignalIndex(std::string_view name) const
+{
+    auto it = ByName.find(name);
+    return it == ByName.end() ? -1 : it->second;
+}
+
+TDbcSignal* TDbcMessage::FindSignal(std::string_view name)
+{
+    const int i = SignalIndex(name);
+    return i < 0 ? nullptr : &Signals[static_cast<size_t>(i)];
+}
+
+const TDbcSignal* TDbcMessage::FindSignal(std::string_view name) const
+{
+    const int i = SignalIndex(name);
+    return i < 0 ? nullptr : &Signals[static_cast<size_t>(i)];
+}
+
+bool TDbcMessage::AddSignal(TDbcSignal signal)
+{
+    if (!ByName.emplace(signal.Name, static_cast<int>(Signals.size())).second)
+        return false;
+    Signals.push_back(std::move(signal));
+    return true;
 }
 
 bool LayOutSignal(TDbcSignal& signal, std::string& error)
@@ -69,17 +97,92 @@ TDbcMessage& TDbcDatabase::AddMessage(TDbcMessage message)
     return Messages.back();
 }
 
+const TDbcMessage* TDbcDatabase::FindByName(std::string_view name) const
+{
+    for (const auto& m : Messages)
+        if (m.Name == name)
+            return &m;
+    return nullptr;
+}
+
 void TDbcDatabase::Index()
 {
     ById.clear();
     for (size_t i = 0; i < Messages.size(); ++i) {
-        TDbcMessage& m = Messages[i];
-        m.Multiplexor = -1;
-        for (size_t s = 0; s < m.Signals.size(); ++s)
-            if (m.Signals[s].Mux == TDbcMuxRole::Multiplexor && m.Multiplexor < 0)
-                m.Multiplexor = static_cast<int>(s);
-        ById.emplace(Key(m.Id, m.Extended), i);
+        IndexMultiplexing(Messages[i]);
+        ById.emplace(Key(Messages[i].Id, Messages[i].Extended), i);
     }
+}
+
+void TDbcDatabase::IndexMultiplexing(TDbcMessage& m)
+{
+    m.Multiplexor = -1;
+    m.MuxOrder.clear();
+    for (size_t s = 0; s < m.Signals.size(); ++s) {
+        m.Signals[s].MuxParent = -1;
+        m.Signals[s].MuxSlot = -1;
+        if (m.Signals[s].IsMultiplexor && !m.Signals[s].IsMultiplexed && m.Multiplexor < 0)
+            m.Multiplexor = static_cast<int>(s);
+    }
+    for (TDbcSignal& signal : m.Signals) {
+        if (!signal.IsMultiplexed)
+            continue;
+        const int parent = signal.MuxSwitch.empty() ? m.Multiplexor : m.SignalIndex(signal.MuxSwitch);
+        if (parent < 0 || !m.Signals[static_cast<size_t>(parent)].IsMultiplexor ||
+            &m.Signals[static_cast<size_t>(parent)] == &signal) {
+            Problems.push_back({signal.Line, "the multiplexed signal " + signal.Name + " of " + m.Name +
+                                                 (signal.MuxSwitch.empty() ? " has no multiplexor"
+                                                                           : " names " + signal.MuxSwitch +
+                                                                                 ", which is no multiplexor of it")});
+            continue;
+        }
+        signal.MuxParent = parent;
+    }
+    // Orders the multiplexors so that each comes after the one that selects
+    // it, walking each chain up once; a chain that runs in a circle, or up to
+    // a multiplexed signal without multiplexor, is never decoded.
+    enum : uint8_t { kUnseen, kOnPath, kUsable, kUnusable };
+    std::vector<uint8_t> state(m.Signals.size(), kUnseen);
+    std::vector<int> path;
+    bool circle = false;
+    for (size_t start = 0; start < m.Signals.size(); ++start) {
+        if (!m.Signals[start].IsMultiplexor || state[start] != kUnseen)
+            continue;
+        path.clear();
+        int at = static_cast<int>(start);
+        uint8_t verdict = kUsable;
+        for (;;) {
+            const TDbcSignal& s = m.Signals[static_cast<size_t>(at)];
+            if (state[static_cast<size_t>(at)] == kOnPath) {
+                verdict = kUnusable;
+                circle = true;
+                break;
+            }
+            if (state[static_cast<size_t>(at)] != kUnseen) {
+                verdict = state[static_cast<size_t>(at)];
+                break;
+            }
+            state[static_cast<size_t>(at)] = kOnPath;
+            path.push_back(at);
+            if (!s.IsMultiplexed)
+                break;
+            if (s.MuxParent < 0) {
+                verdict = kUnusable;
+                break;
+            }
+            at = s.MuxParent;
+        }
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+            state[static_cast<size_t>(*it)] = verdict;
+            if (verdict == kUsable) {
+                m.Signals[static_cast<size_t>(*it)].MuxSlot = static_cast<int>(m.MuxOrder.size());
+                m.MuxOrder.push_back(*it);
+            }
+        }
+    }
+    if (circle)
+        Problems.push_back(
+            {m.Line, "multiplexors of " + m.Name + " select each other in a circle; their signals are not decoded"});
 }
 
 size_t TDbcDatabase::SignalCount() const

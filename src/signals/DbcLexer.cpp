@@ -84,6 +84,14 @@ void TDbcLexer::Advance()
             }
         }
         Current.Kind = TDbcTokenKind::Number;
+        // Names may begin with a digit ("2017_5"): a whole number running on
+        // into letters or '_' is a name.
+        if (IsDigit(c) && Pos < Text.size() && IsIdentChar(Text[Pos]) &&
+            Text.substr(start, Pos - start).find('.') == std::string_view::npos) {
+            while (Pos < Text.size() && IsIdentChar(Text[Pos]))
+                ++Pos;
+            Current.Kind = TDbcTokenKind::Identifier;
+        }
     } else if (c == '"') {
         ++Pos;
         const size_t body = Pos;

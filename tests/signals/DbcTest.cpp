@@ -10,6 +10,7 @@
 
 #include "CanmatrixOracle.h"
 #include "signals/DbcDecoder.h"
+#include "signals/DbcEncoder.h"
 #include "signals/DbcReader.h"
 
 namespace {
@@ -30,8 +31,10 @@ std::vector<TOracleFrame> TestFrames(const TDbcDatabase& db)
             std::vector<uint8_t> data(8);
             for (auto& b : data)
                 b = static_cast<uint8_t>(random());
-            if (m.Multiplexor >= 0)
-                data[0] = static_cast<uint8_t>(i % 4); // every page of Muxed, and one without signals
+            if (m.Multiplexor >= 0) // every page of Muxed and one without signals; DIAG_RESPONSE 0..9
+                data[0] = static_cast<uint8_t>(m.MuxOrder.size() > 1 ? i % 10 : i % 4);
+            if (m.MuxOrder.size() > 1)
+                data[1] = static_cast<uint8_t>(i % 8);
             datas.push_back(data);
         }
         for (auto& data : datas)
@@ -40,21 +43,79 @@ std::vector<TOracleFrame> TestFrames(const TDbcDatabase& db)
     return frames;
 }
 
-} // namespace
-
-TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
+// Integer signals whose printed value canmatrix's exact decimal shows in at
+// most 15 digits must print that very decimal; factor 1, offset 0 signals
+// their raw value whatever its size.
+void ExpectExactText(const TDbcDecoded& d, const TOracleSignal& theirs)
 {
-    const std::string file = kData + "signals.dbc";
+    const TDbcSignal& s = *d.Signal;
+    if (s.Type != TDbcValueType::Integer)
+        return;
+    const std::string mine = FormatDbcValue(d);
+    if (s.ExactFactor.IsOne() && s.ExactOffset.IsZero()) {
+        EXPECT_EQ(mine, theirs.Raw);
+        return;
+    }
+    TDbcDecimal expected;
+    TDbcDecimal printed;
+    ASSERT_TRUE(DbcParseDecimal(theirs.Phys, expected)) << theirs.Phys;
+    if (!expected.Valid || std::to_string(std::llabs(expected.Coefficient)).size() > 15)
+        return;
+    ASSERT_TRUE(DbcParseDecimal(mine, printed)) << mine;
+    EXPECT_TRUE(printed.Coefficient == expected.Coefficient && printed.Exponent == expected.Exponent)
+        << mine << " printed for " << theirs.Phys;
+}
+
+// Every decoded signal given back to the encoder (as its value-table text or
+// its printed value) onto bytes whose bits of those signals are inverted must
+// give the frame's bytes again. Signals outside the file's range, floats and
+// values printed with rounding are left as they are.
+void ExpectEncodeGivesBytesBack(const TDbcMessage& m, const std::vector<TDbcDecoded>& decoded,
+                                const std::vector<uint8_t>& data)
+{
+    std::vector<TDbcAssignment> values;
+    uint8_t flipped[8];
+    std::copy(data.begin(), data.end(), flipped);
+    TDbcFrameBits bits(flipped, 8);
+    for (const auto& d : decoded) {
+        const TDbcSignal& s = *d.Signal;
+        const bool inRange = (s.Minimum == 0 && s.Maximum == 0) || (d.Value >= s.Minimum && d.Value <= s.Maximum);
+        const std::string text = d.Text ? *d.Text : FormatDbcValue(d);
+        TDbcDecimal exact;
+        // Values printed rounded to 15 digits (ExpectExactText checks which
+        // those are) do not lead back to their raw value.
+        TDbcInt128 raw = 0;
+        bool onRaw = false;
+        const TDbcInt128 wanted = s.Signed ? TDbcInt128{d.Raw} : TDbcInt128{static_cast<uint64_t>(d.Raw)};
+        const bool printedExactly =
+            s.ExactFactor.IsOne() ||
+            (DbcParseDecimal(text, exact) && DbcRawFromDecimal(exact, s.ExactFactor, s.ExactOffset, raw, onRaw) &&
+             raw == wanted);
+        if (s.Type != TDbcValueType::Integer || (!d.Text && (!inRange || !printedExactly)))
+            continue;
+        values.push_back({s.Name, text});
+        DbcPutRaw(s, ~static_cast<uint64_t>(d.Raw), bits);
+    }
+    bits.Store(flipped);
+    std::string error;
+    ASSERT_TRUE(EncodeDbcFrame(m, values, flipped, 8, error)) << error;
+    EXPECT_EQ(std::vector<uint8_t>(flipped, flipped + 8), data) << m.Name << " with " << values.size() << " signals";
+}
+
+// Decodes every test frame of `file` and compares with canmatrix: the set of
+// signals (multiplexed pages), raw values, physical values, value-table texts
+// and the printed decimals; then encodes the decoded values back.
+void CompareWithCanmatrix(const std::string& file, const std::string& encoding, size_t messages,
+                          std::set<std::string>& texts)
+{
     TDbcDatabase db;
     std::string error;
     ASSERT_TRUE(LoadDbcFile(file, db, error)) << error;
-    EXPECT_TRUE(db.Problems.empty()) << DbcProblemReport(db, file);
-    ASSERT_EQ(db.Messages.size(), 7u);
+    ASSERT_EQ(db.Messages.size(), messages) << DbcProblemReport(db, file);
 
     const auto frames = TestFrames(db);
-    const auto expected = CanmatrixDecode(file, frames);
+    const auto expected = CanmatrixDecode(file, frames, encoding);
     std::set<std::string> seen;
-    std::set<std::string> texts;
     std::vector<TDbcDecoded> decoded;
     for (size_t i = 0; i < frames.size(); ++i) {
         const TOracleFrame& f = frames[i];
@@ -63,11 +124,13 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
         decoded.clear();
         DecodeDbcFrame(*m, f.Data.data(), 8, decoded);
         std::map<std::string, TOracleSignal> ours;
+        std::map<std::string, const TDbcDecoded*> byName;
         for (const auto& d : decoded) {
             const bool isFloat = d.Signal->Type != TDbcValueType::Integer;
             const std::string raw =
                 d.Signal->Signed ? std::to_string(d.Raw) : std::to_string(static_cast<uint64_t>(d.Raw));
-            ours[d.Signal->Name] = {isFloat ? "-" : raw, d.Value, d.Text ? *d.Text : ""};
+            ours[d.Signal->Name] = {isFloat ? "-" : raw, d.Value, "", d.Text ? *d.Text : ""};
+            byName[d.Signal->Name] = &d;
         }
         ASSERT_EQ(ours.size(), expected[i].size()) << m->Name << " frame " << i;
         for (const auto& [name, theirs] : expected[i]) {
@@ -82,15 +145,33 @@ TEST(Dbc, DecodesEveryFrameLikeCanmatrix)
             else
                 EXPECT_NEAR(mine.Value, theirs.Value, std::fabs(theirs.Value) * 1e-12);
             EXPECT_EQ(mine.Text, theirs.Text);
+            ExpectExactText(*byName[name], theirs);
             seen.insert(name);
             if (!mine.Text.empty())
                 texts.insert(mine.Text);
         }
+        ExpectEncodeGivesBytesBack(*m, decoded, f.Data);
     }
-    // Every signal was compared, each multiplexed page among them, and value
-    // tables of plain, scaled and signed signals matched.
+    // Every signal was compared, each multiplexed page among them.
     EXPECT_EQ(seen.size(), db.SignalCount());
+}
+
+} // namespace
+
+TEST(Dbc, DecodesAndEncodesEveryFrameLikeCanmatrix)
+{
+    std::set<std::string> texts;
+    CompareWithCanmatrix(kData + "signals.dbc", "", 7, texts);
+    // Value tables of plain, scaled and signed signals matched.
     for (const char* text : {"Drive", "Pressed", "Invalid", "Minus one", "Open", "Power", "Travel", "Load"})
+        EXPECT_EQ(texts.count(text), 1u) << text;
+    // A file in the shape of real vehicle databases, written in Windows-1252:
+    // digit-first names, extended multiplexing with ranges and a multiplexor
+    // that is itself multiplexed, Motorola and Intel signals across bytes,
+    // 64-bit and float signals, a J1939 identifier, Vector's pseudo-message.
+    texts.clear();
+    CompareWithCanmatrix(kData + "vehicle.dbc", "cp1252", 9, texts);
+    for (const char* text : {"4WD high", "Drive", "Routine", "Cabin", "Tyres", "Identification"})
         EXPECT_EQ(texts.count(text), 1u) << text;
 }
 
@@ -162,6 +243,7 @@ TEST(Dbc, ReportsLinesItCannotReadAndKeepsTheRest)
               " SG_ Bad : 8|x@1+ (1,0) [0|255] \"\" Node\n"
               "broken.dbc:15: unknown section 'this': this line is not DBC\n"
               "broken.dbc:18: signal bits run past the eight data bytes:  SG_ Wide : 60|8@1+ (1,0) [0|255] \"\" Node\n"
+              "broken.dbc:19: the multiplexed signal Fine of Second names Wide, which is no multiplexor of it\n"
               "broken.dbc:22: a value table of an unknown signal: VAL_ 999 Nothing 0 \"None\" ;\n"
               "broken.dbc:23: a text in double quotes never ends: CM_ SG_ 292 Fine \"no end of the comment ;\n");
 
