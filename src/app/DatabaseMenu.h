@@ -46,6 +46,7 @@ public:
     void CopyAsCandump();
 
     const TDbcDatabase* Database() const { return Current.get(); }
+    std::shared_ptr<const TDbcDatabase> Shared() const { return Current; }
     const QString& FileName() const { return Path; }
     QMenu* ContextMenu() const { return Menu; }
     // The tool tip of a table line: its message and signals, or empty.

@@ -22,6 +22,7 @@
 
 #include "adapter/AdapterCustom.h"
 #include "adapter/frmChannelMan.h"
+#include "app/DatabaseMenu.h"
 #include "app/sendgrid/SendGridPanel.h"
 #include "app/SignalsPage.h"
 #include "app/StatisticsPage.h"
@@ -295,6 +296,9 @@ QWidget* TfmMain::BuildDataArea()
     host.IsMultiChannel = [this] { return CurrentAdapter && CurrentAdapter->IsMultiChannel(); };
     host.ShowInfo = [this](const QString& text) { ShowInfo(text); };
     host.AskYesNo = [this](const QString& text) { return QuestionBox && QuestionBox(text); };
+    host.CurrentDatabase = [this] {
+        return DatabaseMenu ? DatabaseMenu->Shared() : std::shared_ptr<const TDbcDatabase>();
+    };
     SendGrid = new TSendGridPanel(std::move(host));
     auto* transmitFill = new QVBoxLayout(GroupBox4);
     transmitFill->setContentsMargins(4, 4, 4, 4);

@@ -19,6 +19,7 @@
 #include "core/CanText.h"
 #include "transmit/CanSend.h"
 #include "transmit/CanSendList.h"
+#include "transmit/SendFrameSignals.h"
 #include "views/UiFonts.h"
 
 namespace {
@@ -203,6 +204,52 @@ void TfmSendFrame::FormShow()
     }
     FillControls();
     UpdateControls();
+    if (Database && !Signals)
+        CreateSignals();
+    if (Signals) {
+        const int64_t id = ReadHex(edId->text());
+        Signals->FollowId(id < 0 ? 0 : static_cast<uint32_t>(id), !StandardId);
+    }
+}
+
+void TfmSendFrame::CreateSignals()
+{
+    Signals = new TSendFrameSignals(Database, this);
+    setFixedSize(kSignalsClientWidth, kSignalsClientHeight);
+    Signals->setGeometry(kClientWidth, 3, kSignalsClientWidth - kClientWidth - 8, kSignalsClientHeight - 41 - 8);
+    Panel1->setGeometry(0, kSignalsClientHeight - 41, kSignalsClientWidth, 41);
+    btSave->move(kSignalsClientWidth - 219, 8); // right-aligned, as in the narrow dialog
+    btCancel->move(kSignalsClientWidth - 107, 8);
+    Signals->ReadData = [this](uint8_t* bytes, int& length) {
+        for (size_t i = 0; i < DataEdits.size(); ++i) {
+            const int64_t value = ReadHex(DataEdits[i]->text());
+            if (value < 0 || value > 0xFF)
+                return false;
+            bytes[i] = static_cast<uint8_t>(value);
+        }
+        length = cbLength->currentIndex();
+        return true;
+    };
+    Signals->WriteData = [this](const uint8_t* bytes) {
+        for (size_t i = 0; i < DataEdits.size(); ++i)
+            DataEdits[i]->setText(HexText(bytes[i], 2));
+    };
+    Signals->MessageChosen = [this](const TDbcMessage& message) {
+        const QString id = HexText(message.Id, StandardId ? 3 : 8);
+        edId->setMaxLength(std::max(StandardId ? 3 : 8, static_cast<int>(id.size())));
+        edId->setText(id);
+        cbRequest->setChecked(false);
+        cbLength->setCurrentIndex(static_cast<int>(std::min<uint32_t>(message.Size, 8)));
+    };
+    for (QLineEdit* edit : DataEdits)
+        connect(edit, &QLineEdit::textEdited, Signals, [this] { Signals->FollowData(); });
+    connect(cbLength, &QComboBox::currentIndexChanged, Signals, [this] { Signals->FollowData(); });
+    connect(edId, &QLineEdit::textEdited, Signals, [this] {
+        const int64_t id = ReadHex(edId->text());
+        if (id >= 0)
+            Signals->FollowId(static_cast<uint32_t>(id), !StandardId);
+    });
+    Signals->show();
 }
 
 void TfmSendFrame::FillControls()

@@ -16,6 +16,8 @@ class QPushButton;
 class QWidget;
 class TCanSendItem;
 class TCanSendList;
+class TDbcDatabase;
+class TSendFrameSignals;
 
 // The modal dialog in which the operator creates a transmit item or changes
 // one: caption, sending type, period, identifier, remote flag, length and the
@@ -31,6 +33,9 @@ class TfmSendFrame : public QDialog {
 public:
     static constexpr int kClientWidth = 362;
     static constexpr int kClientHeight = 267;
+    // With a CAN database the "Signals" part stands to the right of the fields.
+    static constexpr int kSignalsClientWidth = 800;
+    static constexpr int kSignalsClientHeight = 440;
 
     explicit TfmSendFrame(QWidget* parent = nullptr);
     ~TfmSendFrame() override;
@@ -39,6 +44,9 @@ public:
     bool StandardId = true;       // 11-bit identifiers (the channel is not Extended)
     TCanSendItem* Item = nullptr; // edit: the item to change (lent); add: the new item after a save
     TCanSendList* List = nullptr; // the list that holds Item, for its lock; may be null
+    // The loaded CAN database, set before showing; null keeps the dialog as it is without one.
+    std::shared_ptr<const TDbcDatabase> Database;
+    TSendFrameSignals* Signals = nullptr; // the "Signals" part, made when shown with a database
     std::array<QLineEdit*, 8> DataEdits{};
 
     // Shows the message of a failed check. Replaceable so that tests can see
@@ -93,6 +101,7 @@ protected:
 
 private:
     void CreateDataEdits();
+    void CreateSignals();
     bool IsHexEdit(const QObject* watched) const;
 
     std::unique_ptr<TCanSendItem> NewItem;

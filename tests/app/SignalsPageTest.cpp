@@ -8,6 +8,8 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
@@ -20,6 +22,11 @@
 #include "adapter/frmChannelMan.h"
 #include "app/DatabaseMenu.h"
 #include "app/Main.h"
+#include "app/sendgrid/SendGridPanel.h"
+#include "signals/CanmatrixOracle.h"
+#include "transmit/CanSendList.h"
+#include "transmit/SendFrameForm.h"
+#include "transmit/SendFrameSignals.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "support/FastClock.h"
@@ -207,4 +214,83 @@ TEST_F(SignalsWindow, AMissingRememberedDatabaseIsReportedOnce)
     Open();
     EXPECT_EQ(Errors.size(), 1u);
     EXPECT_EQ(StoredFile(), Dir.File("gone.dbc"));
+}
+
+TEST_F(SignalsWindow, TransmitItemComposedFromSignalsReachesTheBusAsCanmatrixEncodesIt)
+{
+    // A real-sized database: the vehicle file and 300 more messages.
+    std::string dbc = ReadWholeFile(kDbcDir + "vehicle.dbc");
+    ASSERT_FALSE(dbc.empty());
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "BODY_MODULE_" + std::to_string(i);
+        dbc += "BO_ " + std::to_string(0x80000000u | (0x18FF0000u + static_cast<uint32_t>(i))) + " " + name +
+               ": 8 BCM\n SG_ " + name + "_STATE : 0|8@1+ (1,0) [0|255] \"\" XXX\n SG_ " + name +
+               "_LEVEL : 8|16@1+ (0.01,0) [0|655.35] \"%\" XXX\n";
+    }
+    const std::string file = Dir.File("vehicle-large.dbc");
+    ASSERT_TRUE(WriteWholeFile(file, dbc));
+    TSeeedSimulator sim(TSeeedSimOptions{});
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(WriteWholeFile(Ini(), "[Seeed]\nPort=" + sim.PortPath() + "\n\n[Database]\nFile=" + file + "\n"));
+    TfmMain& w = Open();
+    ASSERT_TRUE(Errors.empty()) << Errors[0];
+    TSendGridPanel& grid = *w.TransmitPanel();
+
+    grid.RunDialog = [&](TfmSendFrame& dialog) {
+        dialog.show();
+        TSendFrameSignals* signalsPart = dialog.Signals;
+        EXPECT_NE(signalsPart, nullptr);
+        if (!signalsPart)
+            return 0;
+        EXPECT_EQ(dialog.size(), QSize(TfmSendFrame::kSignalsClientWidth, TfmSendFrame::kSignalsClientHeight));
+        EXPECT_EQ(signalsPart->MessageBox()->count(), 310); // "(none)" and every message
+        // Picking a message fills identifier and length; signals fill the bytes.
+        signalsPart->ChooseMessage(signalsPart->MessageBox()->findText("ENGINE_DATA") - 1);
+        EXPECT_EQ(dialog.edId->text().toStdString(), "260");
+        EXPECT_EQ(dialog.cbLength->currentIndex(), 8);
+        EXPECT_TRUE(signalsPart->SetSignal("ENGINE_SPEED", "2000.125"));
+        EXPECT_TRUE(signalsPart->SetSignal("GEAR", "Drive"));
+        EXPECT_TRUE(signalsPart->SetSignal("AMBIENT_TEMP", "-7.5"));
+        EXPECT_EQ(dialog.DataEdits[0]->text().toStdString() + dialog.DataEdits[1]->text().toStdString(), "813E");
+        // Refused values say why and leave the bytes alone.
+        EXPECT_FALSE(signalsPart->SetSignal("THROTTLE", "500"));
+        EXPECT_EQ(signalsPart->Status()->text().toStdString(), "THROTTLE: 500 % is outside its range 0..102.3 %");
+        // The signals follow the data bytes: byte 4 holds FUEL_RATE's low six bits.
+        dialog.DataEdits[4]->clear();
+        QTest::keyClicks(dialog.DataEdits[4], "64");
+        EXPECT_EQ(qobject_cast<QLineEdit*>(signalsPart->Editor("FUEL_RATE"))->text().toStdString(), "0.25");
+        EXPECT_EQ(qobject_cast<QComboBox*>(signalsPart->Editor("GEAR"))->currentText().toStdString(), "Drive");
+        EXPECT_EQ(signalsPart->Editor("GEAR")->accessibleName().toStdString(), "Value of GEAR");
+        tcmtest::SaveScreenshot(dialog, "transmit-signals", 50);
+        dialog.edCaption->setText("composed");
+        QTest::mouseClick(dialog.btSave, Qt::LeftButton);
+        return dialog.result();
+    };
+    QTest::mouseClick(grid.btAdd, Qt::LeftButton);
+    ASSERT_EQ(w.CurrentList()->Count(), 1);
+    EXPECT_EQ(w.CurrentList()->GetItem(0)->SaveToString(), "0;0;0;260;0;8;813E000064000503;composed;");
+
+    QTest::mouseClick(w.ChannelPanel(0)->findChild<QPushButton*>("btPort"), Qt::LeftButton);
+    ASSERT_TRUE(Errors.empty()) << Errors[0];
+    const QRect cell = grid.sgSend->visualRect(grid.sgSend->model()->index(0, 1));
+    QTest::mouseClick(grid.sgSend->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_TRUE(WaitFor([&] { return sim.ReceivedFrames().size() == 2; })); // the probe and the item
+    const TCanFrame sent = sim.ReceivedFrames()[1];
+    char hex[17] = {};
+    for (int i = 0; i < 8; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02X", sent.Data[i]);
+    const auto theirs = CanmatrixEncode(
+        file, {{608, false, {"ENGINE_SPEED=2000.125", "GEAR=Drive", "AMBIENT_TEMP=-7.5", "FUEL_RATE=0.25"}}}, "cp1252");
+    EXPECT_EQ(sent.Id, 608u);
+    EXPECT_EQ(std::vector<std::string>{hex}, theirs);
+
+    // Without a database the dialog is the plain one.
+    w.Databases()->Unload();
+    grid.RunDialog = [&](TfmSendFrame& dialog) {
+        dialog.show();
+        EXPECT_EQ(dialog.Signals, nullptr);
+        EXPECT_EQ(dialog.size(), QSize(TfmSendFrame::kClientWidth, TfmSendFrame::kClientHeight));
+        return 0;
+    };
+    QTest::mouseClick(grid.btAdd, Qt::LeftButton);
 }

@@ -81,3 +81,41 @@ TEST(CanDumpDbc, ReportsFileProblems)
     EXPECT_NE(broken.ErrText.find("broken.dbc:12: expected the signal length"), std::string::npos) << broken.ErrText;
     EXPECT_NE(broken.ErrText.find("broken.dbc:15: unknown section 'this'"), std::string::npos);
 }
+
+TEST(CanDumpDbc, SendsFramesComposedFromSignalsAsCanmatrixEncodesThem)
+{
+    const std::string dbc = kDbcDir + "data/vehicle.dbc";
+    auto sim = std::make_unique<TSeeedSimulator>(TSeeedSimOptions{});
+    ASSERT_TRUE(sim->Start()) << sim->LastError();
+    TChild dump({TCM_CAN_DUMP_EXE, "--port", sim->PortPath(), "--duration", "0.1", "--dbc", dbc, "--send-signals",
+                 "ENGINE_DATA:ENGINE_SPEED=2000.125,GEAR=Drive,AMBIENT_TEMP=-7.5", "--send-signals",
+                 "2017_5:4WD_MODE=4WD low,2ND_AXLE_TORQUE=-12.35", "--send-signals", "EEC1:EngSpeed=1500"});
+    ASSERT_EQ(dump.WaitExit(20000), 0) << dump.ErrText;
+    const auto theirs = CanmatrixEncode(dbc,
+                                        {{608, false, {"ENGINE_SPEED=2000.125", "GEAR=Drive", "AMBIENT_TEMP=-7.5"}},
+                                         {1275, false, {"4WD_MODE=4WD low", "2ND_AXLE_TORQUE=-12.35"}},
+                                         {0x0CF004FE, true, {"EngSpeed=1500"}}},
+                                        "cp1252");
+    std::vector<std::string> sent;
+    for (const TCanFrame& f : sim->ReceivedFrames()) {
+        if (f.Id == 0x7A5)
+            continue; // the opening's probe
+        char hex[17] = {};
+        for (int i = 0; i < f.Length; ++i)
+            std::snprintf(hex + 2 * i, 3, "%02X", f.Data[i]);
+        sent.push_back(hex);
+        EXPECT_EQ(f.Standard, f.Id != 0x0CF004FE);
+    }
+    EXPECT_EQ(sent, theirs);
+
+    // A wrong message, signal or value ends it before opening, naming what is wrong.
+    for (const auto& [request, said] : std::vector<std::pair<std::string, std::string>>{
+             {"ENGINE_DATA:GEAR=Flying", "bad --send-signals ENGINE_DATA:GEAR=Flying: GEAR: 'Flying' is not a number"},
+             {"NOPE:GEAR=1", "no message NOPE in the database"},
+             {"ENGINE_DATA:THROTTLE=200", "THROTTLE: 200 % is outside its range 0..102.3 %"},
+             {"ENGINE_DATA:Gear=1", "no signal Gear in ENGINE_DATA"}}) {
+        TChild bad({TCM_CAN_DUMP_EXE, "--port", "/dev/tcm-missing-port", "--dbc", dbc, "--send-signals", request});
+        EXPECT_EQ(bad.WaitExit(5000), 2) << request;
+        EXPECT_NE(bad.ErrText.find(said), std::string::npos) << bad.ErrText;
+    }
+}

@@ -4,10 +4,10 @@
 
 bool TDbcSignalLines::Load(const std::string& path, std::string& error, std::FILE* warnings)
 {
-    if (!LoadDbcFile(path, Database, error))
+    if (!LoadDbcFile(path, Db, error))
         return false;
-    if (!Database.Problems.empty())
-        std::fputs(DbcProblemReport(Database, path).c_str(), warnings);
+    if (!Db.Problems.empty())
+        std::fputs(DbcProblemReport(Db, path).c_str(), warnings);
     IsLoaded = true;
     return true;
 }
@@ -16,7 +16,7 @@ void TDbcSignalLines::Append(const TTarvenixTraceItem& item, std::string& out)
 {
     if (!IsLoaded || item.Request)
         return;
-    const TDbcMessage* message = Database.Find(item.Id, !item.Standard);
+    const TDbcMessage* message = Db.Find(item.Id, !item.Standard);
     if (!message)
         return;
     Decoded.clear();

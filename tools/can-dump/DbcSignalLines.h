@@ -17,13 +17,14 @@ public:
     // lines of it that cannot be read are written to `warnings` and the rest is used.
     bool Load(const std::string& path, std::string& error, std::FILE* warnings);
     bool Loaded() const { return IsLoaded; }
+    const TDbcDatabase& Database() const { return Db; } // empty until loaded
 
     // Appends the signal lines of `item` to `out` (nothing for an unknown
     // identifier or a remote frame).
     void Append(const TTarvenixTraceItem& item, std::string& out);
 
 private:
-    TDbcDatabase Database;
+    TDbcDatabase Db;
     bool IsLoaded = false;
     std::vector<TDbcDecoded> Decoded;
 };

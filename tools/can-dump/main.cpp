@@ -14,6 +14,7 @@
 #include "DumpOutput.h"
 #include "DumpStats.h"
 #include "Replay.h"
+#include "SignalFrames.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
 #include "core/CanText.h"
@@ -46,7 +47,11 @@ const char kUsageOwn[] = "  --send ID#DATA   send a frame once after opening (ID
                          "                   received and sent counts, whatever --filter passes; bits are\n"
                          "                   the frame's length on the wire, stuff bits and interframe space\n"
                          "                   included, and load is bits / (rate x seconds)\n"
-                         "  --stats-interval S  --stats, and the bus: line every S seconds as well\n";
+                         "  --stats-interval S  --stats, and the bus: line every S seconds as well\n"
+                         "  --send-signals 'MESSAGE:SIGNAL=VALUE,SIGNAL=TEXT,...'\n"
+                         "                   with --dbc: send once after opening the frame of MESSAGE with\n"
+                         "                   those signals (physical values or value-table texts), every\n"
+                         "                   other bit 0, the message's length and kind; repeatable\n";
 const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "  --version        show the version and exit\n"
                           "Prints every trace entry on stdout; a summary on stderr at the end.\n"
@@ -62,6 +67,7 @@ const char kUsageTail[] = "  -h, --help       show this text and exit\n"
 struct TOptions {
     TChannelOptions Channel;
     std::vector<std::string> Sends;
+    std::vector<std::string> SignalSends;
     std::string ListFile;
     double Duration = -1;
     long Frames = -1;
@@ -92,8 +98,13 @@ TCommandLine MakeCommandLine(TOptions& o)
         o.Sends.push_back(value);
         return std::string();
     };
+    auto takeSignalSend = [&o](const std::string& value) {
+        o.SignalSends.push_back(value);
+        return std::string();
+    };
     line.Add({
         {"--send", TOptionValue::Required, takeSend},
+        {"--send-signals", TOptionValue::Required, takeSignalSend},
         TextOption("--list", o.ListFile),
         RealOption("--duration", 0, kMaxDurationS, o.Duration, "seconds, at most 4000000"),
         CountOption("--frames", 0, LONG_MAX, o.Frames, "a count of frames"),
@@ -146,17 +157,26 @@ int main(int argc, char** argv)
     }
 
     TDbcSignalLines signalLines;
-    if (!o.DbcFile.empty() && o.Recording.Format != TRecordFormat::Trace) {
+    // In another format the database only composes --send-signals frames.
+    if (!o.DbcFile.empty() && o.Recording.Format != TRecordFormat::Trace && o.SignalSends.empty()) {
         std::fprintf(stderr, "tarvenix-can-dump: --dbc prints signal lines in the trace format only\n");
         return 2;
     }
+    if (!o.SignalSends.empty() && o.DbcFile.empty())
+        return commandLine.Fail("--send-signals needs --dbc");
     if (!o.DbcFile.empty() && !signalLines.Load(o.DbcFile, error, stderr)) {
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
         return 2;
     }
+    for (const auto& request : o.SignalSends) {
+        TCanFrame frame;
+        if (!ComposeSignalFrame(signalLines.Database(), request, frame, error))
+            return commandLine.Fail("bad --send-signals " + DbcPrintable(request) + ": " + error);
+        sends.push_back(frame);
+    }
 
     TDumpOutput output;
-    if (signalLines.Loaded())
+    if (signalLines.Loaded() && o.Recording.Format == TRecordFormat::Trace)
         output.ExtraLines = [&signalLines](const TTarvenixTraceItem& item, std::string& out) {
             signalLines.Append(item, out);
         };

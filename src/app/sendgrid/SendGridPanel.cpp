@@ -138,6 +138,8 @@ void TSendGridPanel::RunItemDialog(int editMode, TCanSendItem* item)
     dialog.StandardId = !CurrentExtended();
     dialog.Item = item;
     dialog.List = list;
+    if (Host.CurrentDatabase)
+        dialog.Database = Host.CurrentDatabase();
     const int result = RunDialog ? RunDialog(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return;

@@ -18,6 +18,7 @@ class QTimer;
 class TCanSendList;
 class TCanSendItem;
 class TfmSendFrame;
+class TDbcDatabase;
 
 // What the transmit grid needs from the window that hosts it. Every callable
 // is asked on the window's thread; an empty one counts as "none", 0 or false.
@@ -29,6 +30,8 @@ struct TSendGridHost {
     std::function<bool()> IsMultiChannel;
     std::function<void(const QString&)> ShowInfo; // plain information box
     std::function<bool(const QString&)> AskYesNo; // question box, Yes/No, No default; true = Yes
+    // The loaded CAN database, for the item dialog's "Signals" part; null when none.
+    std::function<std::shared_ptr<const TDbcDatabase>()> CurrentDatabase;
 };
 
 // The transmit grid, one job per file of this folder: SendGridRows (the rows
