@@ -13,6 +13,20 @@ constexpr int kMaxDigits = 15;         // significant digits printed
 constexpr int kCoefficientDigits = 18; // kept of a decimal read from text
 constexpr int kMaxExponent = 60;
 
+// a * b without overflow. Written out because clang turns the 128-bit
+// __builtin_mul_overflow into a call that only its own runtime library has.
+bool Multiply(TInt128 a, TInt128 b, TInt128& out)
+{
+    const TUInt128 ma = a < 0 ? -static_cast<TUInt128>(a) : static_cast<TUInt128>(a);
+    const TUInt128 mb = b < 0 ? -static_cast<TUInt128>(b) : static_cast<TUInt128>(b);
+    const TUInt128 limit = (~TUInt128{0}) >> 1; // the largest signed value
+    if (ma != 0 && mb > limit / ma)
+        return false;
+    out = static_cast<TInt128>(ma * mb);
+    out = (a < 0) != (b < 0) ? -out : out;
+    return true;
+}
+
 bool Pow10(int n, TInt128& out)
 {
     if (n < 0 || n > 38)
@@ -27,7 +41,7 @@ bool Pow10(int n, TInt128& out)
 bool Scale(TInt128 a, int n, TInt128& out)
 {
     TInt128 p = 0;
-    return Pow10(n, p) && !__builtin_mul_overflow(a, p, &out);
+    return Pow10(n, p) && Multiply(a, p, out);
 }
 
 // Digits d1 d2 ... dn (no leading zero) standing for 0.d1d2...dn * 10^(point),
@@ -193,8 +207,8 @@ std::string DbcExactValueText(TInt128 raw, const TDbcDecimal& factor, const TDbc
     TInt128 scaledOffset = 0;
     TInt128 value = 0;
     if (!Scale(factor.Coefficient, factor.Exponent - exponent, scaledFactor) ||
-        !Scale(offset.Coefficient, offset.Exponent - exponent, scaledOffset) ||
-        __builtin_mul_overflow(raw, scaledFactor, &product) || __builtin_add_overflow(product, scaledOffset, &value))
+        !Scale(offset.Coefficient, offset.Exponent - exponent, scaledOffset) || !Multiply(raw, scaledFactor, product) ||
+        __builtin_add_overflow(product, scaledOffset, &value))
         return {};
     if (value == 0)
         return "0";

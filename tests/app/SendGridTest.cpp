@@ -94,7 +94,8 @@ struct TFakeWindow {
                 [this](const QString& text) {
                     Questions.push_back(text);
                     return Answer;
-                }};
+                },
+                {}};
     }
 };
 
