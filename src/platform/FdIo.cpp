@@ -1,5 +1,7 @@
 #include "platform/FdIo.h"
 
+#include "platform/WriteAll.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -77,54 +79,6 @@ int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd)
     }
 }
 
-int WriteAll(int fd, const uint8_t* data, int size, int timeoutMs)
-{
-    if (fd < 0)
-        return EBADF;
-    if (size < 0 || (size > 0 && data == nullptr))
-        return EINVAL;
-
-    const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    int done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, static_cast<size_t>(size - done));
-        if (n > 0) {
-            done += static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN)
-            return errno;
-
-        // No room: wait for some, within what is left of the time.
-        const int left = RemainingMs(deadline);
-        if (left == 0)
-            return ETIMEDOUT;
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = poll(&p, 1, left);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (ready == 0)
-            return ETIMEDOUT;
-        if (p.revents & POLLNVAL)
-            return EBADF;
-        if ((p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
-            // Let the write itself name the error; a device that is gone says EIO.
-            const ssize_t again = write(fd, data + done, static_cast<size_t>(size - done));
-            if (again > 0) {
-                done += static_cast<int>(again);
-                continue;
-            }
-            return (again < 0 && errno != EAGAIN && errno != EINTR) ? errno : EIO;
-        }
-    }
-    return 0;
-}
-
 void SetRawMode(termios& tio)
 {
     cfmakeraw(&tio);
@@ -157,3 +111,66 @@ int SetNonBlocking(int fd)
 }
 
 } // namespace tcm::fdio
+
+namespace tcm {
+
+using fdio::RemainingMs;
+using fdio::TClock;
+
+int WriteAll(int fd, const void* data, size_t size, int timeoutMs, size_t* written)
+{
+    size_t done = 0;
+    const int error = [&] {
+        if (fd < 0)
+            return EBADF;
+        if (size > 0 && data == nullptr)
+            return EINVAL;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        const bool limited = timeoutMs >= 0;
+        const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
+        while (done < size) {
+            const ssize_t n = write(fd, bytes + done, size - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return errno;
+            if (n == 0)
+                return EIO;
+
+            // No room: wait for some, within what is left of the time.
+            const int left = limited ? RemainingMs(deadline) : -1;
+            if (left == 0)
+                return ETIMEDOUT;
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = poll(&p, 1, left);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            if (ready == 0)
+                return ETIMEDOUT;
+            if (p.revents & POLLNVAL)
+                return EBADF;
+            if ((p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
+                // Let the write itself name the error; a device that is gone says EIO.
+                const ssize_t again = write(fd, bytes + done, size - done);
+                if (again > 0) {
+                    done += static_cast<size_t>(again);
+                    continue;
+                }
+                return (again < 0 && errno != EAGAIN && errno != EINTR) ? errno : EIO;
+            }
+        }
+        return 0;
+    }();
+    if (written)
+        *written = done;
+    return error;
+}
+
+} // namespace tcm

@@ -14,11 +14,6 @@ namespace tcm::fdio {
 // becomes readable first, returns 0 at once without clearing it.
 int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd = -1);
 
-// Writes all `size` bytes, waiting for room as needed but at most `timeoutMs`
-// in total. Returns 0 on success, ETIMEDOUT when time ran out before the last
-// byte was taken, or another errno value.
-int WriteAll(int fd, const uint8_t* data, int size, int timeoutMs);
-
 // Changes terminal settings to raw 8-bit mode: no input or output processing,
 // no echo, no signals, no flow control of any kind, CLOCAL and CREAD; a read call
 // returns as soon as one byte is there (VMIN 1, VTIME 0). With O_NONBLOCK an

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/WriteAll.h"
+
 namespace tcm {
 namespace {
 
@@ -60,17 +62,8 @@ void WriteAndRename(const std::string& path, const std::string& content, const s
         if (::fchmod(fd, like->st_mode & 0777) != 0)
             fail(errno);
     }
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno != EINTR)
-            fail(errno);
-        if (n > 0) {
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
-    }
+    if (const int error = WriteAll(fd, content.data(), content.size()); error != 0)
+        fail(error);
     if (::fsync(fd) != 0)
         fail(errno);
     if (::close(fd) != 0) {

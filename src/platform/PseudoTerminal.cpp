@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/FdIo.h"
+#include "platform/WriteAll.h"
 
 namespace tcm {
 
@@ -101,7 +102,7 @@ int TPseudoTerminal::Read(uint8_t* buffer, int size, int timeoutMs)
 
 int TPseudoTerminal::Write(const uint8_t* data, int size, int timeoutMs)
 {
-    return fdio::WriteAll(Master, data, size, timeoutMs);
+    return size < 0 ? EINVAL : WriteAll(Master, data, static_cast<size_t>(size), timeoutMs);
 }
 
 int TPseudoTerminal::WriteSome(const uint8_t* data, int size)
@@ -114,13 +115,6 @@ int TPseudoTerminal::WriteSome(const uint8_t* data, int size)
             continue;
         return errno == EAGAIN ? 0 : -errno;
     }
-}
-
-int TPseudoTerminal::SetSlaveRaw()
-{
-    if (HeldSlave < 0)
-        return EBADF;
-    return fdio::MakeRaw(HeldSlave);
 }
 
 void TPseudoTerminal::DiscardPending()
@@ -174,11 +168,6 @@ void TPseudoTerminal::ServeClientGuard()
 const std::string& TPseudoTerminal::LastError() const
 {
     return ErrorText;
-}
-
-int TPseudoTerminal::LastErrorCode() const
-{
-    return ErrorCode;
 }
 
 } // namespace tcm

@@ -8,6 +8,7 @@
 
 #include "platform/FdIo.h"
 #include "platform/WakeEvent.h"
+#include "platform/WriteAll.h"
 
 namespace tcm {
 
@@ -113,7 +114,7 @@ int TSerialPort::Read(uint8_t* buffer, int size, int timeoutMs, const TWakeEvent
 
 int TSerialPort::Write(const uint8_t* data, int size, int timeoutMs)
 {
-    return fdio::WriteAll(Fd, data, size, timeoutMs);
+    return size < 0 ? EINVAL : WriteAll(Fd, data, static_cast<size_t>(size), timeoutMs);
 }
 
 int TSerialPort::Handle() const

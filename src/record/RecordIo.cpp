@@ -10,6 +10,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/WriteAll.h"
+
 namespace tcm::recording {
 
 TFdOutput::TFdOutput(int fd, std::string name) : Descriptor(fd), FileName(std::move(name))
@@ -26,34 +28,18 @@ void TFdOutput::Drain()
 {
     // Every drain starts on a record boundary: writers drain only after whole records.
     const int64_t start = Buffer.empty() ? -1 : SeekableOffset(Descriptor);
-    const char* data = Buffer.data();
-    size_t left = Buffer.size();
-    while (left > 0) {
-        const ssize_t n = ::write(Descriptor, data, left);
-        if (n > 0) {
-            data += n;
-            left -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A non-blocking pipe that is full: wait for the reader to take some.
-            pollfd p{Descriptor, POLLOUT, 0};
-            ::poll(&p, 1, 1000);
-        } else {
-            const int error = n < 0 ? errno : EIO;
-            const size_t written = Buffer.size() - left;
-            if (start >= 0 && written > 0) {
-                // A full disk cut a record: the file is cut back to end at its last whole record.
-                const size_t line =
-                    LineRecords ? std::string_view(Buffer.data(), written).rfind('\n') : std::string::npos;
-                const auto keep =
-                    static_cast<off_t>(start) + static_cast<off_t>(line == std::string::npos ? 0 : line + 1);
-                if (::ftruncate(Descriptor, keep) == 0)
-                    ::lseek(Descriptor, keep, SEEK_SET);
-            }
-            Buffer.clear();
-            Fail(error);
+    // A non-blocking pipe that is full is waited on until the reader takes some.
+    size_t written = 0;
+    if (const int error = tcm::WriteAll(Descriptor, Buffer.data(), Buffer.size(), -1, &written); error != 0) {
+        if (start >= 0 && written > 0) {
+            // A full disk cut a record: the file is cut back to end at its last whole record.
+            const size_t line = LineRecords ? std::string_view(Buffer.data(), written).rfind('\n') : std::string::npos;
+            const auto keep = static_cast<off_t>(start) + static_cast<off_t>(line == std::string::npos ? 0 : line + 1);
+            if (::ftruncate(Descriptor, keep) == 0)
+                ::lseek(Descriptor, keep, SEEK_SET);
         }
+        Buffer.clear();
+        Fail(error);
     }
     Buffer.clear();
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "platform/PseudoTerminal.h"
+#include "platform/WriteAll.h"
 
 bool TSimOutputQueue::Push(const uint8_t* bytes, size_t size)
 {
@@ -72,33 +73,7 @@ TSimBatch::TSettled TSimBatch::Settle(size_t written)
     return settled;
 }
 
-void TSimBatch::DropCarry()
-{
-    Carry.clear();
-}
-
 int WriteCounted(tcm::TPseudoTerminal& pty, const uint8_t* data, size_t size, int timeoutMs, size_t& written)
 {
-    using TClock = std::chrono::steady_clock;
-    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
-    written = 0;
-    while (written < size) {
-        const int n = pty.WriteSome(data + written, static_cast<int>(size - written));
-        if (n < 0)
-            return -n;
-        if (n > 0) {
-            written += static_cast<size_t>(n);
-            continue;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-        if (left <= 0)
-            return ETIMEDOUT;
-        pollfd p{pty.MasterFd(), POLLOUT, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR)
-            return errno;
-        if (ready > 0 && (p.revents & POLLOUT) == 0)
-            return (p.revents & POLLNVAL) ? EBADF : EIO;
-    }
-    return 0;
+    return tcm::WriteAll(pty.MasterFd(), data, size, timeoutMs, &written);
 }
