@@ -50,10 +50,6 @@ TTarvenixTable* CAdapterCustom::GetTable(int32_t)
 {
     return nullptr;
 }
-TTarvenixTable* CAdapterCustom::GetReceiveTable(int32_t)
-{
-    return nullptr;
-}
 void CAdapterCustom::LoadAdapterSettings(TIniFile&, const std::string&) {}
 void CAdapterCustom::SaveAdapterSettings(TIniFile&, const std::string&) {}
 bool CAdapterCustom::IsOpen(int32_t) const

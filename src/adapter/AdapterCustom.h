@@ -42,7 +42,6 @@ public:
     virtual TCanSettings* GetSettings(int32_t channel);
     virtual TTarvenixTraceList* GetTrace(int32_t channel);
     virtual TTarvenixTable* GetTable(int32_t channel);
-    virtual TTarvenixTable* GetReceiveTable(int32_t channel);
     // Bus load and per-identifier figures of the channel's current or last run.
     virtual TChannelStats* GetStats(int32_t channel);
     virtual void LoadAdapterSettings(TIniFile& ini, const std::string& section);

@@ -44,10 +44,6 @@ TChannelStats* CAdapterSeeed::GetStats(int32_t)
 {
     return Manager->GetStats();
 }
-TTarvenixTable* CAdapterSeeed::GetReceiveTable(int32_t)
-{
-    return Manager->GetTable();
-}
 bool CAdapterSeeed::IsOpen(int32_t) const
 {
     return Manager->IsPortOpen();

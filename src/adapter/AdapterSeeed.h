@@ -21,7 +21,6 @@ public:
     TCanSettings* GetSettings(int32_t channel) override;
     TTarvenixTraceList* GetTrace(int32_t channel) override;
     TTarvenixTable* GetTable(int32_t channel) override;
-    TTarvenixTable* GetReceiveTable(int32_t channel) override;
     TChannelStats* GetStats(int32_t channel) override;
     bool Open(int32_t channel) override;
     void Close(int32_t channel) override;

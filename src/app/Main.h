@@ -125,8 +125,7 @@ public:
     TSendGridPanel* TransmitPanel() const { return SendGrid; }
     TDatabaseMenu* Databases() const { return DatabaseMenu; }
     bool TraceAutoscroll() const { return Autoscroll; }
-    // Milliseconds the update ticks took, for measuring.
-    double LastTickMs() const { return TickMs; }
+    // The longest update tick in milliseconds, for measuring.
     double MaxTickMs() const { return MaxTick; }
     void ResetTickStats() { MaxTick = 0; }
 

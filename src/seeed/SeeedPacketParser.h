@@ -24,7 +24,6 @@ public:
             Start = Pos;
         return Count >= kSeeedPacketSize;
     }
-    bool IsFull() const { return Count >= kSeeedPacketSize; }
     // Byte `i` of the window, 0 being the oldest.
     uint8_t At(int i) const
     {

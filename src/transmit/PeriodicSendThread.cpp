@@ -42,12 +42,6 @@ void TPeriodicSendThread::Wake()
     Changed.notify_all();
 }
 
-TCanSendList* TPeriodicSendThread::GetList() const
-{
-    tcm::TMutexLock guard(Lock);
-    return List;
-}
-
 void TPeriodicSendThread::Resume()
 {
     {

@@ -30,7 +30,6 @@ public:
     // The longest sleep between passes, and the shortest.
     static constexpr uint32_t kMaxWaitMs = 1000;
     static constexpr uint32_t kMinWaitMs = 1;
-    TCanSendList* GetList() const;
 
     void Resume();
     // Returns once no pass is running; the next pass waits for Resume.

@@ -89,11 +89,6 @@ int32_t TfmSendFrame::GetLastLength()
     return LastLength;
 }
 
-void TfmSendFrame::SetLastLength(int32_t length)
-{
-    LastLength = CanDataBytes(length);
-}
-
 TfmSendFrame::TfmSendFrame(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("fmSendFrame"));

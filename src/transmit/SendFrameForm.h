@@ -56,7 +56,6 @@ public:
     // The data length proposed for a new item: 8 at program start, then the
     // length of the last successful save.
     static int32_t GetLastLength();
-    static void SetLastLength(int32_t length);
 
     // Title and save button for the mode, then FillControls and UpdateControls.
     // Runs when the dialog is shown.

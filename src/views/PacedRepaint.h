@@ -23,7 +23,6 @@ public:
     void Schedule();
     // Repaints what was added now.
     void Flush();
-    int IntervalMs() const { return Interval; }
 
 private:
     QWidget* const Widget;

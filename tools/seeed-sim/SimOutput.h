@@ -53,7 +53,6 @@ public:
     bool Empty() const { return Bytes.empty(); }
     // Accounts for a write that took the first `written` bytes of the batch.
     TSettled Settle(size_t written);
-    void DropCarry();
 
 private:
     struct TUnit {

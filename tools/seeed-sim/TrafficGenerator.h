@@ -72,9 +72,8 @@ public:
     void Advance(TClock::time_point now);
 
     bool Unlimited() const { return BytesPerSecond == 0; }
-    // Bytes that may be written now; may go below zero after a packet larger than
-    // what was left, which the next refill pays back.
-    double Budget() const { return Tokens; }
+    // Bytes may be written now. The budget may go below zero after a packet
+    // larger than what was left, which the next refill pays back.
     bool HasBudget() const { return Unlimited() || Tokens > 0; }
     void Spend(size_t bytes);
 
@@ -86,7 +85,6 @@ public:
     // Frames dropped (overrun or abandoned) since the last call: they were the
     // oldest due, so they take the next sequence numbers.
     uint64_t TakeDropped();
-    uint64_t FramesScheduled() const { return Scheduled; }
 
     // When the next frame falls due (for the writer's sleep); max() when none will.
     TClock::time_point NextDue() const;

@@ -52,7 +52,6 @@ public:
 
     bool IsOpen() const { return Open; }
     int32_t Rate() const { return BitRate; }
-    bool TimeStamps() const { return Stamps; }
 
     // The rates of S0 to S8, bit/s.
     static const int32_t kSpeeds[9];

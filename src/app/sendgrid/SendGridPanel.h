@@ -128,7 +128,6 @@ public:
     bool IsCurrentChannelOpen() const;
     bool IsMultiChannel() const;
 
-    const QPixmap& CheckOnBitmap() const { return CheckOn; }
     const QPixmap& CheckOffBitmap() const { return CheckOff; }
 
 private:
