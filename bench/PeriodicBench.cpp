@@ -6,12 +6,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SeeedSimulator.h"
+#include "platform/Mutex.h"
 #include "seeed/SeeedManager.h"
 #include "transmit/CanSendList.h"
 #include "transmit/PeriodicSendThread.h"
@@ -36,7 +36,7 @@ int main(int argc, char** argv)
         return 1;
 
     using TClock = std::chrono::steady_clock;
-    std::mutex lock;
+    tcm::TMutex lock;
     std::vector<TClock::time_point> sends;
     auto* item = new TCanSendItem;
     item->SendType = cstPeriodic;
@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     item->Frame.Id = 0x100;
     item->Frame.Standard = true;
     item->OnCountChanged = [&](int32_t, uint32_t) {
-        std::lock_guard<std::mutex> guard(lock);
+        tcm::TMutexLock guard(lock);
         sends.push_back(TClock::now());
     };
     manager.GetSendList()->Add(item);

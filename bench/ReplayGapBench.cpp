@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "../tests/support/ChildProcess.h"
 #include "../tests/support/TempDir.h"
 #include "SeeedSimulator.h"
+#include "platform/Mutex.h"
 #include "core/CanText.h"
 
 namespace {
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     }
     WriteWholeFile(path, log);
 
-    std::mutex lock;
+    tcm::TMutex lock;
     std::vector<TClock::time_point> arrived;
     std::vector<TCanFrame> frames;
     TSeeedSimOptions options;
@@ -77,7 +77,7 @@ int main(int argc, char** argv)
     TSeeedSimulator sim(options);
     sim.SetOnFrame([&](const TCanFrame& frame) {
         const auto now = TClock::now();
-        std::lock_guard<std::mutex> guard(lock);
+        tcm::TMutexLock guard(lock);
         arrived.push_back(now);
         frames.push_back(frame);
     });
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     TChild dump({TCM_CAN_DUMP_EXE, "--port", sim.PortPath(), "--replay", path, "--duration", std::to_string(seconds)});
     const int status = dump.WaitExit(static_cast<int>(seconds * 1000) + 10000);
 
-    std::lock_guard<std::mutex> guard(lock);
+    tcm::TMutexLock guard(lock);
     // The first frame the simulator got is the monitor's loopback probe.
     const size_t got = frames.empty() ? 0 : frames.size() - 1;
     int inOrder = 0;

@@ -125,7 +125,7 @@ TTraceRecorder::~TTraceRecorder()
     // Without Stop() the trace may be gone already: only what was collected is written.
     if (Thread.joinable()) {
         {
-            std::lock_guard<std::mutex> guard(Lock);
+            tcm::TMutexLock guard(Lock);
             Stopping = true;
         }
         Wake.notify_one();
@@ -162,7 +162,7 @@ void TTraceRecorder::CollectFrom(const TTarvenixTraceList& trace)
         if (const TTarvenixTraceItem* item = trace.Item(Next))
             batch.push_back(MakeRecordFrame(trace, *item));
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         if (WriterDone)
             return; // failed: nothing more is written
         Batches.push_back(std::move(batch));
@@ -180,9 +180,9 @@ void TTraceRecorder::TraceCleared(const TTarvenixTraceList& trace, const TTarven
 
 void TTraceRecorder::WriterLoop()
 {
-    std::unique_lock<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     for (;;) {
-        Wake.wait(guard, [this] { return Stopping || !Batches.empty(); });
+        Wake.wait(guard, [this]() TCM_REQUIRES(Lock) { return Stopping || !Batches.empty(); });
         const bool last = Stopping;
         std::deque<std::vector<TRecordFrame>> work;
         work.swap(Batches);
@@ -218,17 +218,17 @@ void TTraceRecorder::WriterLoop()
 bool TTraceRecorder::Stop(std::string& error)
 {
     if (!Thread.joinable())
-        return Error.empty() ? true : (error = Error, false);
+        return !Failed(error);
     Collect();
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Stopping = true;
     }
     Wake.notify_one();
     Thread.join();
     std::string closeError;
     const bool closed = File.Close(closeError);
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (Error.empty() && !closed)
         Error = closeError;
     if (!Error.empty()) {
@@ -240,7 +240,7 @@ bool TTraceRecorder::Stop(std::string& error)
 
 bool TTraceRecorder::Failed(std::string& error) const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     if (Error.empty())
         return false;
     error = Error;

@@ -1,14 +1,13 @@
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/OutputFile.h"
 #include "record/RecordFormat.h"
 
@@ -85,17 +84,17 @@ public:
     void TraceCleared(const TTarvenixTraceList& trace, const TTarvenixTraceList& removed);
     // Takes what is left, writes the format's ending and closes the file.
     // False with `error` when writing failed now or earlier.
-    bool Stop(std::string& error);
+    bool Stop(std::string& error) TCM_EXCLUDES(Lock);
 
     // The writer failed; `error` gets its text.
-    bool Failed(std::string& error) const;
+    bool Failed(std::string& error) const TCM_EXCLUDES(Lock);
     uint64_t FramesWritten() const { return Written.load(); }
     const std::string& Path() const { return File.Path(); }
 
 private:
     explicit TTraceRecorder(const TTarvenixTraceList& trace);
     void CollectFrom(const TTarvenixTraceList& trace);
-    void WriterLoop();
+    void WriterLoop() TCM_EXCLUDES(Lock);
 
     const TTarvenixTraceList& Trace;
     int64_t Next = 0; // window thread only
@@ -103,11 +102,11 @@ private:
     std::unique_ptr<TRecordWriter> Writer;
     std::thread Thread;
 
-    mutable std::mutex Lock; // everything below
-    std::condition_variable Wake;
-    std::deque<std::vector<TRecordFrame>> Batches;
-    bool Stopping = false;
-    bool WriterDone = false;
-    std::string Error;
+    mutable tcm::TMutex Lock;
+    tcm::TCondition Wake;
+    std::deque<std::vector<TRecordFrame>> Batches TCM_GUARDED_BY(Lock);
+    bool Stopping TCM_GUARDED_BY(Lock) = false;
+    bool WriterDone TCM_GUARDED_BY(Lock) = false;
+    std::string Error TCM_GUARDED_BY(Lock);
     std::atomic<uint64_t> Written{0};
 };

@@ -42,7 +42,6 @@ std::string TBackingStore::CacheFolder()
 
 void TBackingStore::Fail(int error, const std::string& what)
 {
-    LastError = error;
     LastErrorText = what + " (error " + std::to_string(error) + ": " + std::strerror(error) + ")";
 }
 
@@ -78,7 +77,7 @@ bool TBackingStore::OpenFile()
 
 TBackingStore::TBlock TBackingStore::Allocate()
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     TBlock block;
     if (!OpenFile())
         return block;
@@ -119,28 +118,27 @@ void TBackingStore::Release(const TBlock& block)
 
 void TBackingStore::StartWriteOut(const TBlock& block)
 {
-    sync_file_range(Fd, static_cast<off_t>(block.Offset), static_cast<off_t>(BlockBytes), SYNC_FILE_RANGE_WRITE);
+    int fd = -1;
+    {
+        TMutexLock guard(Lock);
+        fd = Fd;
+    }
+    sync_file_range(fd, static_cast<off_t>(block.Offset), static_cast<off_t>(BlockBytes), SYNC_FILE_RANGE_WRITE);
 }
 
 void TBackingStore::Free(const TBlock& block)
 {
     munmap(block.Address, BlockBytes);
-    std::lock_guard<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     // The disk space goes back; the place in the file is reserved again on reuse.
     fallocate(Fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(block.Offset),
               static_cast<off_t>(BlockBytes));
     FreePlaces.push_back(block.Offset);
 }
 
-int TBackingStore::ErrorNumber() const
-{
-    std::lock_guard<std::mutex> guard(Lock);
-    return LastError;
-}
-
 std::string TBackingStore::ErrorText() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     return LastErrorText;
 }
 

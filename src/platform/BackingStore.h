@@ -1,9 +1,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 namespace tcm {
 
@@ -29,7 +30,7 @@ public:
 
     // A new block of the file mapped into memory, its contents unspecified;
     // Address is null when the file cannot be made or grown (see Error).
-    TBlock Allocate();
+    TBlock Allocate() TCM_EXCLUDES(Lock);
     // Lets the system drop a full block's pages from the resident set; the
     // contents stay and come back from the file when read.
     void Release(const TBlock& block);
@@ -38,24 +39,22 @@ public:
     // Unmaps a block and gives its disk space back; the place is reused.
     void Free(const TBlock& block);
 
-    // Why the last Allocate failed: the error number and a sentence naming the folder.
-    int ErrorNumber() const;
+    // Why the last Allocate failed: a sentence naming the folder.
     std::string ErrorText() const;
 
     // The folder the file is made in, from the environment.
     static std::string CacheFolder();
 
 private:
-    bool OpenFile();                               // under Lock
-    void Fail(int error, const std::string& what); // under Lock
+    bool OpenFile() TCM_REQUIRES(Lock);
+    void Fail(int error, const std::string& what) TCM_REQUIRES(Lock);
 
     const size_t BlockBytes;
-    mutable std::mutex Lock;
-    int Fd = -1;
-    int64_t Blocks = 0;              // blocks the file has room for
-    std::vector<int64_t> FreePlaces; // offsets of freed blocks
-    int LastError = 0;
-    std::string LastErrorText;
+    mutable TMutex Lock;
+    int Fd TCM_GUARDED_BY(Lock) = -1;
+    int64_t Blocks TCM_GUARDED_BY(Lock) = 0;              // blocks the file has room for
+    std::vector<int64_t> FreePlaces TCM_GUARDED_BY(Lock); // offsets of freed blocks
+    std::string LastErrorText TCM_GUARDED_BY(Lock);
 };
 
 } // namespace tcm

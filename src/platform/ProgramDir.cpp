@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Version.h"
+#include "platform/Mutex.h"
 
 namespace tcm {
 namespace {
@@ -16,8 +16,8 @@ namespace {
 const char kSettingsFileName[] = "TarvenixCanMonitor.ini";
 const char kConfigFolderName[] = "TarvenixCanMonitor";
 
-std::mutex g_lock;
-std::string g_override;
+TMutex g_lock;
+std::string g_override TCM_GUARDED_BY(g_lock);
 
 std::string ExecutableDir()
 {
@@ -79,7 +79,7 @@ std::string DecideFilesDir()
 std::string ProgramDir()
 {
     {
-        std::lock_guard<std::mutex> guard(g_lock);
+        TMutexLock guard(g_lock);
         if (!g_override.empty())
             return g_override;
     }
@@ -118,7 +118,7 @@ bool MakeFolders(const std::string& dir)
 std::string FilesDir()
 {
     {
-        std::lock_guard<std::mutex> guard(g_lock);
+        TMutexLock guard(g_lock);
         if (!g_override.empty())
             return g_override;
     }
@@ -128,7 +128,7 @@ std::string FilesDir()
 
 void SetProgramDirOverride(const std::string& dir)
 {
-    std::lock_guard<std::mutex> guard(g_lock);
+    TMutexLock guard(g_lock);
     g_override = WithSlash(dir);
 }
 

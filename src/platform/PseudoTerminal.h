@@ -50,9 +50,6 @@ public:
     // (0 when it is full) or -errno.
     int WriteSome(const uint8_t* data, int size);
 
-    // Sets the slave side raw again (8 bits, no processing, no echo), for
-    // example after a client changed its settings. Returns 0 or errno.
-    int SetSlaveRaw();
     // Drops everything queued in either direction.
     void DiscardPending();
 
@@ -65,10 +62,8 @@ public:
     bool GuardClient();
     void ServeClientGuard();
 
-    // The last failure of Open as text ("grantpt: Permission denied (errno 13)"),
-    // and its errno.
+    // The last failure of Open as text ("grantpt: Permission denied (errno 13)").
     const std::string& LastError() const;
-    int LastErrorCode() const;
 
 private:
     bool Fail(const char* step, int error);

@@ -209,11 +209,6 @@ void TCanSendList::SetPersistent(bool persistent)
     Persistent = persistent;
 }
 
-bool TCanSendList::IsPersistent() const
-{
-    return Persistent;
-}
-
 void TCanSendList::LoadFromFile()
 {
     if (!Persistent)

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,10 @@
 //   building of the saved text take the lock themselves, so a scan never sees a
 //   half-changed sequence and never uses a destroyed item. Do not call them while
 //   holding Lock().
-// - Count and GetItem take no lock: they are for the thread that edits the list
-//   (the window's thread, the only one that changes the sequence), and may be
-//   called while holding Lock().
+// - Count and GetItem need Lock() held. An item pointer stays valid after the
+//   lock is let go for as long as the thread that edits the list (the only one
+//   that deletes items) keeps it, but its fields are read and changed under
+//   the lock only.
 // - Changing an item in place (the item dialog) while scans may run: hold
 //   Lock() for the change, e.g. `tcm::TMutexLock guard(list.Lock());`.
 // - Reading an item's Count or LastSendTime from another thread than the
@@ -45,10 +45,9 @@ public:
     TCanSendList(const TCanSendList&) = delete;
     TCanSendList& operator=(const TCanSendList&) = delete;
 
-    // Editing thread only (the one writer of the sequence), with or without the lock.
-    int32_t Count() const TCM_NO_THREAD_SAFETY_ANALYSIS;
+    int32_t Count() const TCM_REQUIRES(Mutex);
     // The item at `index`, or nullptr when the index is out of range. Lent.
-    TCanSendItem* GetItem(int32_t index) const TCM_NO_THREAD_SAFETY_ANALYSIS;
+    TCanSendItem* GetItem(int32_t index) const TCM_REQUIRES(Mutex);
 
     // Appends the item, taking ownership, and gives it the list's OnSend.
     // A null item is ignored.
@@ -98,7 +97,6 @@ public:
     // A list that is not persistent has no file: LoadFromFile, SaveToFile and
     // the save on destruction do nothing. Lists are persistent from creation.
     void SetPersistent(bool persistent);
-    bool IsPersistent() const;
 
     // Appends the items of the file; a missing file is no error and changes
     // nothing. Empty lines are skipped, rejected records left out (their line
@@ -116,8 +114,6 @@ public:
     // were rejected, the first save keeps the file as it was as
     // GetFileName() + ".bak" before replacing it.
     void SaveToFile() TCM_EXCLUDES(Mutex);
-    // Line numbers (from 1) of the lines the last LoadFromFile rejected.
-    const std::vector<int32_t>& RejectedLines() const { return Rejected; }
     // The text telling the user which lines were rejected and where the file
     // as it was is kept; empty when no line was rejected.
     std::string RejectedLinesNotice() const;
@@ -126,7 +122,7 @@ public:
     std::string LeftAloneNotice() const;
 
     // The list's lock, for changing an item in place while scans may run.
-    tcm::TMutex& Lock() TCM_RETURN_CAPABILITY(Mutex) { return Mutex; }
+    tcm::TMutex& Lock() const TCM_RETURN_CAPABILITY(Mutex) { return Mutex; }
 
     // Receives the text of a failed save during destruction, for the owner to show.
     void SetOnSaveError(std::function<void(const std::string&)> handler);

@@ -7,11 +7,11 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
 
+#include "platform/Mutex.h"
 #include "platform/Tick.h"
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
@@ -22,7 +22,7 @@ namespace {
 // threads with the list's lock held; this lock is taken inside it and never
 // the other way round.
 struct TSeen {
-    std::mutex Lock;
+    tcm::TMutex Lock;
     std::set<uint32_t> Deleted;            // identifiers whose Delete has returned
     std::map<uint32_t, int32_t> LastCount; // by tag, the last count told
     long SentAfterDelete = 0;
@@ -57,7 +57,7 @@ std::unique_ptr<TCanSendItem> NewItem(uint32_t id, TSeen& seen, std::mt19937& rn
     item->Active = true;
     item->Tag = id;
     item->OnCountChanged = [&seen](int32_t count, uint32_t tag) {
-        std::lock_guard<std::mutex> guard(seen.Lock);
+        tcm::TMutexLock guard(seen.Lock);
         int32_t& last = seen.LastCount[tag];
         if ((count != 0 && count != last + 1) || seen.Deleted.count(tag) != 0)
             ++seen.BadCounts;
@@ -75,7 +75,7 @@ TEST(TransmitListStress, ScansAndEditsInParallel)
     TCanSendList list;
     list.SetFileName(dir.File("stress.dat"));
     list.SetOnSend([&seen](const TCanFrame& f) {
-        std::lock_guard<std::mutex> guard(seen.Lock);
+        tcm::TMutexLock guard(seen.Lock);
         if (seen.Deleted.count(f.Id) != 0)
             ++seen.SentAfterDelete;
         if (!Consistent(f))
@@ -122,7 +122,7 @@ TEST(TransmitListStress, ScansAndEditsInParallel)
                 const int32_t index = static_cast<int32_t>(rng() % static_cast<uint32_t>(count));
                 const uint32_t id = list.GetItem(index)->Frame.Id;
                 list.Delete(index);
-                std::lock_guard<std::mutex> guard(seen.Lock);
+                tcm::TMutexLock guard(seen.Lock);
                 seen.Deleted.insert(id);
                 ++deletes;
             }
@@ -165,7 +165,7 @@ TEST(TransmitListStress, ScansAndEditsInParallel)
     periodic.join();
     request.join();
 
-    std::lock_guard<std::mutex> guard(seen.Lock);
+    tcm::TMutexLock guard(seen.Lock);
     EXPECT_EQ(seen.SentAfterDelete, 0);
     EXPECT_EQ(seen.TornFrames, 0);
     EXPECT_EQ(seen.BadCounts, 0);

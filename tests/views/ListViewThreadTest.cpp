@@ -5,11 +5,9 @@
 #include <atomic>
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include <QCoreApplication>
@@ -17,6 +15,7 @@
 #include <QTimer>
 
 #include "ListViewTestSupport.h"
+#include "platform/Mutex.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTable.h"
 
@@ -32,7 +31,7 @@ class TWatchdog {
 public:
     explicit TWatchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(120))
         : Thread([this, what, limit]() {
-              std::unique_lock<std::mutex> lock(Lock);
+              tcm::TMutexLock lock(Lock);
               if (!Done.wait_for(lock, limit, [this]() { return Finished; })) {
                   std::fprintf(stderr, "watchdog: %s did not finish, deadlock?\n", what);
                   std::abort();
@@ -43,7 +42,7 @@ public:
     ~TWatchdog()
     {
         {
-            std::lock_guard<std::mutex> lock(Lock);
+            tcm::TMutexLock lock(Lock);
             Finished = true;
         }
         Done.notify_all();
@@ -51,8 +50,8 @@ public:
     }
 
 private:
-    std::mutex Lock;
-    std::condition_variable Done;
+    tcm::TMutex Lock;
+    tcm::TCondition Done;
     bool Finished = false;
     std::thread Thread;
 };

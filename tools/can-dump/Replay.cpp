@@ -27,7 +27,7 @@ void TReplay::Start()
 void TReplay::Stop()
 {
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Stopping = true;
     }
     Wake.notify_all();
@@ -37,8 +37,8 @@ void TReplay::Stop()
 
 bool TReplay::WaitUntil(std::chrono::steady_clock::time_point due)
 {
-    std::unique_lock<std::mutex> guard(Lock);
-    return !Wake.wait_until(guard, due, [this] { return Stopping; });
+    tcm::TMutexLock guard(Lock);
+    return !Wake.wait_until(guard, due, [this]() TCM_REQUIRES(Lock) { return Stopping; });
 }
 
 void TReplay::Run()
@@ -71,14 +71,14 @@ void TReplay::Run()
                 return;
             }
             {
-                std::lock_guard<std::mutex> guard(Lock);
+                tcm::TMutexLock guard(Lock);
                 if (Stopping)
                     break;
             }
             Send(frame.Frame);
             Sent.fetch_add(1);
         }
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         // A file without a single frame would make an endless loop spin.
         if (Stopping || !any)
             break;

@@ -1,14 +1,13 @@
 #pragma once
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "core/CanGeneral.h"
+#include "platform/Mutex.h"
 
 // Plays a recording onto the bus from a thread of its own, so that the monitor
 // keeps receiving meanwhile: frames in file order, each at its original distance
@@ -26,23 +25,23 @@ public:
     static bool CanOpen(const std::string& path, std::string& error);
 
     void Start();
-    void Stop();
+    void Stop() TCM_EXCLUDES(Lock);
     bool Done() const { return Finished.load(); }
     uint64_t FramesSent() const { return Sent.load(); }
 
 private:
-    void Run();
+    void Run() TCM_EXCLUDES(Lock);
     // Waits until `due` or Stop(); false when stopped.
-    bool WaitUntil(std::chrono::steady_clock::time_point due);
+    bool WaitUntil(std::chrono::steady_clock::time_point due) TCM_EXCLUDES(Lock);
 
     const std::string Path;
     const long Loops;
     std::function<void(const TCanFrame&)> Send;
     std::function<void(const std::string&)> Report;
     std::thread Thread;
-    std::mutex Lock;
-    std::condition_variable Wake;
-    bool Stopping = false;
+    tcm::TMutex Lock;
+    tcm::TCondition Wake;
+    bool Stopping TCM_GUARDED_BY(Lock) = false;
     std::atomic<bool> Finished{false};
     std::atomic<uint64_t> Sent{0};
 };

@@ -26,19 +26,6 @@ constexpr int kWriteTimeoutMs = 250;
 
 } // namespace
 
-const char* SimStateName(TSeeedSimulator::TState state)
-{
-    switch (state) {
-    case TSeeedSimulator::TState::Idle:
-        return "idle";
-    case TSeeedSimulator::TState::Loopback:
-        return "loopback";
-    case TSeeedSimulator::TState::Normal:
-        return "normal";
-    }
-    return "?";
-}
-
 TSeeedSimulator::TSeeedSimulator(TSeeedSimOptions options)
     : Opts(std::move(options)), PendingOut(kMaxPendingOut), Generator(Opts)
 {
@@ -52,18 +39,18 @@ TSeeedSimulator::~TSeeedSimulator()
 bool TSeeedSimulator::Start()
 {
     if (Running.load()) {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Error = "The simulator is already running";
         return false;
     }
     auto pty = std::make_unique<tcm::TPseudoTerminal>();
     if (!pty->Open()) {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Error = "Cannot open a pseudo-terminal: " + pty->LastError();
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Path = pty->SlavePath();
         Error.clear();
         Mode = TState::Idle;
@@ -84,7 +71,7 @@ void TSeeedSimulator::Stop()
     if (!Running.load())
         return;
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Stopping.store(true);
     }
     OutputReady.notify_all();
@@ -101,37 +88,37 @@ void TSeeedSimulator::Stop()
 
 std::string TSeeedSimulator::PortPath() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Path;
 }
 
 std::string TSeeedSimulator::LastError() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Error;
 }
 
 std::vector<TSeeedSimSettings> TSeeedSimulator::ReceivedSettings() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return SettingsHistory;
 }
 
 std::vector<TCanFrame> TSeeedSimulator::ReceivedFrames() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return FrameHistory;
 }
 
 std::vector<uint8_t> TSeeedSimulator::ReceivedBytes() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return ByteHistory;
 }
 
 void TSeeedSimulator::ClearHistory()
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     SettingsHistory.clear();
     FrameHistory.clear();
     ByteHistory.clear();
@@ -141,38 +128,41 @@ void TSeeedSimulator::ClearHistory()
 
 TSeeedSimulator::TState TSeeedSimulator::State() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Mode;
 }
 
 TSeeedSimulator::TCounters TSeeedSimulator::Counters() const
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     return Count;
 }
 
 bool TSeeedSimulator::WaitFramesReceived(uint64_t count, uint32_t timeoutMs) const
 {
-    std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FramesSinceClear >= count; });
+    tcm::TMutexLock lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&]() TCM_REQUIRES(Lock) { return FramesSinceClear >= count; });
 }
 
 bool TSeeedSimulator::WaitSettingsReceived(uint64_t count, uint32_t timeoutMs) const
 {
-    std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return SettingsSinceClear >= count; });
+    tcm::TMutexLock lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&]() TCM_REQUIRES(Lock) { return SettingsSinceClear >= count; });
 }
 
 bool TSeeedSimulator::WaitFramesSent(uint64_t count, uint32_t timeoutMs) const
 {
-    std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return Count.FramesSent >= count; });
+    tcm::TMutexLock lock(Lock);
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&]() TCM_REQUIRES(Lock) { return Count.FramesSent >= count; });
 }
 
 void TSeeedSimulator::SendFrame(const TCanFrame& frame)
 {
     const TSeeedPacketFrame packet(frame);
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     ++Count.FramesInjected;
     QueueOutput(packet.Wire(), static_cast<size_t>(packet.Size()));
 }
@@ -184,7 +174,7 @@ void TSeeedSimulator::SendRaw(const std::vector<uint8_t>& bytes)
 
 void TSeeedSimulator::SendRaw(const uint8_t* bytes, size_t size)
 {
-    std::lock_guard<std::mutex> guard(Lock);
+    tcm::TMutexLock guard(Lock);
     QueueOutput(bytes, size);
 }
 
@@ -229,7 +219,7 @@ void TSeeedSimulator::HandleBytes(const uint8_t* bytes, size_t size)
     std::vector<TEvent> events;
     const uint32_t now = tcm::TickCount();
     {
-        std::lock_guard<std::mutex> guard(Lock);
+        tcm::TMutexLock guard(Lock);
         Count.BytesReceived += size;
         if (Opts.KeepHistory)
             ByteHistory.insert(ByteHistory.end(), bytes, bytes + size);
@@ -301,7 +291,7 @@ void TSeeedSimulator::WriteLoop()
     TLinkPacer pacer(Opts.Baud / 10, Opts.Silent ? 0.0 : Opts.FramesPerSecond);
     TSimBatch batch;
     std::vector<uint8_t> unit;
-    std::unique_lock<std::mutex> lock(Lock);
+    tcm::TMutexLock lock(Lock);
     // The computer may have sent settings before this thread got here: look at
     // the mode in the first round whatever the epoch.
     uint64_t seenEpoch = ~ModeEpoch;
@@ -373,7 +363,9 @@ void TSeeedSimulator::WriteLoop()
             wake = now + kBurstPeriod;
         else if (pacer.NextDue() != TClock::time_point::max())
             wake = std::max(pacer.NextDue(), now + kBurstPeriod);
-        const auto woken = [&] { return Stopping.load() || seenEpoch != ModeEpoch || (OutputKick && !failed); };
+        const auto woken = [&]() TCM_REQUIRES(Lock) {
+            return Stopping.load() || seenEpoch != ModeEpoch || (OutputKick && !failed);
+        };
         if (wake == TClock::time_point::max())
             OutputReady.wait(lock, woken);
         else

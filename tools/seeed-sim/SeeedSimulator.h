@@ -1,10 +1,8 @@
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "SimOutput.h"
 #include "TrafficGenerator.h"
 #include "core/CanGeneral.h"
+#include "platform/Mutex.h"
 
 namespace tcm {
 class TPseudoTerminal;
@@ -121,7 +120,7 @@ private:
     void ReadLoop();
     void WriteLoop();
     void HandleBytes(const uint8_t* bytes, size_t size);
-    void QueueOutput(const uint8_t* bytes, size_t size); // Lock held
+    void QueueOutput(const uint8_t* bytes, size_t size) TCM_REQUIRES(Lock);
 
     TSeeedSimOptions Opts;
     std::unique_ptr<tcm::TPseudoTerminal> Pty;
@@ -138,22 +137,20 @@ private:
     // Only the reader thread touches the decoder.
     TSeeedSimDecoder Decoder;
 
-    mutable std::mutex Lock;                 // everything below
-    mutable std::condition_variable Changed; // history or counters changed
-    std::condition_variable OutputReady;     // output queued, mode changed or stopping
-    std::string Path;
-    std::string Error;
-    TState Mode = TState::Idle;
-    uint64_t ModeEpoch = 0;     // counts settings packets, so the writer sees every restart
-    bool OutputKick = false;    // output queued since the writer last looked
-    TSimOutputQueue PendingOut; // echoes and injected bytes, oldest first
-    std::vector<TSeeedSimSettings> SettingsHistory;
-    std::vector<TCanFrame> FrameHistory;
-    std::vector<uint8_t> ByteHistory;
-    uint64_t FramesSinceClear = 0;
-    uint64_t SettingsSinceClear = 0;
-    TCounters Count;
+    mutable tcm::TMutex Lock;
+    mutable tcm::TCondition Changed; // history or counters changed
+    tcm::TCondition OutputReady;     // output queued, mode changed or stopping
+    std::string Path TCM_GUARDED_BY(Lock);
+    std::string Error TCM_GUARDED_BY(Lock);
+    TState Mode TCM_GUARDED_BY(Lock) = TState::Idle;
+    uint64_t ModeEpoch TCM_GUARDED_BY(Lock) = 0;     // counts settings packets, so the writer sees every restart
+    bool OutputKick TCM_GUARDED_BY(Lock) = false;    // output queued since the writer last looked
+    TSimOutputQueue PendingOut TCM_GUARDED_BY(Lock); // echoes and injected bytes, oldest first
+    std::vector<TSeeedSimSettings> SettingsHistory TCM_GUARDED_BY(Lock);
+    std::vector<TCanFrame> FrameHistory TCM_GUARDED_BY(Lock);
+    std::vector<uint8_t> ByteHistory TCM_GUARDED_BY(Lock);
+    uint64_t FramesSinceClear TCM_GUARDED_BY(Lock) = 0;
+    uint64_t SettingsSinceClear TCM_GUARDED_BY(Lock) = 0;
+    TCounters Count TCM_GUARDED_BY(Lock);
     TTrafficGenerator Generator; // writer thread only, but created here
 };
-
-const char* SimStateName(TSeeedSimulator::TState state);

@@ -84,17 +84,28 @@ void TSendGridPanel::sgSendDrawCell(QPainter* painter, const QRect& rect, int co
             painter->restore();
             return;
         }
-        if (list->Count() > 0) {
+        // What the scans may change is read under the list's lock.
+        bool any = false;
+        bool single = false;
+        bool active = false;
+        {
+            tcm::TMutexLock guard(list->Lock());
+            any = list->Count() > 0;
+            if (const TCanSendItem* item = list->GetItem(ListIndexOfRow(row))) {
+                single = item->SendType == cstSingle;
+                active = item->Active;
+            }
+        }
+        if (any) {
             if (selected)
                 background = kSelected;
             if (column == kSendGridActiveColumn) {
-                const TCanSendItem* item = list->GetItem(ListIndexOfRow(row));
-                if (item != nullptr && item->SendType == cstSingle) {
+                if (single) {
                     DrawSendButton(painter, rect, row == Pressed);
                 } else {
                     painter->fillRect(rect, background);
                     // The check shows the item's own state, not the text of the cell.
-                    const QPixmap& bitmap = item != nullptr && item->Active ? CheckOn : CheckOff;
+                    const QPixmap& bitmap = active ? CheckOn : CheckOff;
                     painter->drawPixmap((left + right - BitmapWidth) / 2, (top + bottom - BitmapHeight) / 2, bitmap);
                 }
                 painter->restore();

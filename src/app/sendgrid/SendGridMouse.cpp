@@ -14,35 +14,39 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
 {
     Clicked = -1;
     TCanSendList* list = CurrentList();
-    if (list == nullptr || list->Count() == 0)
+    if (list == nullptr || row <= 0)
         return;
-    if (row > 0 && column == kSendGridActiveColumn) {
+    const bool send = column == kSendGridActiveColumn && IsCurrentChannelOpen();
+    bool single = false;
+    bool active = false;
+    {
+        tcm::TMutexLock guard(list->Lock());
+        if (list->Count() == 0)
+            return;
+        if (column != kSendGridActiveColumn) {
+            Clicked = row;
+            return;
+        }
         TCanSendItem* item = list->GetItem(ListIndexOfRow(row));
         if (item == nullptr)
             return;
-        if (item->SendType != cstSingle) {
-            bool active = false;
-            {
-                tcm::TMutexLock guard(list->Lock());
-                item->Active = !item->Active;
-                active = item->Active;
-            }
-            list->NotifyChanged(); // the periodic sender looks again now
-            SetCell(row, kSendGridActiveColumn, active ? QStringLiteral("1") : QStringLiteral("0"));
-            return;
+        single = item->SendType == cstSingle;
+        if (!single) {
+            item->Active = !item->Active;
+            active = item->Active;
+        } else if (send) {
+            item->Send(); // writes Count and LastSendTime, which the scans read
         }
-        if (IsCurrentChannelOpen()) {
-            // Send writes Count and LastSendTime, which the scans read.
-            tcm::TMutexLock guard(list->Lock());
-            item->Send();
-        }
-        Pressed = row;
-        sgSend->viewport()->repaint();
-        if (!tmSendUpdate->isActive())
-            tmSendUpdate->start();
+    }
+    if (!single) {
+        list->NotifyChanged(); // the periodic sender looks again now
+        SetCell(row, kSendGridActiveColumn, active ? QStringLiteral("1") : QStringLiteral("0"));
         return;
     }
-    Clicked = row;
+    Pressed = row;
+    sgSend->viewport()->repaint();
+    if (!tmSendUpdate->isActive())
+        tmSendUpdate->start();
 }
 
 void TSendGridPanel::sgSendDblClick()

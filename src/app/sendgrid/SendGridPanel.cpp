@@ -160,8 +160,17 @@ void TSendGridPanel::btAddClick()
 void TSendGridPanel::btEditClick()
 {
     int index = -1;
-    if (TCanSendList* list = ListOfSelectedItem(index))
-        RunItemDialog(1, list->GetItem(index));
+    TCanSendList* list = ListOfSelectedItem(index);
+    if (list == nullptr)
+        return;
+    TCanSendItem* item = nullptr;
+    {
+        // Only this thread deletes items: the pointer stays good while the
+        // dialog runs, and the dialog changes the item under the lock.
+        tcm::TMutexLock guard(list->Lock());
+        item = list->GetItem(index);
+    }
+    RunItemDialog(1, item);
 }
 
 void TSendGridPanel::btDeleteClick()
@@ -182,17 +191,25 @@ void TSendGridPanel::btCopyClick()
     TCanSendList* list = ListOfSelectedItem(index);
     if (list == nullptr)
         return;
-    const TCanSendItem* source = list->GetItem(index);
     auto copy = std::make_unique<TCanSendItem>();
-    copy->Caption = source->Caption;
-    copy->Frame = source->Frame;
+    {
+        tcm::TMutexLock guard(list->Lock());
+        const TCanSendItem* source = list->GetItem(index);
+        copy->Caption = source->Caption;
+        copy->Frame = source->Frame;
+        copy->SendType = source->SendType;
+        copy->Period = source->Period;
+    }
     copy->Frame.Time = 0;
-    copy->SendType = source->SendType;
-    copy->Period = source->Period;
     // Active, Count and LastSendTime start afresh: a copy sends nothing
     // until the operator ticks it.
     list->Add(std::move(copy));
-    for (int p = list->Count() - 1; p > index + 1; --p)
+    int32_t last = 0;
+    {
+        tcm::TMutexLock guard(list->Lock());
+        last = list->Count() - 1;
+    }
+    for (int p = last; p > index + 1; --p)
         list->MoveUp(p);
     RefreshSendGrid();
     SelectRow(GridRowOfIndex(index + 1));

@@ -158,5 +158,8 @@ TCanSendList* TSendGridPanel::ListOfSelectedItem(int& index) const
 {
     TCanSendList* list = CurrentList();
     index = SelectedIndex();
-    return list != nullptr && index >= 0 && index < list->Count() ? list : nullptr;
+    if (list == nullptr || index < 0)
+        return nullptr;
+    tcm::TMutexLock guard(list->Lock());
+    return index < list->Count() ? list : nullptr;
 }
