@@ -130,8 +130,10 @@ TEST(SlcanSession, ReceivedFramesPollingTimeStampsAndStatusFlags)
     EXPECT_TRUE(d.Session.FrameReceived(Frame(0x7FF, true, 0, true), out));
     EXPECT_TRUE(d.Session.FrameReceived(Frame(0x800, true, 1), out)) << "too wide for 11 bits";
     EXPECT_EQ(out, "") << "auto poll is off: frames wait";
-    EXPECT_EQ(d.Ask("P"), "T01ABCDEF21122" "04D2\r");
-    EXPECT_EQ(d.Ask("A"), "r7FF00000\rT00000800111" "0000\rA\r");
+    EXPECT_EQ(d.Ask("P"), "T01ABCDEF21122"
+                          "04D2\r");
+    EXPECT_EQ(d.Ask("A"), "r7FF00000\rT00000800111"
+                          "0000\rA\r");
     EXPECT_EQ(d.Ask("P"), "\r") << "nothing left";
 
     // Status flags: 08 after frames were lost, read once; 01 while the poll queue is full.
