@@ -14,7 +14,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
 {
     Clicked = -1;
     TCanSendList* list = CurrentList();
-    if (list == nullptr || row <= 0)
+    if (list == nullptr)
         return;
     const bool send = column == kSendGridActiveColumn && IsCurrentChannelOpen();
     bool single = false;
@@ -23,7 +23,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
         tcm::TMutexLock guard(list->Lock());
         if (list->Count() == 0)
             return;
-        if (column != kSendGridActiveColumn) {
+        if (row <= 0 || column != kSendGridActiveColumn) {
             Clicked = row;
             return;
         }
