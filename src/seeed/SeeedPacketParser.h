@@ -24,6 +24,7 @@ public:
             Start = Pos;
         return Count >= kSeeedPacketSize;
     }
+    bool IsFull() const { return Count >= kSeeedPacketSize; }
     // Byte `i` of the window, 0 being the oldest.
     uint8_t At(int i) const
     {
