@@ -1,7 +1,7 @@
 // Receive filters by candump's rules.
 #include <gtest/gtest.h>
 
-#include "FrameFilter.h"
+#include "core/FrameFilter.h"
 
 namespace {
 
