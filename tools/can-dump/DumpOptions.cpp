@@ -48,7 +48,15 @@ std::string RecordingUsage()
            "                   any kind; 123:C00007FF: standard data frames of id 123 only\n" +
            HelpLines("  --replay FILE    ", "send the frames of a recording (" + RecordFormatDescriptions(true) +
                                                 ") with their original gaps, the first at once; receiving goes on") +
-           "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n";
+           "  --replay-loop N  play the replay file N times (default 1; 0: without end)\n" +
+           HelpLines("  --input FILE     ",
+                     "read a recording (" + RecordFormatDescriptions(true) +
+                         "; known by its content, else by its extension) instead of a port: no adapter is opened. "
+                         "Repeatable: the files' frames are merged in time order. They go through --filter, "
+                         "--format, --output, --dbc, --stats and --frames as received frames do; --rate is the "
+                         "bus rate of the statistics. Damaged lines are named and skipped") +
+           HelpLines("  --channel N      ", "the channel (bus) read from a recording of several by --input and "
+                                            "--replay (default 1); what was left out names the channels found");
 }
 
 TOptionTable RecordingOptionTable(TDumpRecordingOptions& options)
@@ -66,5 +74,11 @@ TOptionTable RecordingOptionTable(TDumpRecordingOptions& options)
         {"--filter", TOptionValue::Required, takeFilter},
         TextOption("--replay", options.ReplayFile),
         CountOption("--replay-loop", 0, LONG_MAX, options.ReplayLoops, "a count of passes, 0 without end"),
+        {"--input", TOptionValue::Required,
+         [&options](const std::string& value) {
+             options.Inputs.push_back(value);
+             return std::string();
+         }},
+        CountOption("--channel", 1, 1u << 20, options.Channel, "a channel number, 1 or more"),
     };
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
 #include "core/FrameFilter.h"
@@ -10,8 +11,10 @@ struct TDumpRecordingOptions {
     TRecordFormat Format = TRecordFormat::Trace;
     std::string Output = "-"; // "-": standard output
     TFrameFilterSet Filters;
-    std::string ReplayFile; // empty: no replay
-    long ReplayLoops = 1;   // passes over the replay file; 0 without end
+    std::string ReplayFile;          // empty: no replay
+    long ReplayLoops = 1;            // passes over the replay file; 0 without end
+    std::vector<std::string> Inputs; // recordings read instead of a port; empty: the port
+    int Channel = 1;                 // the channel of --input and --replay recordings
 };
 
 // The entries of these options for the command line.

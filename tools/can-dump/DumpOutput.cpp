@@ -29,26 +29,29 @@ bool TDumpOutput::Consume(TToolChannel& channel, long frameLimit)
     channel.FollowTrace([&](const TTarvenixTraceList& trace, const TTarvenixTraceItem& item) {
         if (reached)
             return false; // left for a later call
-        ++(item.Outgoing ? FramesOut : FramesIn);
-        const TRecordFrame frame = MakeRecordFrame(trace, item);
-        if (!Filters.Passes(frame.Frame))
-            return true;
-        if (Text) {
-            std::string& out = Text->Bytes();
-            item.AppendLine(out);
-            out += '\n';
-            if (ExtraLines)
-                ExtraLines(item, out);
-            Text->DrainIfFull();
-        } else {
-            Writer->Write(frame);
-        }
-        ++Written;
-        if (!item.Outgoing && ++WrittenIn == frameLimit)
-            reached = true;
+        reached = Put(MakeRecordFrame(trace, item), item, frameLimit);
         return true;
     });
     return reached;
+}
+
+bool TDumpOutput::Put(const TRecordFrame& frame, const TTarvenixTraceItem& item, long frameLimit)
+{
+    ++(frame.Outgoing ? FramesOut : FramesIn);
+    if (!Filters.Passes(frame.Frame))
+        return false;
+    if (Text) {
+        std::string& out = Text->Bytes();
+        item.AppendLine(out);
+        out += '\n';
+        if (ExtraLines)
+            ExtraLines(item, out);
+        Text->DrainIfFull();
+    } else {
+        Writer->Write(frame);
+    }
+    ++Written;
+    return !frame.Outgoing && ++WrittenIn == frameLimit;
 }
 
 void TDumpOutput::Flush()

@@ -25,6 +25,9 @@ public:
     // `frameLimit` > 0: stops after that many received frames have been written
     // and returns true.
     bool Consume(TToolChannel& channel, long frameLimit);
+    // Writes one frame when it passes the filters (`item` is its trace entry, for the trace
+    // lines); true when it was the received frame that reached `frameLimit`.
+    bool Put(const TRecordFrame& frame, const TTarvenixTraceItem& item, long frameLimit);
     void Flush();
     // Trailer (ASC end line, BLF counts), flush, and close of the file.
     void Finish();

@@ -65,7 +65,11 @@ void TDumpStats::PrintTotals() const
 
 void TDumpStats::PrintAll() const
 {
-    const TStatsSnapshot snapshot = Stats.Snapshot();
+    Print(Stats.Snapshot(), Out);
+}
+
+void TDumpStats::Print(const TStatsSnapshot& snapshot, std::FILE* out)
+{
     std::string text;
     for (const TIdFigures& figures : IdFigures(snapshot))
         text += IdLine(figures) + "\n";
@@ -79,6 +83,6 @@ void TDumpStats::PrintAll() const
     if (c.NotTaken > 0)
         text += "frames the adapter could not take: " + std::to_string(c.NotTaken) + "\n";
     text += TotalsLine(ChannelFigures(snapshot)) + "\n";
-    std::fputs(text.c_str(), Out);
-    std::fflush(Out);
+    std::fputs(text.c_str(), out);
+    std::fflush(out);
 }

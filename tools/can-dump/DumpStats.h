@@ -3,6 +3,7 @@
 #include <cstdio>
 
 class TChannelStats;
+struct TStatsSnapshot;
 
 // The headless monitor's statistics: every identifier and kind with its
 // figures and the channel's totals line, after the run and at once on
@@ -24,6 +25,8 @@ public:
     uint32_t MsUntilDue(uint32_t nowTick) const;
     // One line per identifier and kind, sorted by identifier, then the totals line.
     void PrintAll() const;
+    // The same lines for any run's figures (a recording read with --input).
+    static void Print(const TStatsSnapshot& snapshot, std::FILE* out);
 
 private:
     void PrintTotals() const;

@@ -54,6 +54,7 @@ void TReplay::Run()
             break;
         }
         reader->OnError = Report;
+        reader->Channel = Channel;
         TRecordFrame frame;
         bool first = true;
         int64_t firstUs = 0;
@@ -78,6 +79,9 @@ void TReplay::Run()
             Send(frame.Frame);
             Sent.fetch_add(1);
         }
+        // What the file left out is told once, after the first pass.
+        if (const std::string leftOut = reader->LeftOut(); pass == 0 && !leftOut.empty())
+            Report(leftOut);
         tcm::TMutexLock guard(Lock);
         // A file without a single frame would make an endless loop spin.
         if (Stopping || !any)

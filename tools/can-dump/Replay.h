@@ -24,6 +24,9 @@ public:
     // Checks that the file opens as a recording; false with `error` set if not.
     static bool CanOpen(const std::string& path, std::string& error);
 
+    // The channel (bus) played from a recording of several; set before Start.
+    int Channel = 1;
+
     void Start();
     void Stop() TCM_EXCLUDES(Lock);
     bool Done() const { return Finished.load(); }

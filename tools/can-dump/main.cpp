@@ -13,12 +13,14 @@
 #include "DumpOptions.h"
 #include "DumpOutput.h"
 #include "DumpStats.h"
+#include "InputRun.h"
 #include "Replay.h"
 #include "SignalFrames.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
 #include "core/CanText.h"
 #include "platform/Tick.h"
+#include "record/RecordMerge.h"
 #include "transmit/CanSendList.h"
 
 namespace {
@@ -27,7 +29,9 @@ namespace {
 constexpr uint32_t kFlushMs = 50;
 
 const char kUsageHead[] = "usage: tarvenix-can-dump --port NAME [options]\n"
-                          "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line.\n"
+                          "       tarvenix-can-dump --input FILE [--input FILE ...] [options]\n"
+                          "Opens one Seeed USB-CAN adapter and prints every received and sent frame as a trace line;\n"
+                          "or reads recordings instead (--input) and prints or converts their frames alike.\n"
                           "\n"
                           "Options:\n";
 const char kUsageOwn[] = "  --send ID#DATA   send a frame once after opening (ID#R: remote frame); repeatable\n"
@@ -117,6 +121,24 @@ TCommandLine MakeCommandLine(TOptions& o)
     return line;
 }
 
+// The first option given that only a run on a port takes; empty when none.
+std::string PortOnlyOption(const TOptions& o)
+{
+    if (!o.Sends.empty())
+        return "--send";
+    if (!o.SignalSends.empty())
+        return "--send-signals";
+    if (!o.ListFile.empty())
+        return "--list";
+    if (!o.Recording.ReplayFile.empty())
+        return "--replay";
+    if (o.Duration >= 0)
+        return "--duration";
+    if (o.StatsInterval > 0)
+        return "--stats-interval";
+    return {};
+}
+
 // How long the loop may sleep: until the next Periodic item is due, the next
 // output flush, or the end of --duration, whichever comes first; at least 1 ms.
 // Entries pile up in the trace meanwhile and are written in one go.
@@ -143,8 +165,17 @@ int main(int argc, char** argv)
     const TCommandLine commandLine = MakeCommandLine(o);
     if (const auto exitCode = commandLine.Parse(argc, argv))
         return *exitCode;
-    if (o.Channel.Port.empty())
-        return commandLine.Fail("--port is required");
+    const bool fromFiles = !o.Recording.Inputs.empty();
+    if (fromFiles) {
+        if (!o.Channel.Port.empty())
+            return commandLine.Fail("--port and --input exclude each other");
+        if (const std::string clash = PortOnlyOption(o); !clash.empty())
+            return commandLine.Fail(clash + " needs a port; --input reads recordings instead");
+    } else if (o.Channel.Port.empty()) {
+        return commandLine.Fail("--port or --input is required");
+    }
+    if (o.Recording.Channel != 1 && !fromFiles && o.Recording.ReplayFile.empty())
+        return commandLine.Fail("--channel needs --input or --replay");
     if (o.StatsInterval > 0)
         o.Stats = true;
     std::string error;
@@ -184,9 +215,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
         return 2;
     }
+    TRecordMerge input;
+    if (fromFiles && !input.Open(o.Recording.Inputs, o.Recording.Channel, error)) {
+        std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
+        return 2;
+    }
     if (!output.Open(o.Recording, error)) {
         std::fprintf(stderr, "tarvenix-can-dump: %s\n", error.c_str());
         return 2;
+    }
+    if (fromFiles) {
+        InstallStopSignals();
+        return RunInput(input, output, {o.Frames, o.Stats, o.Channel.Rate});
     }
 
     InstallStopSignals();
@@ -220,6 +260,7 @@ int main(int argc, char** argv)
             o.Recording.ReplayFile, o.Recording.ReplayLoops,
             [&channel](const TCanFrame& frame) { channel.Send(frame); },
             [](const std::string& text) { std::fprintf(stderr, "tarvenix-can-dump: %s\n", text.c_str()); });
+        replay->Channel = o.Recording.Channel;
         replay->Start();
     }
 
