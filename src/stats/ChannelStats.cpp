@@ -34,12 +34,11 @@ void TStatsAccumulator::Start(int32_t rate, int64_t startUs)
     Index.Clear();
     Blocks.clear();
     Count = 0;
+    PendingCount = 0;
 }
 
-TIdCounters* TStatsAccumulator::Find(const TCanFrame& frame, bool outgoing)
+TIdCounters* TStatsAccumulator::Find(uint32_t key)
 {
-    const uint8_t kind = KindOf(frame, outgoing);
-    const uint32_t key = KeyOf(frame, kind);
     const uint32_t place = Index.Find(key);
     if (place != TTarvenixRowIndex::kNone)
         return &Blocks[place / kBlockSize][place % kBlockSize];
@@ -48,8 +47,8 @@ TIdCounters* TStatsAccumulator::Find(const TCanFrame& frame, bool outgoing)
     if (Count % kBlockSize == 0)
         Blocks.push_back(std::make_unique<TIdCounters[]>(kBlockSize));
     TIdCounters& item = Blocks[Count / kBlockSize][Count % kBlockSize];
-    item.Id = frame.Id & 0x1FFFFFFF;
-    item.Kind = kind;
+    item.Id = key >> 3;
+    item.Kind = static_cast<uint8_t>(key & 7);
     Index.Add(key, static_cast<uint32_t>(Count));
     ++Count;
     return &item;
@@ -71,48 +70,64 @@ void TStatsAccumulator::AddToChannel(bool outgoing, int64_t timeUs, int64_t eigh
 
 void TStatsAccumulator::Add(const TCanFrame& frame, bool outgoing, int64_t timeUs)
 {
-    // The identifier's entry is asked for first and its bit length worked out
-    // while it comes from memory: with thousands of identifiers that fetch,
-    // not the arithmetic, is what a frame costs.
-    TIdCounters* item = Find(frame, outgoing);
-    if (item) {
-        __builtin_prefetch(item, 1);
-        __builtin_prefetch(reinterpret_cast<const char*>(item) + 64, 1);
-    }
     const int bits = CanFrameBits(frame);
     const int64_t sinceStart = timeUs - Channel.StartUs;
     const int64_t eighth = sinceStart < 0 ? 0 : sinceStart / TLastSecond<uint64_t>::kSlotUs;
     AddToChannel(outgoing, timeUs, eighth, static_cast<uint64_t>(bits));
-    if (!item) {
-        ++Channel.Untracked;
-        return;
-    }
-    if (item->Count == 0) {
-        item->FirstUs = timeUs;
-    } else {
-        // Each identifier is fed by one thread, in time order; a recording
-        // whose times run back counts a zero period.
-        const int64_t period = std::max<int64_t>(timeUs - item->LastUs, 0);
-        if (item->Count == 1) {
-            item->PeriodBaseUs = item->PeriodMinUs = item->PeriodMaxUs = period;
-        } else {
-            item->PeriodMinUs = std::min(item->PeriodMinUs, period);
-            item->PeriodMaxUs = std::max(item->PeriodMaxUs, period);
-        }
-        const auto deviation = static_cast<double>(period - item->PeriodBaseUs);
-        item->PeriodDevSum += deviation;
-        item->PeriodDevSquares += deviation * deviation;
-    }
-    item->LastUs = std::max(timeUs, item->LastUs);
-    ++item->Count;
-    item->Bits += static_cast<uint64_t>(bits);
-    item->LastLength = frame.Length;
-    item->LastBits = static_cast<uint32_t>(bits);
-    item->Recent.Add(eighth, 1);
+    const uint8_t kind = KindOf(frame, outgoing);
+    Pending[PendingCount++] = {KeyOf(frame, kind), frame.Length, static_cast<uint32_t>(bits), timeUs, eighth};
+    if (PendingCount == kBatch)
+        FlushPending();
 }
 
-void TStatsAccumulator::CopyChannel(TStatsSnapshot& out, int64_t nowUs, bool profile) const
+void TStatsAccumulator::FlushPending()
 {
+    for (size_t i = 0; i < PendingCount; ++i)
+        Index.Prefetch(Pending[i].Key);
+    TIdCounters* items[kBatch];
+    for (size_t i = 0; i < PendingCount; ++i) {
+        items[i] = Find(Pending[i].Key);
+        if (items[i]) {
+            __builtin_prefetch(items[i], 1);
+            __builtin_prefetch(reinterpret_cast<const char*>(items[i]) + 64, 1);
+        }
+    }
+    for (size_t i = 0; i < PendingCount; ++i) {
+        if (items[i])
+            AddToId(*items[i], Pending[i]);
+        else
+            ++Channel.Untracked;
+    }
+    PendingCount = 0;
+}
+
+void TStatsAccumulator::AddToId(TIdCounters& item, const TPendingFrame& frame)
+{
+    if (item.Count > 0) {
+        // Each identifier is fed by one thread, in time order; a recording
+        // whose times run back counts a zero period.
+        const int64_t period = std::max<int64_t>(frame.TimeUs - item.LastUs, 0);
+        if (item.Count == 1) {
+            item.PeriodBaseUs = item.PeriodMinUs = item.PeriodMaxUs = period;
+        } else {
+            item.PeriodMinUs = std::min(item.PeriodMinUs, period);
+            item.PeriodMaxUs = std::max(item.PeriodMaxUs, period);
+        }
+        const auto deviation = static_cast<double>(period - item.PeriodBaseUs);
+        item.PeriodDevSum += deviation;
+        item.PeriodDevSquares += deviation * deviation;
+    }
+    item.LastUs = std::max(frame.TimeUs, item.LastUs);
+    ++item.Count;
+    item.Bits += frame.Bits;
+    item.LastLength = frame.Length;
+    item.LastBits = frame.Bits;
+    item.Recent.Add(frame.Eighth, 1);
+}
+
+void TStatsAccumulator::CopyChannel(TStatsSnapshot& out, int64_t nowUs, bool profile)
+{
+    FlushPending();
     out.Channel = Channel;
     out.NowUs = Channel.StopUs >= 0 ? Channel.StopUs : nowUs;
     if (profile)
@@ -131,7 +146,7 @@ void TStatsAccumulator::CopyIds(TStatsSnapshot& out, size_t from, size_t to) con
     }
 }
 
-TStatsSnapshot TStatsAccumulator::Snapshot(int64_t nowUs) const
+TStatsSnapshot TStatsAccumulator::Snapshot(int64_t nowUs)
 {
     TStatsSnapshot snapshot;
     CopyChannel(snapshot, nowUs);

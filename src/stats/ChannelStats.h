@@ -29,7 +29,6 @@ struct alignas(64) TIdCounters {
     uint32_t LastBits = 0;
     uint64_t Count = 0;
     uint64_t Bits = 0;
-    int64_t FirstUs = 0;
     int64_t LastUs = 0;
     int64_t PeriodMinUs = 0;
     int64_t PeriodMaxUs = 0;
@@ -75,27 +74,42 @@ struct TStatsSnapshot {
 // The statistics of one run, for one thread: each frame is added with its
 // time; identifiers are found through a hash index and kept in blocks that
 // never move.
+// The channel's totals take a frame at once; the identifiers' figures take
+// frames in batches: the batch's index slots, then its entries, are fetched
+// together, so that with thousands of identifiers their memory waits overlap
+// instead of following one another. A copy folds the waiting frames in first.
 class TStatsAccumulator {
 public:
     static constexpr size_t kMaxIdentifiers = size_t{1} << 16;
     static constexpr size_t kBlockSize = 1024;
+    static constexpr size_t kBatch = 32;
 
     TStatsAccumulator();
     void Start(int32_t rate, int64_t startUs);
     void Stop(int64_t stopUs) { Channel.StopUs = stopUs; }
     void Add(const TCanFrame& frame, bool outgoing, int64_t timeUs);
 
+    // The identifiers known at the last copy of the channel.
     size_t IdCount() const { return Count; }
     // Everything, with the figures taken at `nowUs` (the end once stopped).
-    TStatsSnapshot Snapshot(int64_t nowUs) const;
+    TStatsSnapshot Snapshot(int64_t nowUs);
     // The parts of a snapshot: the channel's figures and load profile, then
     // the identifiers [from, to) appended to `out.Ids`.
-    void CopyChannel(TStatsSnapshot& out, int64_t nowUs, bool profile = true) const;
+    void CopyChannel(TStatsSnapshot& out, int64_t nowUs, bool profile = true);
     void CopyIds(TStatsSnapshot& out, size_t from, size_t to) const;
 
 private:
-    TIdCounters* Find(const TCanFrame& frame, bool outgoing);
+    struct TPendingFrame {
+        uint32_t Key; // identifier and kind
+        int32_t Length;
+        uint32_t Bits;
+        int64_t TimeUs;
+        int64_t Eighth;
+    };
     void AddToChannel(bool outgoing, int64_t timeUs, int64_t eighth, uint64_t bits);
+    void FlushPending();
+    TIdCounters* Find(uint32_t key);
+    static void AddToId(TIdCounters& item, const TPendingFrame& frame);
 
     TChannelCounters Channel;
     TPeakWindow Peak;
@@ -103,6 +117,8 @@ private:
     TTarvenixRowIndex Index;
     std::vector<std::unique_ptr<TIdCounters[]>> Blocks;
     size_t Count = 0;
+    TPendingFrame Pending[kBatch];
+    size_t PendingCount = 0;
 };
 
 // A channel's statistics, fed by the reading and the sending thread and read
@@ -132,7 +148,8 @@ public:
 
 private:
     mutable tcm::TMutex Lock;
-    TStatsAccumulator Counters TCM_GUARDED_BY(Lock);
+    // A copy folds the frames still waiting in a batch into the counters.
+    mutable TStatsAccumulator Counters TCM_GUARDED_BY(Lock);
     uint64_t Generation TCM_GUARDED_BY(Lock) = 0; // one more at every Start
     std::atomic<const tcm::TFrameClock*> Clock{nullptr};
     std::atomic<uint64_t> Damaged{0};

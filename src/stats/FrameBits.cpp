@@ -1,7 +1,6 @@
 #include "stats/FrameBits.h"
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 // The frame from SOF to the end of the CRC is at most 39 + 64 + 15 = 118 bits:
@@ -57,38 +56,53 @@ uint16_t Crc15(TBits128 stream, int length)
     return static_cast<uint16_t>(crc);
 }
 
-int HighestBit(TBits128 v) // v != 0
+// Bit stuffing as a machine read a byte at a time. Its state is the level of
+// the current run and the run's length so far (1 to 4: a fifth equal bit is
+// followed by a stuff bit of the other level, which starts a new run of 1).
+// kStuffTable[state][byte] holds the state after the byte's eight bits, first
+// bit highest, in bits 0-2 (bit 2 the level, bits 0-1 the length less one),
+// and the stuff bits they brought (at most two) in bits 3-4.
+constexpr std::array<std::array<uint8_t, 256>, 8> MakeStuffTable()
 {
-    const auto high = static_cast<uint64_t>(v >> 64);
-    return high ? 127 - std::countl_zero(high) : 63 - std::countl_zero(static_cast<uint64_t>(v));
+    std::array<std::array<uint8_t, 256>, 8> table{};
+    for (unsigned state = 0; state < 8; ++state) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            unsigned level = state >> 2;
+            unsigned run = (state & 3) + 1;
+            unsigned stuffed = 0;
+            for (int b = 7; b >= 0; --b) {
+                const unsigned bit = (byte >> b) & 1u;
+                if (bit != level) {
+                    level = bit;
+                    run = 1;
+                } else if (++run == 5) {
+                    ++stuffed;
+                    level ^= 1u;
+                    run = 1;
+                }
+            }
+            table[state][byte] = static_cast<uint8_t>(stuffed << 3 | level << 2 | (run - 1));
+        }
+    }
+    return table;
 }
+constexpr auto kStuffTable = MakeStuffTable();
 
-// Stuff bits in the stream's low `length` bits. Only runs of four or more
-// equal bits can hold one: a run of L equal bits gets L / 5 stuff bits, and
-// when L is a multiple of five the last stuff bit, of the next run's level,
-// counts as the next run's first bit. So the runs of four or more are walked
-// from the first on the wire, carrying that bit into a run that follows at once.
+// Stuff bits in the stream's low `length` bits. The stream is topped up to
+// whole bytes with alternating bits ending opposite to its first bit: they
+// stuff nothing and leave a run of one that the first bit ends.
 int StuffBits(TBits128 stream, int length)
 {
-    // Bit i of `differs`: bit i and bit i + 1 differ. Bit i of `fours`: bits i
-    // to i + 3 are equal; a run of L >= 4 bits shows as L - 3 set bits.
-    const TBits128 differs = stream ^ (stream >> 1);
-    TBits128 fours = ~(differs | differs >> 1 | differs >> 2);
-    fours &= (TBits128{1} << (length - 3)) - 1;
+    const int pad = (8 - length % 8) % 8;
+    const auto first = static_cast<unsigned>(stream >> (length - 1)) & 1u;
+    const unsigned filler = (first ? 0xAAu : 0x55u) & ((1u << pad) - 1); // lowest bit: the other level
+    stream |= TBits128{filler} << length;
+    unsigned state = (first ^ 1u) << 2; // before the first bit: a run of the other level
     int stuffed = 0;
-    int carry = 0;
-    int previousEnd = -1; // the lowest bit of the last long run
-    while (fours != 0) {
-        const int top = HighestBit(fours);
-        const TBits128 below = (TBits128{1} << top) - 1;
-        const TBits128 gaps = ~fours & below;
-        const int bottom = gaps != 0 ? HighestBit(gaps) + 1 : 0;
-        const int run = top - bottom + 4; // bits bottom .. top + 3
-        const int effective = run + (top + 3 == previousEnd - 1 ? carry : 0);
-        stuffed += effective / 5;
-        carry = effective % 5 == 0 ? 1 : 0;
-        previousEnd = bottom;
-        fours &= (TBits128{1} << bottom) - 1;
+    for (int shift = length + pad - 8; shift >= 0; shift -= 8) {
+        const uint8_t next = kStuffTable[state][static_cast<uint8_t>(stream >> shift)];
+        stuffed += next >> 3;
+        state = next & 7u;
     }
     return stuffed;
 }
