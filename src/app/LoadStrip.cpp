@@ -26,7 +26,7 @@ QColor LoadColor(double percent)
 TLoadStrip::TLoadStrip(QWidget* parent) : QWidget(parent)
 {
     setMouseTracking(true);
-    setMinimumHeight(44);
+    setMinimumHeight(34);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 

@@ -1,6 +1,9 @@
 #include "app/StatisticsPage.h"
 
+#include <algorithm>
+
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableView>
@@ -52,10 +55,18 @@ TStatisticsPage::TStatisticsPage(QWidget* parent) : QWidget(parent)
     rows->setContentsMargins(4, 4, 4, 4);
     rows->setSpacing(4);
 
+    // Where the figures come from, and on the same line whether anything was lost.
+    auto* heading = new QHBoxLayout;
     lbSource = new QLabel("No run yet: open the channel or a recording.");
     lbSource->setObjectName("lbStatsSource");
     lbSource->setAccessibleName("Statistics of");
-    rows->addWidget(lbSource);
+    heading->addWidget(lbSource, 1);
+    lbProblems = new QLabel;
+    lbProblems->setObjectName("lbStatsProblems");
+    lbProblems->setAccessibleName("Frames lost");
+    lbProblems->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    heading->addWidget(lbProblems);
+    rows->addLayout(heading);
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(18);
@@ -72,10 +83,6 @@ TStatisticsPage::TStatisticsPage(QWidget* parent) : QWidget(parent)
     lbTotals->setObjectName("lbStatsTotals");
     lbTotals->setAccessibleName("Run totals");
     rows->addWidget(lbTotals);
-    lbProblems = new QLabel;
-    lbProblems->setObjectName("lbStatsProblems");
-    lbProblems->setAccessibleName("Frames lost");
-    rows->addWidget(lbProblems);
 
     LoadStrip = new TLoadStrip;
     LoadStrip->setObjectName("LoadStrip");
@@ -88,19 +95,26 @@ TStatisticsPage::TStatisticsPage(QWidget* parent) : QWidget(parent)
     tvStats->setObjectName("tvStats");
     tvStats->setAccessibleName("Statistics per identifier");
     tvStats->setModel(Rows);
-    tvStats->setFont(FixedPixelFont("Lucida Console", 12));
+    tvStats->setFont(FixedPixelFont("Lucida Console", 11));
     tvStats->setSortingEnabled(true);
     tvStats->sortByColumn(TStatsTableModel::kColId, Qt::AscendingOrder);
     tvStats->setSelectionBehavior(QAbstractItemView::SelectRows);
     tvStats->setAlternatingRowColors(true);
     tvStats->setWordWrap(false);
     tvStats->verticalHeader()->setVisible(false);
-    tvStats->verticalHeader()->setDefaultSectionSize(QFontMetrics(tvStats->font()).height() + 4);
+    tvStats->verticalHeader()->setDefaultSectionSize(QFontMetrics(tvStats->font()).height() + 2);
     tvStats->horizontalHeader()->setStretchLastSection(true);
     tvStats->horizontalHeader()->setHighlightSections(false);
-    const int widths[TStatsTableModel::kColumnCount] = {82, 90, 36, 80, 60, 78, 74, 66, 66, 70, 34, 40, 60};
-    for (int c = 0; c < TStatsTableModel::kColumnCount; ++c)
-        tvStats->setColumnWidth(c, widths[c]);
+    // Each column as wide as its heading or its widest usual value, whichever is wider.
+    const char* const widest[TStatsTableModel::kColumnCount] = {
+        "1FFFFFFF", "ext remote", "OUT",      "9,999,999", "10000", "10000.00", "1000.000",
+        "1000.000", "1000.000",   "1000.000", "15",        "160",   "100.00"};
+    const QFontMetrics cells(tvStats->font());
+    const QFontMetrics headings(tvStats->horizontalHeader()->font());
+    for (int c = 0; c < TStatsTableModel::kColumnCount; ++c) {
+        const QString title = Rows->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        tvStats->setColumnWidth(c, std::max(cells.horizontalAdvance(widest[c]), headings.horizontalAdvance(title)) + 8);
+    }
     rows->addWidget(tvStats, 1);
 }
 
@@ -148,7 +162,12 @@ void TStatisticsPage::Show(const TStatsSnapshot& snapshot, const QString& what, 
         problems += QString("; %1 frames of identifiers past the first %2 (in the totals only)")
                         .arg(Grouped(static_cast<double>(c.Untracked)))
                         .arg(TStatsAccumulator::kMaxIdentifiers);
-    lbProblems->setText(problems);
+    // Nothing lost is said in two words; a loss is said in full, in red.
+    const bool lost = c.ParserDamaged + c.ParserSkipped + c.NotTaken + c.Untracked > 0;
+    lbProblems->setText(lost ? problems : "Nothing dropped");
+    lbProblems->setToolTip(problems);
+    lbProblems->setStyleSheet(lost ? "color: #b00020;" : "");
+    lbProblems->setWordWrap(lost);
     LoadStrip->SetProfile(snapshot.ProfileBits, snapshot.ProfileSlotUs, c.Rate, startWallUs, c.StopUs < 0);
     Rows->SetFigures(IdFigures(snapshot));
 }
