@@ -99,15 +99,20 @@ size_t DecodeDbcFrame(const TDbcMessage& message, const uint8_t* data, int lengt
     for (const TDbcSignal& signal : message.Signals) {
         if (!presence.Carries(signal))
             continue;
-        TDbcDecoded d;
-        d.Signal = &signal;
-        d.Raw = DbcRawValue(signal, bits.Le, bits.Be);
-        d.Value = Physical(signal, d.Raw);
-        if (!signal.Values.empty())
-            d.Text = signal.ValueText(d.Raw);
-        out.push_back(d);
+        out.push_back(DecodeDbcSignal(signal, bits));
     }
     return out.size() - before;
+}
+
+TDbcDecoded DecodeDbcSignal(const TDbcSignal& signal, const TDbcFrameBits& bits)
+{
+    TDbcDecoded d;
+    d.Signal = &signal;
+    d.Raw = DbcRawValue(signal, bits.Le, bits.Be);
+    d.Value = Physical(signal, d.Raw);
+    if (!signal.Values.empty())
+        d.Text = signal.ValueText(d.Raw);
+    return d;
 }
 
 std::string FormatDbcValue(const TDbcDecoded& d)

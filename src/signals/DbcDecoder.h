@@ -60,6 +60,10 @@ private:
     TMux* Muxes;
 };
 
+// Decodes one signal from the frame's bits; the caller checked that the frame
+// carries it (TDbcPresence).
+TDbcDecoded DecodeDbcSignal(const TDbcSignal& signal, const TDbcFrameBits& bits);
+
 // Decodes the signals of `message` that a frame of `length` data bytes
 // carries (see TDbcPresence), appending them to `out` in the message's order.
 // Returns how many were appended.

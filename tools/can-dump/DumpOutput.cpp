@@ -40,6 +40,8 @@ bool TDumpOutput::Put(const TRecordFrame& frame, const TTarvenixTraceItem& item,
     ++(frame.Outgoing ? FramesOut : FramesIn);
     if (!Filters.Passes(frame.Frame))
         return false;
+    if (AlsoTo)
+        AlsoTo(frame);
     if (Text) {
         std::string& out = Text->Bytes();
         item.AppendLine(out);

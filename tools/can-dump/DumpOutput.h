@@ -32,6 +32,9 @@ public:
     // Trailer (ASC end line, BLF counts), flush, and close of the file.
     void Finish();
 
+    // Every entry that passes the filters, whatever the format (the --csv rows).
+    std::function<void(const TRecordFrame& frame)> AlsoTo;
+
     // In the trace format: more lines after an entry's line (the --dbc signals).
     std::function<void(const TTarvenixTraceItem& item, std::string& out)> ExtraLines;
 

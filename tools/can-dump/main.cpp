@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DbcSignalLines.h"
+#include "DumpCsv.h"
 #include "DumpOptions.h"
 #include "DumpOutput.h"
 #include "DumpStats.h"
@@ -55,7 +56,13 @@ const char kUsageOwn[] = "  --send ID#DATA   send a frame once after opening (ID
                          "  --send-signals 'MESSAGE:SIGNAL=VALUE,SIGNAL=TEXT,...'\n"
                          "                   with --dbc: send once after opening the frame of MESSAGE with\n"
                          "                   those signals (physical values or value-table texts), every\n"
-                         "                   other bit 0, the message's length and kind; repeatable\n";
+                         "                   other bit 0, the message's length and kind; repeatable\n"
+                         "  --csv FILE       with --dbc and --signals: write the signals as CSV (- is stdout):\n"
+                         "                   \"time\" in seconds since the first frame, then one column per\n"
+                         "                   signal, one row per frame (passing --filter) that carries one\n"
+                         "                   of them; a value is empty where that frame does not carry it\n"
+                         "  --signals NAME,NAME,...  the signals of --csv: SIGNAL (in every message that\n"
+                         "                   has it) or MESSAGE.SIGNAL\n";
 const char kUsageTail[] = "  -h, --help       show this text and exit\n"
                           "  --version        show the version and exit\n"
                           "Prints every trace entry on stdout; a summary on stderr at the end.\n"
@@ -80,6 +87,8 @@ struct TOptions {
     TDumpRecordingOptions Recording;
     bool Stats = false;
     double StatsInterval = 0;
+    std::string CsvFile;
+    std::string CsvSignals;
 };
 
 void PrintUsage(FILE* to)
@@ -116,6 +125,8 @@ TCommandLine MakeCommandLine(TOptions& o)
         TextOption("--dbc", o.DbcFile),
         SwitchOption("--stats", o.Stats),
         RealOption("--stats-interval", 0.001, kMaxDurationS, o.StatsInterval, "seconds, 0.001 to 4000000"),
+        TextOption("--csv", o.CsvFile),
+        TextOption("--signals", o.CsvSignals),
     });
     line.Add(RecordingOptionTable(o.Recording));
     return line;
@@ -188,8 +199,15 @@ int main(int argc, char** argv)
     }
 
     TDbcSignalLines signalLines;
-    // In another format the database only composes --send-signals frames.
-    if (!o.DbcFile.empty() && o.Recording.Format != TRecordFormat::Trace && o.SignalSends.empty()) {
+    if (o.CsvFile.empty() != o.CsvSignals.empty())
+        return commandLine.Fail(o.CsvFile.empty() ? "--signals needs --csv" : "--csv needs --signals");
+    if (!o.CsvFile.empty() && o.DbcFile.empty())
+        return commandLine.Fail("--csv needs --dbc");
+    if (o.CsvFile == "-" && o.Recording.Output == "-")
+        return commandLine.Fail("--csv - needs --output FILE: both would write to standard output");
+    // In another format the database only composes --send-signals frames and the CSV.
+    if (!o.DbcFile.empty() && o.Recording.Format != TRecordFormat::Trace && o.SignalSends.empty() &&
+        o.CsvFile.empty()) {
         std::fprintf(stderr, "tarvenix-can-dump: --dbc prints signal lines in the trace format only\n");
         return 2;
     }
@@ -206,7 +224,13 @@ int main(int argc, char** argv)
         sends.push_back(frame);
     }
 
+    TDumpCsv csv;
+    if (!o.CsvFile.empty() && !csv.Open(o.CsvFile, o.CsvSignals, signalLines.Database(), error))
+        return commandLine.Fail("--csv: " + error);
+
     TDumpOutput output;
+    if (!o.CsvFile.empty())
+        output.AlsoTo = [&csv](const TRecordFrame& frame) { csv.Add(frame); };
     if (signalLines.Loaded() && o.Recording.Format == TRecordFormat::Trace)
         output.ExtraLines = [&signalLines](const TTarvenixTraceItem& item, std::string& out) {
             signalLines.Append(item, out);
@@ -226,7 +250,15 @@ int main(int argc, char** argv)
     }
     if (fromFiles) {
         InstallStopSignals();
-        return RunInput(input, output, {o.Frames, o.Stats, o.Channel.Rate});
+        int exitCode = RunInput(input, output, {o.Frames, o.Stats, o.Channel.Rate});
+        try {
+            if (!o.CsvFile.empty())
+                csv.Finish();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());
+            exitCode = 1;
+        }
+        return exitCode;
     }
 
     InstallStopSignals();
@@ -279,6 +311,8 @@ int main(int argc, char** argv)
             const bool reachedFrames = output.Consume(channel, o.Frames);
             if (now - lastFlush >= kFlushMs || reachedFrames) {
                 output.Flush();
+                if (!o.CsvFile.empty())
+                    csv.Flush();
                 channel.DrainLog(logTo);
                 lastFlush = now;
             }
@@ -317,6 +351,8 @@ int main(int argc, char** argv)
         if (!writeFailed && output.WrittenIn != o.Frames)
             output.Consume(channel, o.Frames);
         output.Finish();
+        if (!o.CsvFile.empty())
+            csv.Finish();
     } catch (const std::exception& e) {
         if (!writeFailed)
             std::fprintf(stderr, "tarvenix-can-dump: %s\n", e.what());

@@ -1,0 +1,75 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "plot/PlotBlocks.h"
+
+// One value of a plotted series at a frame's time (UTC microseconds).
+struct TPlotSample {
+    int64_t TimeUs = 0;
+    double Value = 0;
+};
+
+// What a run of consecutive samples spans: its first and last times, its
+// lowest and highest values and its first and last values. Empty when Count is 0.
+struct TPlotSpan {
+    int64_t FirstUs = 0;
+    int64_t LastUs = 0;
+    double Min = 0;
+    double Max = 0;
+    double First = 0;
+    double Last = 0;
+    int64_t Count = 0;
+
+    void Add(const TPlotSample& sample);
+    void Add(const TPlotSpan& later); // `later` follows this span in time
+};
+
+// The samples of one plotted series in time order, file-backed, with a min/max
+// summary pyramid: level 0 holds one span per 64 samples, level 1 one per 64
+// level-0 spans (4096 samples), and so on. Any time range of the series is
+// then summed up from a few hundred spans, so drawing an hour of samples costs
+// about what drawing a second costs. Used by one thread.
+class TPlotSeries {
+public:
+    static constexpr int64_t kFanout = 64;
+
+    explicit TPlotSeries(std::shared_ptr<tcm::TBackingStore> store);
+
+    // Appends a sample; a time before the last one counts as the last one, so
+    // the series stays ordered. False when no memory is left for it.
+    bool Append(int64_t timeUs, double value);
+    int64_t Count() const { return Samples.Size(); }
+    const TPlotSample& Sample(int64_t index) const { return Samples[index]; }
+    void Clear();
+
+    // Index of the first sample at or after `timeUs` (Count() when none).
+    int64_t LowerBound(int64_t timeUs) const;
+    // Index of the last sample at or before `timeUs`, -1 when none.
+    int64_t AtOrBefore(int64_t timeUs) const { return LowerBound(timeUs + 1) - 1; }
+    // The span of samples [first, end).
+    TPlotSpan Summary(int64_t first, int64_t end) const;
+
+    // Sums up [fromUs, toUs) in `columns` equal columns (a pixel column each).
+    // Where a column holds many samples its borders move to the nearest
+    // summary span of at most an eighth of a column, so a wide range touches
+    // only the coarse levels of the pyramid.
+    void Columns(int64_t fromUs, int64_t toUs, int columns, std::vector<TPlotSpan>& out) const;
+
+    // Why samples are kept in memory instead of the cache file; empty while they are not.
+    const std::string& StorageProblem() const { return Samples.Problem(); }
+
+private:
+    // Samples one span of `level` covers (level -1: a sample).
+    static int64_t SpanSamples(int level);
+    // First sample index at or after `timeUs`, searched down to `finest`
+    // (-1: exact; a level: the result is a multiple of that level's span size).
+    int64_t Find(int64_t timeUs, int finest) const;
+
+    std::shared_ptr<tcm::TBackingStore> Store;
+    TPlotBlocks<TPlotSample> Samples;
+    std::vector<std::unique_ptr<TPlotBlocks<TPlotSpan>>> Levels;
+    std::vector<TPlotSpan> Pending; // per level, the span still gathering its samples
+    bool Failed = false;            // a sample or span could not be kept: no more are taken
+};
