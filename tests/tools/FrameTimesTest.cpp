@@ -1,4 +1,4 @@
-// Frame times of a recording made at the link's limit: microsecond stamps spread over the
+// Frame times of recordings in every format made at the link's limit: microsecond stamps spread over the
 // packets of each read, never going back, and spanning the time the simulator took.
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 TEST(FrameTimes, AtTheLinkLimitGapsAreTheLinksAndNeverNegative)
 {
     TempDir dir;
-    const std::vector<std::string> formats = {"candump", "blf"};
+    const std::vector<std::string> formats = {"candump", "asc", "blf", "pcap", "trc"};
     std::vector<std::unique_ptr<TSeeedSimulator>> sims;
     std::vector<std::unique_ptr<TChild>> dumps;
     for (const auto& format : formats) {
