@@ -20,6 +20,7 @@
 #include "adapter/ComPortList.h"
 #include "adapter/frmChannelMan.h"
 #include "app/About.h"
+#include "app/PlotPage.h"
 #include "app/SignalsPage.h"
 #include "app/StatisticsPage.h"
 #include "app/sendgrid/SendGridPanel.h"
@@ -249,6 +250,7 @@ void TfmMain::ClearTrace()
         const auto removed = Trace->TakeAll();
         TraceMenu->TraceCleared(*Trace, *removed);
     }
+    PlotPage->TraceReset();
 }
 
 // The filter line's terms: lines of other entries are hidden at once; a term

@@ -40,6 +40,7 @@ class TTraceMenu;
 class TSendGridPanel;
 class TSignalsPage;
 class TStatisticsPage;
+class TPlotPage;
 struct TStatsSnapshot;
 struct TCanSettings;
 
@@ -213,6 +214,7 @@ private:
     QPlainTextEdit* mLog = nullptr;
     TSignalsPage* SignalsPage = nullptr;
     TStatisticsPage* StatisticsPage = nullptr;
+    TPlotPage* PlotPage = nullptr;
     QLabel* lbBusLoad = nullptr;
     // A recording opened into the current channel's trace, and its statistics.
     std::unique_ptr<TStatsSnapshot> RecordingStats;

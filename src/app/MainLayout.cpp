@@ -24,6 +24,7 @@
 #include "adapter/frmChannelMan.h"
 #include "app/DatabaseMenu.h"
 #include "app/sendgrid/SendGridPanel.h"
+#include "app/PlotPage.h"
 #include "app/SignalsPage.h"
 #include "app/StatisticsPage.h"
 #include "core/CanSettings.h"
@@ -280,6 +281,17 @@ QWidget* TfmMain::BuildDataArea()
     StatisticsPage = new TStatisticsPage;
     StatisticsPage->setObjectName("tsStatistics");
     pcData->addTab(StatisticsPage, "Statistics");
+
+    // "Plot" page, after "Statistics": the samples come from the shown channel's trace.
+    PlotPage = new TPlotPage;
+    PlotPage->setObjectName("tsPlot");
+    PlotPage->CurrentTrace = [this] { return Trace; };
+    pcData->addTab(PlotPage, "Plot");
+    SignalsPage->OnPlot = [this](std::vector<TPlotSource> sources) {
+        for (TPlotSource& source : sources)
+            PlotPage->Add(std::move(source));
+        pcData->setCurrentWidget(PlotPage);
+    };
 
     connect(pcData, &QTabWidget::currentChanged, this, [this](int index) { pcDataChange(index); });
 

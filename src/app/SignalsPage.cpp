@@ -1,6 +1,8 @@
 #include "app/SignalsPage.h"
 
 #include <QHeaderView>
+#include <algorithm>
+#include <QMenu>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -67,7 +69,39 @@ TSignalsPage::TSignalsPage(TListViewFrameTable* table, QWidget* parent) : QWidge
         lvSignals->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     lvSignals->setSortingEnabled(true);
     lvSignals->sortByColumn(kColOrder, Qt::AscendingOrder);
+    lvSignals->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvSignals->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* menu = new QMenu(lvSignals);
+    menu->setAccessibleName("Signals menu");
+    QAction* plot = menu->addAction("Plot", this, [this] {
+        if (OnPlot)
+            OnPlot(SelectedSources());
+    });
+    plot->setObjectName("actPlot");
+    connect(lvSignals, &QWidget::customContextMenuRequested, this, [this, menu, plot](const QPoint& at) {
+        plot->setEnabled(!lvSignals->selectedItems().isEmpty());
+        menu->popup(lvSignals->viewport()->mapToGlobal(at));
+    });
     fill->addWidget(lvSignals);
+}
+
+std::vector<TPlotSource> TSignalsPage::SelectedSources() const
+{
+    std::vector<TPlotSource> out;
+    if (!Database)
+        return out;
+    // In the list's order, top to bottom.
+    std::vector<std::pair<int, const TDbcSignal*>> rows;
+    for (auto line = Lines.cbegin(); line != Lines.cend(); ++line)
+        if (line.value()->isSelected())
+            rows.emplace_back(lvSignals->indexOfTopLevelItem(line.value()), line.key());
+    std::sort(rows.begin(), rows.end());
+    for (const auto& [row, signal] : rows) {
+        const QVariant stored = Lines.value(signal)->data(kColMessage, Qt::UserRole + 1);
+        if (const auto* message = reinterpret_cast<const TDbcMessage*>(stored.value<quintptr>()))
+            out.emplace_back(*message, static_cast<size_t>(signal - message->Signals.data()));
+    }
+    return out;
 }
 
 void TSignalsPage::SetDatabase(std::shared_ptr<const TDbcDatabase> database)
@@ -120,6 +154,7 @@ void TSignalsPage::Refresh()
             SetNumber(item, kColOrder, QString::number(order), order);
             ++order;
             SetTextIfChanged(item, kColMessage, messageName);
+            item->setData(kColMessage, Qt::UserRole + 1, QVariant::fromValue(reinterpret_cast<quintptr>(message)));
             SetTextIfChanged(item, kColSignal, DbcText(d.Signal->Name));
             SetNumber(item, kColValue, QString::fromStdString(FormatDbcValue(d)), d.Value);
             SetTextIfChanged(item, kColUnit, DbcText(d.Signal->Unit));

@@ -1,11 +1,13 @@
 #pragma once
 #include <QHash>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include <QString>
 #include <QWidget>
 
+#include "plot/PlotSource.h"
 #include "signals/DbcDecoder.h"
 
 class QTreeWidget;
@@ -29,6 +31,11 @@ public:
     // Brings the list in line with the receive table view's lines.
     void Refresh();
     QTreeWidget* List() const { return lvSignals; }
+
+    // "Plot" on the list's menu: the selected signals go to the Plot page.
+    std::function<void(std::vector<TPlotSource> sources)> OnPlot;
+    // The selected signals as plot sources.
+    std::vector<TPlotSource> SelectedSources() const;
 
     // Decodes one line of the receive table view: its message, or none for a
     // remote frame or an identifier the database does not know.
