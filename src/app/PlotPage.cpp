@@ -136,9 +136,8 @@ void TPlotPage::UpdateStatus()
     int64_t samples = 0;
     for (size_t i = 0; i < Series->Count(); ++i)
         samples += Series->Samples(i).Count();
-    QString text = Series->Count() == 0
-                       ? QString()
-                       : QString("%1 series, %2 samples").arg(Series->Count()).arg(samples);
+    QString text =
+        Series->Count() == 0 ? QString() : QString("%1 series, %2 samples").arg(Series->Count()).arg(samples);
     const std::string problem = Series->StorageProblem();
     if (!problem.empty())
         text += "  " + QString::fromStdString(problem);

@@ -16,7 +16,7 @@ namespace {
 constexpr int kLeftMargin = 70;
 constexpr int kBottomMargin = 22;
 constexpr int kLaneGap = 6;
-constexpr int64_t kMinWidthUs = 100;                      // the deepest zoom: 0.1 ms across
+constexpr int64_t kMinWidthUs = 100;                        // the deepest zoom: 0.1 ms across
 constexpr int64_t kMaxWidthUs = int64_t{400} * 86400000000; // the widest: 400 days
 
 // A step of 1, 2 or 5 times a power of ten giving at most `ticks` ticks over `range`.
@@ -130,14 +130,15 @@ int TPlotView::LaneAt(int y) const
 double TPlotView::XOf(int64_t us) const
 {
     const QRect area = PlotArea();
-    return area.left() + static_cast<double>(us - ViewFromUs) * area.width() / static_cast<double>(ViewToUs - ViewFromUs);
+    return area.left() +
+           static_cast<double>(us - ViewFromUs) * area.width() / static_cast<double>(ViewToUs - ViewFromUs);
 }
 
 int64_t TPlotView::TimeAt(double x) const
 {
     const QRect area = PlotArea();
-    return ViewFromUs + static_cast<int64_t>((x - area.left()) * static_cast<double>(ViewToUs - ViewFromUs) /
-                                             area.width());
+    return ViewFromUs +
+           static_cast<int64_t>((x - area.left()) * static_cast<double>(ViewToUs - ViewFromUs) / area.width());
 }
 
 void TPlotView::SetCursorX(int x)
@@ -367,9 +368,8 @@ void TPlotView::DrawCursor(QPainter& p) const
     for (size_t i = 0; i < Feed.Count(); ++i) {
         const TPlotSeries& series = Feed.Samples(i);
         const int64_t sample = series.AtOrBefore(at);
-        const QString text =
-            QString::fromStdString(DbcPrintable(Feed.Source(i).Signal().Name)) + " = " +
-            (sample < 0 ? QString("no value yet") : ValueText(i, series.Sample(sample).Value));
+        const QString text = QString::fromStdString(DbcPrintable(Feed.Source(i).Signal().Name)) + " = " +
+                             (sample < 0 ? QString("no value yet") : ValueText(i, series.Sample(sample).Value));
         const QRect r = LaneRect(static_cast<int>(i));
         const int w = metrics.horizontalAdvance(text) + 12;
         const int x = CursorX + 8 + w <= r.right() ? CursorX + 8 : CursorX - 8 - w;
@@ -422,8 +422,8 @@ void TPlotView::mouseMoveEvent(QMouseEvent* event)
         if (dx != 0 && Follow)
             SetFollow(false);
         const int64_t width = ViewToUs - ViewFromUs;
-        ViewFromUs = DragFromUs - static_cast<int64_t>(static_cast<double>(dx) * static_cast<double>(width) /
-                                                       PlotArea().width());
+        ViewFromUs = DragFromUs -
+                     static_cast<int64_t>(static_cast<double>(dx) * static_cast<double>(width) / PlotArea().width());
         ViewToUs = ViewFromUs + width;
     }
     update();
