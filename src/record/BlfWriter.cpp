@@ -1,5 +1,7 @@
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <ctime>
 #include <stdexcept>
 
@@ -14,7 +16,8 @@ void PutSystemTime(unsigned char* p, int64_t unixMs)
     std::memset(p, 0, 16);
     const time_t seconds = static_cast<time_t>(unixMs / 1000);
     std::tm t{};
-    if (unixMs < 0 || !localtime_r(&seconds, &t))
+    // SYSTEMTIME holds years up to 9999 (the readers' limit too): later times stay unset.
+    if (unixMs < 0 || !localtime_r(&seconds, &t) || t.tm_year > 9999 - 1900)
         return;
     const uint16_t fields[8] = {static_cast<uint16_t>(t.tm_year + 1900), static_cast<uint16_t>(t.tm_mon + 1),
                                 static_cast<uint16_t>(t.tm_wday),        static_cast<uint16_t>(t.tm_mday),
@@ -77,7 +80,11 @@ public:
             StartMs = (r.WallUs < 0 ? 0 : r.WallUs) / 1000;
         }
         LastUs = r.WallUs;
-        const int64_t sinceStartNs = (r.WallUs - StartMs * 1000) * 1000;
+        // Frames before the start are stamped at it, and times too far on for 64-bit nanoseconds
+        // (half a million years) at the last one it holds.
+        const int64_t startUs = StartMs * 1000;
+        const uint64_t sinceStartUs = r.WallUs <= startUs ? 0 : static_cast<uint64_t>(r.WallUs - startUs);
+        const uint64_t sinceStartNs = std::min<uint64_t>(sinceStartUs, UINT64_MAX / 1000) * 1000;
         const TCanFrame& f = r.Frame;
         unsigned char o[kCanObjectSize] = {'L', 'O', 'B', 'J'};
         Put16(o + 4, kBaseHeaderSize + kHeaderV1Size);
@@ -85,7 +92,7 @@ public:
         Put32(o + 8, kCanObjectSize);
         Put32(o + 12, kTypeCanMessage);
         Put32(o + 16, kTimeNanos);
-        Put64(o + 24, static_cast<uint64_t>(sinceStartNs < 0 ? 0 : sinceStartNs));
+        Put64(o + 24, sinceStartNs);
         unsigned char* m = o + 32;
         Put16(m, 1); // channel
         m[2] = static_cast<unsigned char>((r.Outgoing ? kFlagTx : 0) | (f.Request ? kFlagRemote : 0));

@@ -1,17 +1,21 @@
 // libFuzzer target: any bytes as a recording of one format (named by TCM_FUZZ_FORMAT), read to the end
-// through a memory-backed descriptor; every frame read must be a valid classic CAN frame.
+// through a memory-backed descriptor; every frame read must be a valid classic CAN frame. As a
+// conversion does (can-dump --input), every frame read is also written in a format the input's size
+// picks and counted by the statistics, so no time or field a file can hold overflows a writer.
 // Built by scripts/fuzz-readers.sh (clang, TCM_FUZZ=ON). With TCM_FUZZ_SEED_DIR set, it first
 // writes seed recordings made by our own writer there.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "record/RecordReader.h"
 #include "record/RecordWriter.h"
+#include "stats/ChannelStats.h"
 
 namespace {
 
@@ -79,7 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size) ||
         ::lseek(fd, 0, SEEK_SET) != 0)
         __builtin_trap();
+    static const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     auto reader = CreateRecordReader(g_format, fd, "fuzz");
+    reader->Channel = 1 + static_cast<int>(size % 2);
+    const auto formats = RecordFormats();
+    auto writer = CreateRecordWriter(formats[(size / 2) % formats.size()]->Format, null, "converted");
+    TStatsAccumulator stats;
+    int64_t lastUs = 0;
     size_t errors = 0;
     reader->OnError = [&](const std::string& message) {
         if (message.empty() || message.size() > 400)
@@ -94,6 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         if (++frames > size) // every frame takes some bytes of the input
             __builtin_trap();
+        writer->Write(r);
+        if (frames == 1)
+            stats.Start(500000, r.WallUs);
+        stats.Add(f, r.Outgoing, r.WallUs);
+        lastUs = std::max(lastUs, r.WallUs);
     }
+    writer->Finish();
+    stats.Stop(lastUs);
+    const TChannelCounters counted = stats.Snapshot(lastUs).Channel;
+    if (counted.In.Frames + counted.Out.Frames != frames || reader->LeftOut().size() > 10000)
+        __builtin_trap();
     return 0;
 }
