@@ -1,6 +1,5 @@
 #include "platform/FileReplace.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
@@ -24,31 +23,13 @@ bool IsOwnRegularFile(const struct stat& st)
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-// Creates `temp` afresh: O_EXCL and O_NOFOLLOW never open what is already
-// there. A regular file of this user under the name is a leftover of an
-// earlier process with the same id and goes; anything else stays.
-int CreateTemp(const std::string& temp, mode_t mode)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0)
-            return fd;
-        if (errno != EEXIST)
-            Fail(errno, temp);
-        struct stat st {};
-        if (::lstat(temp.c_str(), &st) != 0 || !IsOwnRegularFile(st) || ::unlink(temp.c_str()) != 0)
-            break;
-    }
-    throw EPlantedFile(temp);
-}
-
 // Writes `content` to a fresh temporary file beside `path` and renames it over
 // `path`. The new file takes the permissions (and, for root, the owner) of
 // `like`; without one it gets the usual 0666 & ~umask.
 void WriteAndRename(const std::string& path, const std::string& content, const struct stat* like)
 {
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    const int fd = CreateTemp(temp, like ? 0600 : 0666);
+    std::string temp;
+    const int fd = CreateTempBeside(path, like ? 0600 : 0666, temp);
     const auto fail = [&](int error) {
         ::close(fd);
         ::unlink(temp.c_str());
@@ -102,19 +83,25 @@ void ReplaceFileContents(const std::string& path, const std::string& content)
 
 int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath)
 {
-    // The process id keeps RemoveStaleTempFiles working; a second file of the
-    // same process gets a counter after it.
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const unsigned n = counter.fetch_add(1);
-        tempPath = path + ".tmp-" + std::to_string(::getpid()) + (n == 0 ? "" : "-" + std::to_string(n));
+    // The process id keeps RemoveStaleTempFiles working. O_EXCL and O_NOFOLLOW
+    // never open what is already there: a name held by this user's regular
+    // file (another file of this process, or a leftover of an earlier process
+    // with the same id) is passed over for the next counter; a name held by
+    // anything else was planted and stops the save.
+    const std::string base = path + ".tmp-" + std::to_string(::getpid());
+    for (unsigned n = 0; n < 100; ++n) {
+        tempPath = n == 0 ? base : base + "-" + std::to_string(n);
         const int fd =
             ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
-        if (fd >= 0 || errno != EEXIST)
+        if (fd >= 0)
             return fd;
+        if (errno != EEXIST)
+            Fail(errno, tempPath);
+        struct stat st {};
+        if (::lstat(tempPath.c_str(), &st) != 0 || !IsOwnRegularFile(st))
+            throw EPlantedFile(tempPath);
     }
-    errno = EEXIST;
-    return -1;
+    Fail(EEXIST, base);
 }
 
 void KeepFileCopy(const std::string& path, const std::string& backupPath)

@@ -23,15 +23,15 @@ private:
 // is then untouched and the temporary file is removed. An existing file
 // without any write permission bit was made read-only on purpose: it is not
 // replaced (EACCES), even by a user whom the system would let.
-// The temporary file is named `path` + ".tmp-" + the process id and is created
-// afresh (never through a link); the new file takes the old one's permissions.
-// Throws EPlantedFile when that name is taken by anything but this user's own
-// regular file.
+// The temporary file comes from CreateTempBeside; the new file takes the old
+// one's permissions.
 void ReplaceFileContents(const std::string& path, const std::string& content);
 
-// Creates a new temporary file beside `path` (never following a link, never
-// reusing a file that exists) with `mode`; returns its descriptor and sets
-// `tempPath`, or -1 with errno set.
+// Creates a new temporary file beside `path` with `mode` (never following a
+// link, never reusing a file that exists), named `path` + ".tmp-" + the process
+// id, with "-N" after it while this user's regular files hold the name; returns
+// its descriptor and sets `tempPath`. Throws EPlantedFile when a name is taken
+// by anything but this user's regular file, std::system_error on other failures.
 int CreateTempBeside(const std::string& path, unsigned mode, std::string& tempPath);
 
 // Keeps a copy of the file `path` as `backupPath` with the same permissions,

@@ -59,9 +59,14 @@ bool TOutputFile::OpenReplacing(const std::string& path, std::string& error)
         }
         mode = st.st_mode & 07777;
     }
-    Descriptor = CreateTempBeside(Target, mode, Temp);
-    if (Descriptor < 0) {
-        error = "Unable to create " + path + ": " + std::strerror(errno);
+    try {
+        Descriptor = CreateTempBeside(Target, mode, Temp);
+    } catch (const EPlantedFile& e) {
+        error = "Unable to create " + path + ": " + PlantedFileText(e.Path());
+        Temp.clear();
+        return false;
+    } catch (const std::system_error& e) {
+        error = "Unable to create " + path + ": " + std::strerror(e.code().value());
         Temp.clear();
         return false;
     }

@@ -11,6 +11,11 @@ bool EndsLine(char c)
 
 void TSlcanOutput::Bound()
 {
+    // The last written byte stays, telling whether a line has begun to go out.
+    if (Start > 1 && Bytes.size() > MaxUnwritten) {
+        Bytes.erase(0, Start - 1);
+        Start = 1;
+    }
     if (Unwritten() <= MaxUnwritten)
         return;
     // The rest of a line the client has begun to read stays whole.

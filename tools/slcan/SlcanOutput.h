@@ -11,7 +11,13 @@
 // counted as frame lines or answers.
 class TSlcanOutput {
 public:
-    explicit TSlcanOutput(size_t maxUnwritten) : MaxUnwritten(maxUnwritten) {}
+    // The buffer is reserved once, a quarter above the bound, and Bound() keeps
+    // it within that: it is never moved to a larger block, which would hold
+    // both copies at once and leave the old size's pages touched.
+    explicit TSlcanOutput(size_t maxUnwritten) : MaxUnwritten(maxUnwritten)
+    {
+        Bytes.reserve(maxUnwritten + maxUnwritten / 4);
+    }
 
     // Where new lines are appended; call Bound() after adding.
     std::string& Text() { return Bytes; }
@@ -19,7 +25,8 @@ public:
 
     // Drops the oldest lines while more than the bound waits; down to seven
     // eighths of it, so that a client that never reads costs one move of the
-    // buffer per eighth of the bound, not one per line.
+    // buffer per eighth of the bound, not one per line. Also lets go of the
+    // written part once the buffer holds more than the bound.
     void Bound();
 
     // Hands the unwritten bytes to `write` (which returns how many it took, 0

@@ -1,0 +1,134 @@
+// tarvenix-slcan under misuse, side by side on two simulated adapters at
+// 10,000 frames/s: one client opens the channel and never reads a frame, the
+// other floods "V\r" (and, once open, frames) and never reads an answer. The
+// bridge's resident memory is sampled every second and must stay under 16 MB
+// for the whole run, whatever the clients do.
+//
+//   bench_slcan_memory [--seconds S]      (default 60 s)
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tests/support/ChildProcess.h"
+#include "ProcStats.h"
+#include "SeeedSimulator.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+constexpr long kLimitKiB = 16 * 1024;
+
+// The client side of a bridge's terminal, in raw mode, written without blocking.
+struct TClient {
+    int Fd = -1;
+    explicit TClient(const std::string& terminal)
+    {
+        Fd = ::open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        if (Fd >= 0 && ::tcgetattr(Fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(Fd, TCSANOW, &tio);
+        }
+    }
+    ~TClient()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    // Bytes the terminal took (it takes none while the bridge does not read).
+    size_t Write(const std::string& bytes) const
+    {
+        const ssize_t n = ::write(Fd, bytes.data(), bytes.size());
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+};
+
+struct TBridgeRun {
+    const char* Name;
+    std::unique_ptr<TSeeedSimulator> Sim;
+    std::unique_ptr<TChild> Bridge;
+    std::unique_ptr<TClient> Client;
+    long PeakKiB = 0;
+    long LastKiB = 0;
+    unsigned long long Written = 0;
+};
+
+bool StartRun(TBridgeRun& run)
+{
+    TSeeedSimOptions traffic;
+    traffic.FramesPerSecond = 10000;
+    run.Sim = std::make_unique<TSeeedSimulator>(traffic);
+    if (!run.Sim->Start())
+        return false;
+    run.Bridge = std::make_unique<TChild>(std::vector<std::string>{TCM_SLCAN_EXE, "--port", run.Sim->PortPath()});
+    const std::string terminal = run.Bridge->ReadLine(5000);
+    if (terminal.empty())
+        return false;
+    run.Client = std::make_unique<TClient>(terminal);
+    return run.Client->Fd >= 0 && run.Client->Write("O\r") == 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 60;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--seconds")
+            seconds = std::atof(argv[i + 1]);
+
+    TBridgeRun silent{"client that never reads (10,000 frames/s received)"};
+    TBridgeRun flood{"client that floods V\\r and frames and never reads"};
+    for (TBridgeRun* run : {&silent, &flood})
+        if (!StartRun(*run)) {
+            std::fprintf(stderr, "could not start tarvenix-slcan with its client\n");
+            return 1;
+        }
+    // Commands and frames in pieces of 64 KiB, as fast as the terminal takes them.
+    std::string commands;
+    while (commands.size() < 65536)
+        commands += "V\rt1232AABB\rN\rF\r";
+
+    const auto start = TClock::now();
+    auto nextSample = start;
+    while (TClock::now() - start < std::chrono::duration<double>(seconds)) {
+        flood.Written += flood.Client->Write(commands);
+        if (TClock::now() < nextSample) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        nextSample += std::chrono::seconds(1);
+        const double t = std::chrono::duration<double>(TClock::now() - start).count();
+        for (TBridgeRun* run : {&silent, &flood}) {
+            run->LastKiB = StatusKiB("VmRSS:", run->Bridge->Id());
+            run->PeakKiB = std::max(run->PeakKiB, run->LastKiB);
+        }
+        std::printf("t=%4.0f s  resident: never reads %5.1f MB, floods %5.1f MB (%.1f MB of commands taken)\n", t,
+                    silent.LastKiB / 1024.0, flood.LastKiB / 1024.0, flood.Written / 1e6);
+        std::fflush(stdout);
+    }
+    bool measured = true;
+    bool met = true;
+    for (TBridgeRun* run : {&silent, &flood}) {
+        const long hwm = StatusKiB("VmHWM:", run->Bridge->Id());
+        if (run->LastKiB <= 0 || hwm <= 0)
+            measured = false;
+        met = met && std::max(hwm, run->PeakKiB) < kLimitKiB;
+        std::printf("tarvenix-slcan, %s, %.0f s: resident peak %.1f MB (VmHWM %.1f MB), last %.1f MB\n", run->Name,
+                    seconds, run->PeakKiB / 1024.0, hwm / 1024.0, run->LastKiB / 1024.0);
+        run->Client.reset();
+        ::kill(run->Bridge->Id(), SIGTERM);
+        run->Bridge->WaitExit(5000);
+    }
+    std::printf("resident memory under 16 MB for the whole run: %s\n", met ? "met" : "NOT met");
+    return measured ? 0 : 1;
+}
