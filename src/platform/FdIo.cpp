@@ -26,8 +26,10 @@ int RemainingMs(TClock::time_point deadline)
 
 } // namespace
 
-int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd)
+int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd, bool* woken)
 {
+    if (woken)
+        *woken = false;
     if (fd < 0)
         return -EBADF;
     if (size < 0 || (size > 0 && buffer == nullptr))
@@ -47,6 +49,8 @@ int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd)
         }
         if (ready == 0)
             return 0;
+        if (woken && wakeFd >= 0 && fds[1].revents != 0)
+            *woken = true;
         const pollfd& p = fds[0];
         if (p.revents == 0)
             return 0; // woken

@@ -11,8 +11,9 @@ namespace tcm::fdio {
 // came in time, or -errno. A far side that is gone (POLLHUP or POLLERR without
 // data, end of file after poll reported input) gives a negative value, -EIO
 // when the system named no better error, never 0. When `wakeFd` (>= 0)
-// becomes readable first, returns 0 at once without clearing it.
-int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd = -1);
+// becomes readable first, returns 0 at once without clearing it; `woken`
+// (when given) tells whether it was readable, also beside input.
+int ReadWaiting(int fd, uint8_t* buffer, int size, int timeoutMs, int wakeFd = -1, bool* woken = nullptr);
 
 // Changes terminal settings to raw 8-bit mode: no input or output processing,
 // no echo, no signals, no flow control of any kind, CLOCAL and CREAD; a read call

@@ -97,7 +97,12 @@ int TPseudoTerminal::MasterFd() const
 
 int TPseudoTerminal::Read(uint8_t* buffer, int size, int timeoutMs)
 {
-    return fdio::ReadWaiting(Master, buffer, size, timeoutMs);
+    // The guard's opens and closes end the wait too, and are served at once.
+    bool watched = false;
+    const int n = fdio::ReadWaiting(Master, buffer, size, timeoutMs, Watch, &watched);
+    if (watched)
+        ServeClientGuard();
+    return n;
 }
 
 int TPseudoTerminal::Write(const uint8_t* data, int size, int timeoutMs)

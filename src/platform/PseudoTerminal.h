@@ -57,16 +57,18 @@ public:
     // slave until its last descriptor closes, the slave is exclusive
     // (TIOCEXCL), so any further open fails with EBUSY (root excepted, whom
     // the system lets pass). GuardClient starts watching the slave's opens
-    // and closes (call it right after Open; false with LastError set);
-    // ServeClientGuard acts on what happened since the last call, without waiting.
+    // and closes (call it right after Open; false with LastError set); Read
+    // acts on them as they come, without a system call of its own while
+    // nothing happens.
     bool GuardClient();
-    void ServeClientGuard();
 
     // The last failure of Open as text ("grantpt: Permission denied (errno 13)").
     const std::string& LastError() const;
 
 private:
     bool Fail(const char* step, int error);
+    // Acts on the opens and closes since the last call, without waiting.
+    void ServeClientGuard();
 
     int Master = -1;
     int HeldSlave = -1;

@@ -122,13 +122,16 @@ bool TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
         Spare = TBlock();
     }
     while (static_cast<size_t>(Total / kBlockSize) >= Blocks.size()) {
-        if (!Store)
+        const bool inMemory = NextBlockInMemory();
+        if (!Store && !inMemory)
             Store = std::make_shared<tcm::TBackingStore>(kBlockBytes);
         // A new block is made outside the lock so that readers never wait for it.
-        const std::shared_ptr<tcm::TBackingStore> store = Store;
+        const std::shared_ptr<tcm::TBackingStore> store = inMemory ? nullptr : Store;
         guard.unlock();
         std::string problem;
-        const TBlock block = NewBlock(*store, problem);
+        const TBlock block =
+            inMemory ? TBlock{static_cast<TTarvenixTraceItem*>(::operator new(kBlockBytes, std::nothrow)), -1}
+                     : NewBlock(*store, problem);
         guard.lock();
         if (!problem.empty() && !StorageProblemTold) {
             StorageProblemTold = true;
@@ -141,7 +144,9 @@ bool TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
             ++Refused;
             return false;
         }
-        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && store == Store) {
+        // A file block belongs to the store it came from, which a Clear in
+        // between took away with the old entries.
+        if (static_cast<size_t>(Total / kBlockSize) >= Blocks.size() && (inMemory || store == Store)) {
             try {
                 Blocks.push_back(block);
             } catch (const std::bad_alloc&) {
@@ -226,6 +231,35 @@ const TTarvenixTraceItem* TTarvenixTraceList::Item(int64_t index) const
         return nullptr;
     const TBlock& block = Blocks[static_cast<size_t>(index / kBlockSize)];
     return block.Items ? &block.Items[index % kBlockSize] : nullptr;
+}
+
+const TTarvenixTraceItem* TTarvenixTraceList::ItemRun(int64_t index, int64_t& count) const
+{
+    tcm::TMutexLock guard(Lock);
+    count = 0;
+    if (index < First || index >= Total)
+        return nullptr;
+    const TBlock& block = Blocks[static_cast<size_t>(index / kBlockSize)];
+    if (!block.Items)
+        return nullptr;
+    count = std::min<int64_t>(Total - index, kBlockSize - index % kBlockSize);
+    return &block.Items[index % kBlockSize];
+}
+
+void TTarvenixTraceList::KeepBlocksInMemory(int32_t blocks)
+{
+    tcm::TMutexLock guard(Lock);
+    MemoryBlocks = blocks;
+}
+
+bool TTarvenixTraceList::NextBlockInMemory() const
+{
+    if (MemoryBlocks <= 0)
+        return false;
+    int32_t held = Spare.Items && Spare.Offset < 0 ? 1 : 0;
+    for (size_t b = Released; b < Blocks.size(); ++b)
+        held += Blocks[b].Items && Blocks[b].Offset < 0 ? 1 : 0;
+    return held < MemoryBlocks;
 }
 
 void TTarvenixTraceList::ReleaseBefore(int64_t index)

@@ -62,6 +62,10 @@ public:
     int64_t Count() const;
     // nullptr for an index out of range or released.
     const TTarvenixTraceItem* Item(int64_t index) const;
+    // The entries from `index` on that lie one after the other in memory (up to
+    // the end of its block or the last entry): their count goes to `count`.
+    // nullptr (count 0) as for Item(). One lock for a run of entries.
+    const TTarvenixTraceItem* ItemRun(int64_t index, int64_t& count) const;
 
     // The most entries the trace keeps (a view that counts its rows in 32 bits
     // sets its limit); without one, as many as memory and the cache hold.
@@ -86,6 +90,11 @@ public:
     // `index`. Indexes and Count() stay as they are; one freed block is kept for
     // reuse, so a trace consumed this way holds a bounded amount of memory.
     void ReleaseBefore(int64_t index);
+    // For the same consumer: up to `blocks` blocks are taken from ordinary
+    // memory instead of the cache file. A trace that is consumed as it comes
+    // then cycles through them without a page fault or a disk write per page;
+    // a consumer that falls behind still has its backlog kept in the file.
+    void KeepBlocksInMemory(int32_t blocks);
 
     // UTC microseconds since the Unix epoch of an entry: its own TimeUs when it
     // has one; else the reference wall-clock time taken when the first entry
@@ -118,6 +127,8 @@ private:
     // A block from the store, or from ordinary memory with `problem` set.
     static TBlock NewBlock(tcm::TBackingStore& store, std::string& problem);
     static void FreeBlock(const TBlock& block, tcm::TBackingStore* store);
+    // Whether the next block comes from ordinary memory by choice; under Lock.
+    bool NextBlockInMemory() const TCM_REQUIRES(Lock);
     // Sets the wall-clock reference from the first entry's tick; under Lock.
     void TakeReference(uint32_t firstTime) TCM_REQUIRES(Lock);
     static constexpr uint32_t kReferenceLeadMs = 10000;
@@ -131,6 +142,7 @@ private:
     TLogger* Logger TCM_GUARDED_BY(Lock) = nullptr;
     tcm::TWakeEvent* Added TCM_GUARDED_BY(Lock) = nullptr;
     bool StorageProblemTold TCM_GUARDED_BY(Lock) = false;
+    int32_t MemoryBlocks TCM_GUARDED_BY(Lock) = 0; // KeepBlocksInMemory
     // Makes the trace full with `why` (told once); under Lock.
     void BecomeFull(const std::string& why) TCM_REQUIRES(Lock);
     int64_t Total TCM_GUARDED_BY(Lock) = 0;

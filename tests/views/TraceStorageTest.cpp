@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -122,6 +123,45 @@ TEST(TraceStorage, ManyBlocksInTheCacheFileStayReadableUntilClear)
     EXPECT_EQ(OpenFilesIn(home.Folder()), 0);
     AddFrames(trace, 5, 3);
     EXPECT_EQ(FirstWrongEntry(trace, 5, 3), -1);
+}
+
+// A consumer that lets go of what it has read (the headless tools) cycles
+// through two blocks of ordinary memory, read a run at a time; the cache file
+// is made only for a backlog beyond them.
+TEST(TraceStorage, AConsumerThatKeepsUpNeedsNoCacheFile)
+{
+    TCacheHome home;
+    TTarvenixTraceList trace;
+    trace.KeepBlocksInMemory(2);
+    int64_t next = 0;
+    const auto follow = [&] {
+        while (next < trace.Count()) {
+            int64_t count = 0;
+            const TTarvenixTraceItem* run = trace.ItemRun(next, count);
+            ASSERT_NE(run, nullptr) << next;
+            ASSERT_EQ(count, std::min<int64_t>(trace.Count() - next, kBlock - next % kBlock));
+            const auto i = static_cast<int32_t>(next + count - 1);
+            EXPECT_EQ(run[0].FormatLine(), trace.Item(next)->FormatLine());
+            EXPECT_EQ(run[count - 1].FormatLine(), TTarvenixTraceItem(FrameNo(i), i % 2 == 0).FormatLine());
+            next += count;
+        }
+        trace.ReleaseBefore(next);
+    };
+    for (int32_t round = 0; round < 5; ++round) {
+        AddFrames(trace, round * kBlock, kBlock / 2 + 1);
+        follow();
+        AddFrames(trace, round * kBlock + kBlock / 2 + 1, kBlock / 2 - 1);
+        follow();
+    }
+    EXPECT_EQ(next, 5 * kBlock);
+    EXPECT_EQ(OpenFilesIn(home.Folder()), 0);
+    EXPECT_LT(trace.MemoryUsed(), 3 * kBlock * sizeof(TTarvenixTraceItem));
+
+    // Three blocks behind: the third goes to the file, and every entry still reads back.
+    AddFrames(trace, 5 * kBlock, 3 * kBlock);
+    EXPECT_EQ(OpenFilesIn(home.Folder()), 1);
+    follow();
+    EXPECT_EQ(next, 8 * kBlock);
 }
 
 // A file that cannot grow (here a file size limit, as a full disk would do)

@@ -15,6 +15,9 @@ TToolChannel::TToolChannel(const std::string& port, int32_t rate, bool extended)
     Settings->Rate = rate;
     Settings->Extended = extended;
     Adapter.GetTrace(0)->SetOnAdded(&FrameAdded);
+    // FollowTrace lets go of every entry it passed: two blocks in memory take
+    // turns while the tool keeps up.
+    Adapter.GetTrace(0)->KeepBlocksInMemory(2);
 }
 
 void TToolChannel::WaitForFrames(int timeoutMs, int alsoFd)
@@ -123,11 +126,21 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
     TTarvenixTraceList& trace = *Adapter.GetTrace(0);
     const int64_t total = trace.Count();
     int32_t visited = 0;
-    while (Followed < total) {
-        if (!visit(trace, *trace.Item(Followed)))
+    int64_t count = 0;
+    bool more = true;
+    // A lock per run of entries, not per entry.
+    while (more && Followed < total) {
+        const TTarvenixTraceItem* run = trace.ItemRun(Followed, count);
+        for (int64_t i = 0; i < count && Followed < total; ++i) {
+            if (!visit(trace, run[i])) {
+                more = false;
+                break;
+            }
+            ++Followed;
+            ++visited;
+        }
+        if (!run)
             break;
-        ++Followed;
-        ++visited;
     }
     trace.ReleaseBefore(Followed);
     return visited;

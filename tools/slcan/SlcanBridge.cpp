@@ -56,7 +56,6 @@ void TSlcanBridge::Run(const std::function<bool()>& stop)
             Session.Feed(input, static_cast<size_t>(n), Pending.Text());
         else if (n < 0)
             tcm::SleepMs(1); // a failing terminal must not spin the loop
-        Terminal.ServeClientGuard();
         PassFrames();
         if (const std::string failure = Channel.Failure(); !failure.empty()) {
             std::fprintf(stderr, "tarvenix-slcan: %s\n", failure.c_str());
