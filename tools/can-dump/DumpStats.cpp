@@ -36,6 +36,11 @@ void TDumpStats::InstallSignal()
     sigaction(SIGUSR1, &action, nullptr);
 }
 
+bool TDumpStats::TakeSignal()
+{
+    return g_statsAsked.exchange(false);
+}
+
 void TDumpStats::Poll(uint32_t nowTick)
 {
     if (g_statsAsked.exchange(false))

@@ -17,6 +17,8 @@ public:
 
     // SIGUSR1 asks for the whole statistics without stopping.
     static void InstallSignal();
+    // A SIGUSR1 came since the last call (for a run that prints its figures itself).
+    static bool TakeSignal();
 
     // Prints what is due: everything after a SIGUSR1, the totals line when the
     // interval has passed. Called from the tool's loop.

@@ -14,7 +14,7 @@
 
 namespace {
 
-// A stop signal is looked at once per this many frames.
+// Stop signals and SIGUSR1 are looked at once per this many frames.
 constexpr uint64_t kStopCheck = 4096;
 
 void Tell(const std::string& text)
@@ -44,8 +44,13 @@ int RunInput(TRecordMerge& input, TDumpOutput& output, const TInputRun& run)
             }
             if (output.Put(frame, TTarvenixTraceItem(frame.Frame, frame.Outgoing), run.FrameLimit))
                 break;
-            if (n % kStopCheck == 0 && StopRequested())
-                break;
+            if (n % kStopCheck == 0) {
+                if (StopRequested())
+                    break;
+                // SIGUSR1: the figures so far, as a run on a port prints them.
+                if (TDumpStats::TakeSignal() && started)
+                    TDumpStats::Print(stats.Snapshot(lastUs), stderr);
+            }
         }
         output.Finish();
     } catch (const std::exception& e) {

@@ -250,6 +250,7 @@ int main(int argc, char** argv)
     }
     if (fromFiles) {
         InstallStopSignals();
+        TDumpStats::InstallSignal();
         int exitCode = RunInput(input, output, {o.Frames, o.Stats, o.Channel.Rate});
         try {
             if (!o.CsvFile.empty())
