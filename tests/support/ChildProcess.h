@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,22 @@ public:
 
     bool Started() const { return Pid > 0; }
     pid_t Id() const { return Pid; }
+
+    // Waits until the program has a handler for `sig` (its SigCgt mask in
+    // /proc): a signal sent before that would end it the default way.
+    bool WaitCatches(int sig, int timeoutMs) const
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const std::string path = "/proc/" + std::to_string(Pid) + "/status";
+        do {
+            std::ifstream status(path);
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) != 0)
+                    return true;
+            ::usleep(5000);
+        } while (std::chrono::steady_clock::now() < end);
+        return false;
+    }
 
     // The next line of stdout without its newline; empty after the time-out or at the end.
     std::string ReadLine(int timeoutMs)

@@ -213,7 +213,8 @@ TEST(Extcap, EndsOnEveryStopSignalWhileNoReaderComes)
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         TChild capture(
             {TCM_EXTCAP_EXE, "--capture", "--extcap-interface", kIface, "--fifo", fifo, "--port", "/dev/null"});
-        ::usleep(150000); // inside the wait for a reader
+        ASSERT_TRUE(capture.WaitCatches(sig, 5000)) << strsignal(sig);
+        ::usleep(50000); // inside the wait for a reader by now
         ::kill(capture.Id(), sig);
         EXPECT_EQ(capture.WaitExit(2000), 0) << strsignal(sig) << capture.ErrText;
     }
