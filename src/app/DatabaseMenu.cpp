@@ -31,6 +31,12 @@ TDatabaseMenu::TDatabaseMenu(TListViewFrameTable* table, TSignalsPage* page, QTa
     // The selected lines (or the one clicked) as can-utils' cansend/candump text.
     QAction* copyCandump = Menu->addAction("Copy as candump", this, [this] { CopyAsCandump(); });
     copyCandump->setObjectName("miCopyCandump");
+    QAction* plotBytes = Menu->addAction("Plot bytes...", this, [this] {
+        if (PlotBytes && ClickedLine)
+            PlotBytes(ClickedLine->Row.Id, !ClickedLine->Row.Standard);
+    });
+    plotBytes->setObjectName("miPlotBytes");
+    connect(Menu, &QMenu::aboutToShow, this, [this, plotBytes] { plotBytes->setEnabled(ClickedLine != nullptr); });
     Menu->addSeparator();
     LoadAction = Menu->addAction("Load database...");
     LoadAction->setObjectName("miLoadDatabase");

@@ -33,6 +33,8 @@ public:
     std::function<QString()> ChooseFile;
     std::function<void(const QString& text)> ShowError;
     std::function<void(const QString& text)> ShowInfo;
+    // "Plot bytes...": a raw field of the identifier of the line the menu was opened on.
+    std::function<void(uint32_t id, bool extended)> PlotBytes;
 
     // Loads the database of the settings file, if one is named. A file that
     // is gone is reported once (after the window has started) and stays named

@@ -2,9 +2,11 @@
 #include <QMainWindow>
 
 #include "adapter/ComPortList.h"
+#include "plot/PlotSource.h"
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,8 @@ public:
     std::function<void(const QString& text)> InfoBox;
     // Returns true for Yes.
     std::function<bool(const QString& text)> QuestionBox;
+    // "Plot bytes...": the raw field to plot of an identifier, or nothing; a dialog unless replaced.
+    std::function<std::optional<TPlotSource>(uint32_t id, bool extended)> AskPlotBytes;
 
     // Channels (ChannelControl.cpp).
     void OpenChannel(int index);

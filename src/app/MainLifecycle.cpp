@@ -11,6 +11,9 @@
 #include <QTimer>
 
 #include "adapter/AdapterCustom.h"
+#include "app/PlotBytesDialog.h"
+#include "app/PlotPage.h"
+#include "app/PlotSettings.h"
 #include "adapter/AdapterFactory.h"
 #include "adapter/QtComPortSource.h"
 #include "stats/ChannelStats.h"
@@ -64,6 +67,31 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     DatabaseMenu->ShowError = [this](const QString& text) { ShowError(text); };
     DatabaseMenu->ShowInfo = [this](const QString& text) { ShowInfo(text); };
     DatabaseMenu->LoadFromSettings();
+    // "Plot bytes..." on the receive table's menu: the dialog's field goes to the Plot page.
+    AskPlotBytes = [this](uint32_t id, bool extended) -> std::optional<TPlotSource> {
+        TPlotBytesDialog dialog(id, extended, this);
+        return dialog.exec() == QDialog::Accepted ? dialog.Source() : std::nullopt;
+    };
+    DatabaseMenu->PlotBytes = [this](uint32_t id, bool extended) {
+        if (std::optional<TPlotSource> source = AskPlotBytes ? AskPlotBytes(id, extended) : std::nullopt) {
+            PlotPage->Add(std::move(*source));
+            pcData->setCurrentWidget(PlotPage);
+        }
+    };
+    PlotPage->ShowError = [this](const QString& text) { ShowError(text); };
+    // What was plotted comes back (signals with the same database), and every change is kept.
+    try {
+        PlotPage->Restore(LoadPlotSettings(IniFile, DatabaseMenu->FileName()), DatabaseMenu->Database());
+    } catch (const std::exception& e) {
+        ShowError(QString::fromUtf8(e.what()));
+    }
+    PlotPage->OnChanged = [this] {
+        try {
+            SavePlotSettings(IniFile, DatabaseMenu->FileName(), PlotPage->Saved());
+        } catch (const std::exception& e) {
+            ShowError(QString::fromUtf8(e.what()));
+        }
+    };
     Initialising = false;
 
     // Serial devices come and go as nodes in /dev.

@@ -2,6 +2,8 @@
 
 #include <QColorDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -10,6 +12,9 @@
 #include <QVBoxLayout>
 
 #include "app/PlotView.h"
+#include "platform/OutputFile.h"
+#include "plot/PlotCsv.h"
+#include "record/RecordIo.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
@@ -60,6 +65,9 @@ TPlotPage::TPlotPage(QWidget* parent) : QWidget(parent), Series(std::make_unique
     });
     connect(btFit, &QPushButton::clicked, pvPlot, &TPlotView::Fit);
     connect(pvPlot, &TPlotView::ContextMenuAt, this, &TPlotPage::ShowMenu);
+    AskSaveName = [this](const QString& title, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, title, QString(), filter);
+    };
     tmPlot = new QTimer(this);
     connect(tmPlot, &QTimer::timeout, this, &TPlotPage::Poll);
     tmPlot->start(kPollMs);
@@ -74,6 +82,35 @@ void TPlotPage::Add(TPlotSource source)
     Series->Add(std::move(source));
     pvPlot->Looks().push_back({kPalette[Colours++ % std::size(kPalette)], true});
     TraceReset(); // the new series needs the capture from its start
+    if (OnChanged)
+        OnChanged();
+}
+
+std::vector<TPlotPage::TSaved> TPlotPage::Saved() const
+{
+    std::vector<TSaved> out;
+    for (size_t i = 0; i < Series->Count(); ++i)
+        out.push_back({Series->Source(i).Key(), pvPlot->Looks()[i].Colour, pvPlot->Looks()[i].InLegend});
+    return out;
+}
+
+void TPlotPage::Restore(const std::vector<TSaved>& saved, const TDbcDatabase* db)
+{
+    const std::function<void()> changed = std::move(OnChanged);
+    OnChanged = nullptr; // nothing new to save while the saved list comes back
+    for (const TSaved& s : saved) {
+        std::optional<TPlotSource> source = TPlotSource::FromKey(s.Key, db);
+        if (!source)
+            continue;
+        const size_t before = Series->Count();
+        Add(std::move(*source));
+        if (Series->Count() > before) {
+            if (s.Colour.isValid())
+                pvPlot->Looks().back().Colour = s.Colour;
+            pvPlot->Looks().back().InLegend = s.InLegend;
+        }
+    }
+    OnChanged = changed;
 }
 
 void TPlotPage::Remove(size_t index)
@@ -84,6 +121,8 @@ void TPlotPage::Remove(size_t index)
     pvPlot->Looks().erase(pvPlot->Looks().begin() + static_cast<std::ptrdiff_t>(index));
     UpdateStatus();
     pvPlot->update();
+    if (OnChanged)
+        OnChanged();
 }
 
 void TPlotPage::TraceReset()
@@ -158,16 +197,67 @@ void TPlotPage::ShowMenu(int lane, QPoint at)
             if (chosen.isValid()) {
                 pvPlot->Looks()[index].Colour = chosen;
                 pvPlot->update();
+                if (OnChanged)
+                    OnChanged();
             }
         });
         QAction* legend = menu.addAction("Show in legend", this, [this, index](bool shown) {
             pvPlot->Looks()[index].InLegend = shown;
             pvPlot->update();
+            if (OnChanged)
+                OnChanged();
         });
         legend->setCheckable(true);
         legend->setChecked(pvPlot->Looks()[index].InLegend);
         menu.addSeparator();
     }
     menu.addAction("Fit", pvPlot, &TPlotView::Fit);
+    menu.addSeparator();
+    // Saving works on what is shown: a name typed without an extension gets the type's.
+    auto save = [this](const QString& title, const QString& filter, const QString& extension, auto write) {
+        QString path = AskSaveName ? AskSaveName(title, filter) : QString();
+        if (path.isEmpty())
+            return;
+        if (QFileInfo(path).suffix().isEmpty())
+            path += extension;
+        QString error;
+        if (!(this->*write)(path, error) && ShowError)
+            ShowError(error);
+    };
+    menu.addAction("Save picture as PNG...", this,
+                   [save] { save("Save plot picture", "PNG picture (*.png)", ".png", &TPlotPage::SavePicture); });
+    menu.addAction("Save visible samples as CSV...", this,
+                   [save] { save("Save plotted samples", "CSV file (*.csv)", ".csv", &TPlotPage::SaveVisibleCsv); });
     menu.exec(at);
+}
+
+bool TPlotPage::SavePicture(const QString& path, QString& error) const
+{
+    if (pvPlot->grab().save(path, "PNG"))
+        return true;
+    error = "The picture could not be written to " + path;
+    return false;
+}
+
+bool TPlotPage::SaveVisibleCsv(const QString& path, QString& error) const
+{
+    tcm::TOutputFile file;
+    std::string problem;
+    if (!file.OpenReplacing(path.toStdString(), problem)) {
+        error = QString::fromStdString(problem);
+        return false;
+    }
+    try {
+        tcm::recording::TFdOutput out(file.Fd(), path.toStdString());
+        WritePlotCsv(*Series, pvPlot->FromUs(), pvPlot->ToUs(), OriginUs, out);
+    } catch (const std::exception& e) {
+        file.Discard();
+        error = QString::fromStdString(e.what());
+        return false;
+    }
+    if (!file.Close(problem)) {
+        error = QString::fromStdString(problem);
+        return false;
+    }
+    return true;
 }

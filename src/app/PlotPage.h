@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -32,6 +33,26 @@ public:
     void TraceReset();
     // Takes the frames that arrived since the last call (a budget of time per call).
     void Poll();
+
+    // The plot as shown, as a PNG picture; the samples of the time range shown
+    // as CSV (time, then one column per series). False with `error`.
+    bool SavePicture(const QString& path, QString& error) const;
+    bool SaveVisibleCsv(const QString& path, QString& error) const;
+    // Asks for the name of a file to save (a file dialog unless replaced); empty cancels.
+    std::function<QString(const QString& title, const QString& filter)> AskSaveName;
+    std::function<void(const QString& text)> ShowError;
+    // Called when a series is added or removed, or its colour or legend changes.
+    std::function<void()> OnChanged;
+
+    // What is plotted, for the settings file: per series its key, colour and legend.
+    struct TSaved {
+        std::string Key;
+        QColor Colour;
+        bool InLegend = true;
+    };
+    std::vector<TSaved> Saved() const;
+    // Plots the saved series whose keys `db` resolves (raw fields always).
+    void Restore(const std::vector<TSaved>& saved, const TDbcDatabase* db);
 
     const TPlotFeed& Feed() const { return *Series; }
     TPlotView* View() const { return pvPlot; }

@@ -198,7 +198,12 @@ void TPlotView::DrawTimeAxis(QPainter& p) const
         p.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
         p.setPen(kAxisText);
         const QString label = QString::number(std::abs(t) < step / 2 ? 0.0 : t, 'f', decimals);
-        p.drawText(QRectF(x - 60, area.bottom() + 3, 120, kBottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop, label);
+        // Labels at the ends stay inside the plot's width, clear of the axis caption.
+        const int half = QFontMetrics(font()).horizontalAdvance(label) / 2 + 2;
+        const double centre =
+            std::clamp(x, static_cast<double>(area.left() + half), static_cast<double>(area.right() - half));
+        p.drawText(QRectF(centre - 60, area.bottom() + 3, 120, kBottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop,
+                   label);
     }
     p.setPen(kAxisText);
     p.drawText(QRect(0, area.bottom() + 3, kLeftMargin - 8, kBottomMargin - 3), Qt::AlignRight | Qt::AlignTop,
@@ -256,7 +261,8 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
     auto yOf = [&](double v) { return top + (hi - std::clamp(v, lo, hi)) / (hi - lo) * height; };
 
     // The value scale: a few round numbers at the left, with faint lines across.
-    const double step = NiceStep(hi - lo, std::max(r.height() / 28, 2));
+    // Whole numbers on the scale of a signal whose values are whole numbers.
+    const double step = std::max(NiceStep(hi - lo, std::max(r.height() / 28, 2)), steps ? 1.0 : 0.0);
     const int decimals = Decimals(step);
     for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
         const double y = yOf(v);

@@ -1,6 +1,11 @@
 #include "plot/PlotCsv.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "plot/PlotFeed.h"
+#include "record/RecordIo.h"
+#include "signals/DbcDecimal.h"
 
 void AppendCsvField(std::string& out, std::string_view text)
 {
@@ -36,4 +41,35 @@ void AppendCsvSeconds(std::string& out, int64_t us)
                   static_cast<unsigned long long>(magnitude / 1000000),
                   static_cast<unsigned long long>(magnitude % 1000000));
     out += text;
+}
+
+void WritePlotCsv(const TPlotFeed& feed, int64_t fromUs, int64_t toUs, int64_t originUs, tcm::recording::TFdOutput& out)
+{
+    std::vector<std::string> names;
+    std::vector<int64_t> next, end;
+    for (size_t i = 0; i < feed.Count(); ++i) {
+        names.push_back(feed.Source(i).Name());
+        next.push_back(feed.Samples(i).LowerBound(fromUs));
+        end.push_back(feed.Samples(i).LowerBound(toUs));
+    }
+    out.Bytes() += PlotCsvHeader(names);
+    // The series are merged by time: each row takes every series' sample of its moment.
+    for (;;) {
+        int64_t at = INT64_MAX;
+        for (size_t i = 0; i < next.size(); ++i)
+            if (next[i] < end[i])
+                at = std::min(at, feed.Samples(i).Sample(next[i]).TimeUs);
+        if (at == INT64_MAX)
+            break;
+        std::string& row = out.Bytes();
+        AppendCsvSeconds(row, at - originUs);
+        for (size_t i = 0; i < next.size(); ++i) {
+            row += ',';
+            if (next[i] < end[i] && feed.Samples(i).Sample(next[i]).TimeUs == at)
+                row += DbcDoubleText(feed.Samples(i).Sample(next[i]++).Value);
+        }
+        row += '\n';
+        out.DrainIfFull();
+    }
+    out.Drain();
 }

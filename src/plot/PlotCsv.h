@@ -15,3 +15,14 @@ void AppendCsvField(std::string& out, std::string_view text);
 std::string PlotCsvHeader(const std::vector<std::string>& names);
 // Microseconds as seconds with six decimals: 1500 -> "0.001500", -20 -> "-0.000020".
 void AppendCsvSeconds(std::string& out, int64_t us);
+
+class TPlotFeed;
+namespace tcm::recording {
+class TFdOutput;
+}
+
+// The samples of every series in [fromUs, toUs): one row per moment that
+// has a sample, times counted from `originUs`. Raises std::system_error
+// naming the file when it cannot be written.
+void WritePlotCsv(const TPlotFeed& feed, int64_t fromUs, int64_t toUs, int64_t originUs,
+                  tcm::recording::TFdOutput& out);

@@ -96,3 +96,36 @@ bool FindPlotSources(const TDbcDatabase& db, const std::vector<std::string>& nam
     }
     return true;
 }
+
+std::string TPlotSource::Key() const
+{
+    if (!Raw)
+        return "signal:" + Message->Name + "." + Signal().Name;
+    const TDbcSignal& s = Signal();
+    char text[80];
+    std::snprintf(text, sizeof text, "raw:%X:%d:%u:%u:%c:%c", Message->Id, Message->Extended ? 1 : 0, s.StartBit,
+                  s.Length, s.Order == TDbcByteOrder::Intel ? 'I' : 'M', s.Signed ? '-' : '+');
+    return text;
+}
+
+std::optional<TPlotSource> TPlotSource::FromKey(const std::string& key, const TDbcDatabase* db)
+{
+    if (key.rfind("signal:", 0) == 0) {
+        std::vector<TPlotSource> found;
+        std::string error;
+        if (!db || !FindPlotSources(*db, {key.substr(7)}, found, error) || found.empty())
+            return std::nullopt;
+        return found.front();
+    }
+    unsigned id = 0, start = 0, length = 0;
+    int extended = 0;
+    char order = 0, sign = 0;
+    char end = 0;
+    if (std::sscanf(key.c_str(), "raw:%X:%d:%u:%u:%c:%c%c", &id, &extended, &start, &length, &order, &sign, &end) !=
+            6 ||
+        (order != 'I' && order != 'M') || (sign != '+' && sign != '-'))
+        return std::nullopt;
+    std::string error;
+    return RawField(id, extended != 0, start, length, order == 'I' ? TDbcByteOrder::Intel : TDbcByteOrder::Motorola,
+                    sign == '-', error);
+}

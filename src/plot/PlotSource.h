@@ -31,6 +31,12 @@ public:
     // Drawn as steps: integer and enumerated signals; lines for the rest.
     bool Steps() const;
 
+    // What the settings file keeps of the source: "signal:MESSAGE.SIGNAL", or
+    // "raw:ID:EXTENDED:START:LENGTH:ORDER:SIGN" ("raw:514:0:23:12:M:-").
+    std::string Key() const;
+    // The source of a key: a signal from `db` (nothing when it lacks it), a raw field without.
+    static std::optional<TPlotSource> FromKey(const std::string& key, const TDbcDatabase* db);
+
     // The series' value in a frame, or false when the frame (another
     // identifier, a remote frame, too short, not selected) does not carry it.
     bool Decode(uint32_t id, bool extended, const uint8_t* data, int length, TDbcDecoded& out) const;

@@ -2,7 +2,12 @@
 // opened into the window, the view's zoom, pan, pause and fit.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QCheckBox>
+#include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -10,12 +15,16 @@
 
 #include "app/DatabaseMenu.h"
 #include "app/Main.h"
+#include "app/PlotBytesDialog.h"
 #include "app/PlotPage.h"
 #include "app/PlotView.h"
 #include "app/SignalsPage.h"
 #include "app/TraceMenu.h"
 #include "core/CanText.h"
 #include "platform/ProgramDir.h"
+#include "plot/CanmatrixCsv.h"
+#include "views/ListViewFrameTable.h"
+#include "views/TarvenixTrace.h"
 #include "support/FastClock.h"
 #include "support/TempDir.h"
 #include "../adapter/GuiTestSupport.h"
@@ -151,10 +160,78 @@ TEST(PlotWindow, SignalsOfARecordingPlottedZoomedAndPanned)
         if (const char* shots = std::getenv("TCM_SCREENSHOT_DIR"))
             w.grab().save(QString(shots) + "/plot-recording.png");
 
+        // The samples shown, as CSV, hold canmatrix's values of the recording.
+        plot->findChild<QPushButton*>("btPlotFit")->click();
+        QString problem;
+        ASSERT_TRUE(plot->SaveVisibleCsv(QString::fromStdString(dir.File("plot.csv")), problem))
+            << problem.toStdString();
+        const auto rows = Lines(ReadWholeFile(dir.File("plot.csv")));
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0], "time,ENGINE_DATA.ENGINE_SPEED,ENGINE_DATA.GEAR,DIAG_RESPONSE.CabinTemp");
+        ExpectCanmatrixRows(rows, CanmatrixCsvRows(TCM_DBC_TEST_DIR "/data/vehicle.dbc", dir.File("vehicle.log"),
+                                                   "ENGINE_SPEED,GEAR,CabinTemp"));
+        ASSERT_TRUE(plot->SavePicture(QString::fromStdString(dir.File("plot.png")), problem));
+        EXPECT_EQ(QImage(QString::fromStdString(dir.File("plot.png"))).size(), view->size());
+
+        // "Plot bytes..." on the receive table's menu: a signed Motorola range
+        // of the diagnosis message's bytes 2 and 3, chosen in its dialog.
+        w.AskPlotBytes = [](uint32_t id, bool extended) {
+            TPlotBytesDialog dialog(id, extended);
+            dialog.rbBits->setChecked(true);
+            dialog.seStartBit->setValue(23);
+            dialog.seLength->setValue(12);
+            dialog.cbByteOrder->setCurrentIndex(1);
+            dialog.chSigned->setChecked(true);
+            return dialog.Source();
+        };
+        auto* table = w.findChild<TListViewFrameTable*>("TableView");
+        ASSERT_TRUE(table);
+        pages->setCurrentIndex(0);
+        int row = 0;
+        while (row < table->LineCount() && table->Line(row)->Row.Id != 1300)
+            ++row;
+        ASSERT_LT(row, table->LineCount());
+        const QPoint at = table->visualItemRect(table->Line(row)).center();
+        emit table->customContextMenuRequested(at);
+        QAction* plotBytes = w.Databases()->ContextMenu()->findChild<QAction*>("miPlotBytes");
+        ASSERT_TRUE(plotBytes);
+        plotBytes->trigger();
+        w.Databases()->ContextMenu()->close();
+        ASSERT_EQ(feed.Count(), 4u);
+        EXPECT_EQ(feed.Source(3).Name(), "0x514 bits 23|12@0-");
+        EXPECT_EQ(pages->currentWidget(), plot);
+        ASSERT_TRUE(tcmtest::WaitFor([&] { return feed.Samples(3).Count() == 1000; }));
+        for (int64_t i = 0; i < 1000; i += 97) {
+            const TTarvenixTraceItem* item = w.CurrentTrace()->Item(2 * i + 1);
+            const int bits = ((item->Data[2] << 4) | (item->Data[3] >> 4)) & 0xFFF;
+            EXPECT_EQ(feed.Samples(3).Sample(i).Value, bits >= 2048 ? bits - 4096 : bits) << i;
+        }
+        if (const char* shots = std::getenv("TCM_SCREENSHOT_DIR")) {
+            plot->findChild<QPushButton*>("btPlotFit")->click();
+            view->SetRange(1700000004000000, 1700000006000000);
+            view->SetCursorX(view->width() * 2 / 3);
+            w.grab().save(QString(shots) + "/plot-raw-bytes.png");
+        }
+
         // Clearing the trace empties the series; they stay plotted.
         w.ClearTrace();
-        EXPECT_EQ(feed.Count(), 3u);
+        EXPECT_EQ(feed.Count(), 4u);
         EXPECT_EQ(feed.Samples(0).Count(), 0);
+        plot->Remove(0);
+        plot->View()->Looks()[2].InLegend = false;
+        std::string unused;
+        plot->Add(*TPlotSource::RawField(0x7FF, false, 0, 8, TDbcByteOrder::Intel, false, unused));
+    }
+    // The next start plots the same, with the same database.
+    {
+        TfmMain w;
+        w.InfoBox = [](const QString&) {};
+        const TPlotFeed& feed = w.findChild<TPlotPage*>("tsPlot")->Feed();
+        ASSERT_EQ(feed.Count(), 4u);
+        const char* names[] = {"ENGINE_DATA.GEAR", "DIAG_RESPONSE.CabinTemp", "0x514 bits 23|12@0-", "0x7FF byte 0"};
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(feed.Source(i).Name(), names[i]);
+        EXPECT_FALSE(w.findChild<TPlotPage*>("tsPlot")->View()->Looks()[2].InLegend);
     }
     tcm::SetProgramDirOverride("");
 }
