@@ -180,7 +180,7 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
     QStringList captions;
     for (QAction* action : menu->ContextMenu()->actions())
         captions << action->text() + (action->isEnabled() ? "" : " (disabled)");
-    EXPECT_EQ(captions.join(", ").toStdString(), "Copy as candump, , Load database..., Unload database");
+    EXPECT_EQ(captions.join(", ").toStdString(), "Copy as candump, Plot bytes..., , Load database..., Unload database");
     menu->ContextMenu()->hide();
     menu->ContextMenu()->findChild<QAction*>("miUnloadDatabase")->trigger();
     EXPECT_FALSE(pages->isTabVisible(pages->indexOf(signalsPage)));
