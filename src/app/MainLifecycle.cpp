@@ -164,6 +164,7 @@ void TfmMain::FormDestroy()
 {
     Destroyed = true;
     tmUpdate->stop();
+    PlotPage->CurrentTrace = nullptr; // the traces go with the adapter
     ComPortList.reset();
     RateList.reset();
     // A settings file that cannot be written is reported; the rest of the shutdown still runs.
