@@ -33,6 +33,8 @@ std::string_view NextField(std::string_view& rest)
 
 } // namespace
 
+TSendListRole SendListRole;
+
 std::string TCanSendItem::GetTypeName() const
 {
     switch (SendType) {

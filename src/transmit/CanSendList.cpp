@@ -30,6 +30,17 @@ std::string Because(const std::system_error& e)
 
 } // namespace
 
+// The lock primitive itself: the analysis takes the marks on the declarations.
+TSendListLock::TSendListLock(const TCanSendList& list) TCM_NO_THREAD_SAFETY_ANALYSIS : Mutex(list.Lock())
+{
+    Mutex.lock();
+}
+
+TSendListLock::~TSendListLock() TCM_NO_THREAD_SAFETY_ANALYSIS
+{
+    Mutex.unlock();
+}
+
 TCanSendList::TCanSendList() = default;
 
 TCanSendList::~TCanSendList()
@@ -56,7 +67,7 @@ TCanSendList::~TCanSendList()
             }
         }
     }
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     Items.clear();
 }
 
@@ -82,7 +93,7 @@ void TCanSendList::Add(std::unique_ptr<TCanSendItem> item)
     if (!item)
         return;
     {
-        tcm::TMutexLock guard(Mutex);
+        TSendListLock guard(*this);
         item->OnSend = OnSend;
         Items.push_back(std::move(item));
     }
@@ -93,7 +104,7 @@ void TCanSendList::Delete(int32_t index)
 {
     std::unique_ptr<TCanSendItem> removed;
     {
-        tcm::TMutexLock guard(Mutex);
+        TSendListLock guard(*this);
         if (index < 0 || index >= Count())
             return;
         const auto at = Items.begin() + index;
@@ -105,7 +116,7 @@ void TCanSendList::Delete(int32_t index)
 
 bool TCanSendList::MoveUp(int32_t index)
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     if (index < 1 || index >= Count())
         return false;
     std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) - 1]);
@@ -114,7 +125,7 @@ bool TCanSendList::MoveUp(int32_t index)
 
 bool TCanSendList::MoveDown(int32_t index)
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     if (index < 0 || index >= Count() - 1)
         return false;
     std::swap(Items[static_cast<size_t>(index)], Items[static_cast<size_t>(index) + 1]);
@@ -123,14 +134,14 @@ bool TCanSendList::MoveDown(int32_t index)
 
 void TCanSendList::ResetCounters()
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     for (const auto& item : Items)
         item->ResetCount();
 }
 
 void TCanSendList::SetStandard(bool flag)
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     Standard = flag;
     for (const auto& item : Items)
         item->Frame.Standard = flag;
@@ -138,7 +149,7 @@ void TCanSendList::SetStandard(bool flag)
 
 void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     OnSend = std::move(handler);
     for (const auto& item : Items)
         item->OnSend = OnSend;
@@ -146,7 +157,7 @@ void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
 
 void TCanSendList::SendOnRequest()
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     for (const auto& item : Items) {
         if (item->SendType == cstOnRequest && item->Active)
             item->Send();
@@ -155,7 +166,7 @@ void TCanSendList::SendOnRequest()
 
 void TCanSendList::SendPeriodic(uint32_t now)
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     for (const auto& item : Items) {
         if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
             continue;
@@ -167,7 +178,7 @@ void TCanSendList::SendPeriodic(uint32_t now)
 
 uint32_t TCanSendList::MsUntilDue(uint32_t now) const
 {
-    tcm::TMutexLock guard(Mutex);
+    TSendListLock guard(*this);
     uint32_t wait = kNothingDue;
     for (const auto& item : Items) {
         if (item->SendType != cstPeriodic || !item->Active || item->Period < 0)
@@ -272,7 +283,12 @@ void TCanSendList::LoadFrom(const std::string& path, bool missingIsError, std::v
         if (line.empty())
             return;
         auto item = std::make_unique<TCanSendItem>();
-        if (item->LoadFromString(line))
+        bool loaded = false;
+        {
+            TUnlistedItem unlisted; // not in the list until Add
+            loaded = item->LoadFromString(line);
+        }
+        if (loaded)
             Add(std::move(item));
         else if (rejected)
             rejected->push_back(lineNumber);
@@ -313,7 +329,7 @@ void TCanSendList::SaveToFile()
         return;
     std::string content;
     {
-        tcm::TMutexLock guard(Mutex);
+        TSendListLock guard(*this);
         content.reserve(Items.size() * 40);
         for (const auto& item : Items) {
             content += item->SaveToString();

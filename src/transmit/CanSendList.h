@@ -25,9 +25,9 @@
 // - Count and GetItem need Lock() held. An item pointer stays valid after the
 //   lock is let go for as long as the thread that edits the list (the only one
 //   that deletes items) keeps it, but its fields are read and changed under
-//   the lock only.
+//   the lock only (TSendListLock, which the items' marks ask for).
 // - Changing an item in place (the item dialog) while scans may run: hold
-//   Lock() for the change, e.g. `tcm::TMutexLock guard(list.Lock());`.
+//   the lock for the change, e.g. `TSendListLock guard(list);`.
 // - Reading an item's Count or LastSendTime from another thread than the
 //   sending ones also needs Lock(); the OnCountChanged value needs none.
 //
@@ -121,7 +121,8 @@ public:
     // LoadFromFile left alone (not this user's regular files); empty when none.
     std::string LeftAloneNotice() const;
 
-    // The list's lock, for changing an item in place while scans may run.
+    // The list's lock, for changing an item in place while scans may run:
+    // take it through TSendListLock.
     tcm::TMutex& Lock() const TCM_RETURN_CAPABILITY(Mutex) { return Mutex; }
 
     // Receives the text of a failed save during destruction, for the owner to show.
@@ -142,4 +143,17 @@ private:
     std::function<void(const std::string&)> OnSaveError;
     mutable tcm::TMutex ChangedLock; // guards OnChanged only
     std::function<void()> OnChanged TCM_GUARDED_BY(ChangedLock);
+};
+
+// Holds a transmit list's lock for its scope: the list's items and their
+// fields may be used meanwhile.
+class TCM_SCOPED_CAPABILITY TSendListLock {
+public:
+    explicit TSendListLock(const TCanSendList& list) TCM_ACQUIRE(list.Lock(), SendListRole);
+    ~TSendListLock() TCM_RELEASE();
+    TSendListLock(const TSendListLock&) = delete;
+    TSendListLock& operator=(const TSendListLock&) = delete;
+
+private:
+    tcm::TMutex& Mutex;
 };

@@ -1,5 +1,7 @@
 #include "transmit/SendFrameForm.h"
 
+#include <tuple>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -251,18 +253,31 @@ void TfmSendFrame::FillControls()
 {
     const int digits = StandardId ? 3 : 8;
     if (EditMode == 1 && Item != nullptr) {
-        cbSendType->setCurrentIndex(Item->SendType >= 0 && Item->SendType <= 2 ? Item->SendType : 0);
-        edPeriod->setText(QString::number(Item->Period));
-        const QString id = HexText(Item->Frame.Id, digits);
+        // Read under the list's lock: the scans of other threads use the item too.
+        const auto read = [this]() TCM_REQUIRES(SendListRole) {
+            return std::tuple(Item->SendType, Item->Period, Item->Frame, Item->Caption);
+        };
+        std::tuple<int32_t, int32_t, TCanFrame, std::string> shown;
+        if (List) {
+            TSendListLock guard(*List);
+            shown = read();
+        } else {
+            TUnlistedItem unlisted;
+            shown = read();
+        }
+        const auto& [sendType, period, frame, caption] = shown;
+        cbSendType->setCurrentIndex(sendType >= 0 && sendType <= 2 ? sendType : 0);
+        edPeriod->setText(QString::number(period));
+        const QString id = HexText(frame.Id, digits);
         // A stored identifier wider than the mode allows is shown whole (the
         // save then refuses it) rather than cut to the typing limit.
         edId->setMaxLength(std::max(digits, static_cast<int>(id.size())));
         edId->setText(id);
-        cbRequest->setChecked(Item->Frame.Request);
-        cbLength->setCurrentIndex(CanDataBytes(Item->Frame.Length));
+        cbRequest->setChecked(frame.Request);
+        cbLength->setCurrentIndex(CanDataBytes(frame.Length));
         for (size_t i = 0; i < DataEdits.size(); ++i)
-            DataEdits[i]->setText(HexText(Item->Frame.Data[i], 2));
-        edCaption->setText(QString::fromStdString(Item->Caption));
+            DataEdits[i]->setText(HexText(frame.Data[i], 2));
+        edCaption->setText(QString::fromStdString(caption));
     } else {
         cbSendType->setCurrentIndex(cstSingle);
         edPeriod->setText(QStringLiteral("1000"));
@@ -325,7 +340,7 @@ bool TfmSendFrame::StoreItem()
         Item = NewItem.get();
     }
 
-    const auto apply = [&] {
+    const auto apply = [&]() TCM_REQUIRES(SendListRole) {
         Item->SendType = sendType;
         if (sendType == cstPeriodic)
             Item->SetPeriod(period);
@@ -340,11 +355,12 @@ bool TfmSendFrame::StoreItem()
     // A new item is in no list yet; an edited one may be in use by a scan.
     if (EditMode == 1 && List != nullptr) {
         {
-            tcm::TMutexLock guard(List->Lock());
+            TSendListLock guard(*List);
             apply();
         }
         List->NotifyChanged();
     } else {
+        TUnlistedItem unlisted;
         apply();
     }
 

@@ -89,7 +89,7 @@ void TSendGridPanel::sgSendDrawCell(QPainter* painter, const QRect& rect, int co
         bool single = false;
         bool active = false;
         {
-            tcm::TMutexLock guard(list->Lock());
+            TSendListLock guard(*list);
             any = list->Count() > 0;
             if (const TCanSendItem* item = list->GetItem(ListIndexOfRow(row))) {
                 single = item->SendType == cstSingle;

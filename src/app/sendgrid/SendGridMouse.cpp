@@ -20,7 +20,7 @@ void TSendGridPanel::sgSendMouseDown(int column, int row)
     bool single = false;
     bool active = false;
     {
-        tcm::TMutexLock guard(list->Lock());
+        TSendListLock guard(*list);
         if (list->Count() == 0)
             return;
         if (row <= 0 || column != kSendGridActiveColumn) {

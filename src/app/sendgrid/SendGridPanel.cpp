@@ -167,7 +167,7 @@ void TSendGridPanel::btEditClick()
     {
         // Only this thread deletes items: the pointer stays good while the
         // dialog runs, and the dialog changes the item under the lock.
-        tcm::TMutexLock guard(list->Lock());
+        TSendListLock guard(*list);
         item = list->GetItem(index);
     }
     RunItemDialog(1, item);
@@ -193,20 +193,20 @@ void TSendGridPanel::btCopyClick()
         return;
     auto copy = std::make_unique<TCanSendItem>();
     {
-        tcm::TMutexLock guard(list->Lock());
+        TSendListLock guard(*list);
         const TCanSendItem* source = list->GetItem(index);
         copy->Caption = source->Caption;
         copy->Frame = source->Frame;
         copy->SendType = source->SendType;
         copy->Period = source->Period;
+        copy->Frame.Time = 0;
     }
-    copy->Frame.Time = 0;
     // Active, Count and LastSendTime start afresh: a copy sends nothing
     // until the operator ticks it.
     list->Add(std::move(copy));
     int32_t last = 0;
     {
-        tcm::TMutexLock guard(list->Lock());
+        TSendListLock guard(*list);
         last = list->Count() - 1;
     }
     for (int p = last; p > index + 1; --p)

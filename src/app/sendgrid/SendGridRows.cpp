@@ -64,7 +64,7 @@ void TSendGridPanel::RefreshSendGrid()
         // The scans read Tag and OnCountChanged and write Count: bind and read
         // under the list's lock. Counts queued before this point are dropped,
         // as every count is read afresh here.
-        tcm::TMutexLock guard(list->Lock());
+        TSendListLock guard(*list);
         Counts->NewGeneration();
         const int32_t count = list->Count();
         rows.reserve(static_cast<size_t>(count));
@@ -160,6 +160,6 @@ TCanSendList* TSendGridPanel::ListOfSelectedItem(int& index) const
     index = SelectedIndex();
     if (list == nullptr || index < 0)
         return nullptr;
-    tcm::TMutexLock guard(list->Lock());
+    TSendListLock guard(*list);
     return index < list->Count() ? list : nullptr;
 }

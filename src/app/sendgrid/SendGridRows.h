@@ -4,7 +4,7 @@
 
 #include <QString>
 
-class TCanSendItem;
+#include "transmit/CanSend.h"
 
 // The transmit grid's rows over the transmit list: grid row 0 is the header,
 // so the item at list position p is shown on grid row p + 1.
@@ -38,6 +38,6 @@ struct TSendGridColumn {
 };
 extern const std::array<TSendGridColumn, kSendGridColumnCount> kSendGridColumns;
 
-// The texts of one item's row, column by column.
+// The texts of one item's row, column by column; under the item's list's lock.
 using TSendGridRowTexts = std::array<QString, kSendGridColumnCount>;
-TSendGridRowTexts SendGridRowTexts(const TCanSendItem& item, bool standardIds);
+TSendGridRowTexts SendGridRowTexts(const TCanSendItem& item, bool standardIds) TCM_REQUIRES(SendListRole);
