@@ -275,7 +275,8 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
 
     p.save();
     p.setClipRect(r.adjusted(1, 1, -1, -1));
-    QPen pen(colour, 1.6);
+    // A thin pen where one column holds many samples: wide pens take the slow stroking path.
+    QPen pen(colour, raw ? 1.6 : 1.0);
     p.setPen(pen);
     std::vector<QLineF> lines;
     if (raw) {

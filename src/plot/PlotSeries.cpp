@@ -140,11 +140,12 @@ void TPlotSeries::Columns(int64_t fromUs, int64_t toUs, int columns, std::vector
         return;
     const int64_t first = Find(fromUs, -1);
     const int64_t last = Find(toUs, -1);
-    // The finest level whose spans are at most an eighth of a column's samples.
+    // The finest level whose spans are at most half a column's samples: the
+    // borders move by less than a pixel and the edges touch few pages of the file.
     const double perColumn = static_cast<double>(last - first) / columns;
     int finest = -1;
     while (finest + 1 < static_cast<int>(Levels.size()) &&
-           static_cast<double>(SpanSamples(finest + 1) * 8) <= perColumn)
+           static_cast<double>(SpanSamples(finest + 1) * 2) <= perColumn)
         ++finest;
     int64_t begin = finest < 0 ? first : Find(fromUs, finest);
     const int64_t width = toUs - fromUs;

@@ -53,7 +53,7 @@ public:
 
     // Sums up [fromUs, toUs) in `columns` equal columns (a pixel column each).
     // Where a column holds many samples its borders move to the nearest
-    // summary span of at most an eighth of a column, so a wide range touches
+    // summary span of at most half a column, so a wide range touches
     // only the coarse levels of the pyramid.
     void Columns(int64_t fromUs, int64_t toUs, int columns, std::vector<TPlotSpan>& out) const;
 

@@ -85,7 +85,7 @@ TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)
     }
 
     // Many samples per column: the columns add up to the whole range, in
-    // order, each within an eighth of a column of its own time range.
+    // order, each within half a column of its own time range.
     series.Columns(begin, end, 300, columns);
     TPlotSpan all;
     const double width = static_cast<double>(end - begin) / 300;
@@ -93,8 +93,8 @@ TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)
         const TPlotSpan& column = columns[static_cast<size_t>(c)];
         if (column.Count == 0)
             continue;
-        EXPECT_GE(static_cast<double>(column.FirstUs), static_cast<double>(begin) + width * (c - 0.125)) << c;
-        EXPECT_LT(static_cast<double>(column.LastUs), static_cast<double>(begin) + width * (c + 1.125)) << c;
+        EXPECT_GE(static_cast<double>(column.FirstUs), static_cast<double>(begin) + width * (c - 0.5)) << c;
+        EXPECT_LT(static_cast<double>(column.LastUs), static_cast<double>(begin) + width * (c + 1.5)) << c;
         all.Add(column);
     }
     ExpectSame(all, Brute(copy, 0, static_cast<int64_t>(copy.size())));
