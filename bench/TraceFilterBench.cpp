@@ -3,7 +3,9 @@
 // trace (what typing into the filter line costs), the lines it leaves, and
 // the time to find the entries of 1,000 lines spread over the result (what
 // painting and scrolling cost), beside the time to walk the same entries
-// without a filter as the reference of this run.
+// without a filter as the reference of this run. Then the find bar's search:
+// the time to look through every line shown (with and without a filter) and
+// find the last match, for a text and for data bytes.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "views/TarvenixTrace.h"
+#include "views/TraceFind.h"
 #include "views/TraceIndex.h"
 
 namespace {
@@ -32,6 +35,8 @@ int main(int argc, char** argv)
     for (int32_t i = 0; i < entries; ++i) {
         frame.Id = 0x100 + static_cast<uint32_t>(i % 200);
         frame.Time = static_cast<uint32_t>(i / 10);
+        for (int b = 0; b < 4; ++b)
+            frame.Data[b] = static_cast<uint8_t>(i >> (8 * b));
         trace.AddFrame(frame, i % 10 == 0);
     }
     std::printf("trace: %d entries, 200 identifiers, every tenth sent\n", entries);
@@ -65,6 +70,30 @@ int main(int argc, char** argv)
         std::printf("filter %-29s %8.1f ms  %9lld lines; 1,000 line look-ups %.3f ms (%lld found)\n",
                     (std::string("\"") + text + "\"").c_str(), apply, static_cast<long long>(index.Count()), lookup,
                     static_cast<long long>(found));
+    }
+
+    struct TFind {
+        const char* Filter;
+        const char* Query;
+        bool Bytes;
+    };
+    for (const TFind& find :
+         {TFind{"", "id: 1C7  l: 8  data: 7F", false}, TFind{"", "7F 96 98", true},
+          TFind{"100:700 IN", "id: 1C7  l: 8  data: 7F", false}, TFind{"100:700 IN", "7F 96 98", true}}) {
+        TTraceFilter filter;
+        TTraceQuery query;
+        std::string bad;
+        if (!TTraceFilter::Parse(find.Filter, filter, bad) || !TTraceQuery::Parse(find.Query, find.Bytes, query, bad))
+            return 1;
+        t0 = std::chrono::steady_clock::now();
+        TTraceIndex found;
+        TTraceSearch{filter.Empty() ? nullptr : &filter, &query}.Run(trace, entries, found);
+        const int64_t last = found.Count() > 0 ? found.EntryOf(found.Count() - 1) : -1;
+        const double ms = MsSince(t0);
+        std::printf("find %-8s %-25s filter %-12s %8.1f ms  %9lld matches, the last at entry %lld\n",
+                    find.Bytes ? "bytes" : "text", (std::string("\"") + find.Query + "\"").c_str(),
+                    (std::string("\"") + find.Filter + "\"").c_str(), ms, static_cast<long long>(found.Count()),
+                    static_cast<long long>(last));
     }
     return 0;
 }

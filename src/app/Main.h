@@ -37,6 +37,7 @@ class TLogger;
 class TPeriodicSendThread;
 class TTarvenixTable;
 class TTarvenixTraceList;
+class TTraceFindBar;
 class TTraceView;
 class TTraceMenu;
 class TSendGridPanel;
@@ -209,6 +210,7 @@ private:
     TListViewFrameTable* TableView = nullptr;
     TTraceView* mTrace = nullptr;
     QLineEdit* edTraceFilter = nullptr;
+    TTraceFindBar* TraceFind = nullptr;
     static constexpr const char* kTraceFilterHelp =
         "Shows only the lines that pass: ID:MASK (identifier & MASK == ID & MASK), ID~MASK (not equal), "
         "IN, OUT; several separated by blanks or commas";

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -27,6 +28,7 @@
 #include "app/PlotPage.h"
 #include "app/SignalsPage.h"
 #include "app/StatisticsPage.h"
+#include "app/TraceFindBar.h"
 #include "core/CanSettings.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TraceView.h"
@@ -231,7 +233,31 @@ QWidget* TfmMain::BuildDataArea()
     edTraceFilter->setClearButtonEnabled(true);
     connect(edTraceFilter, &QLineEdit::textChanged, this, [this] { ApplyTraceFilter(); });
     traceFill->addWidget(edTraceFilter);
+    TraceFind = new TTraceFindBar(*mTrace);
+    TraceFind->OnJump = [this] {
+        // A match stays in sight: the view stops following the newest line.
+        Autoscroll = false;
+        cbTraceAutoscroll->setChecked(false);
+    };
+    traceFill->addWidget(TraceFind);
     traceFill->addWidget(mTrace);
+    // Ctrl+F, F3 and Shift+F3 work from anywhere in the window while the Trace page shows.
+    const auto onTracePage = [this](QKeySequence keys, std::function<void()> act) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, act] {
+            if (IsTracePageActive())
+                act();
+        });
+    };
+    onTracePage(QKeySequence::Find, [this] { TraceFind->Open(); });
+    onTracePage(QKeySequence(Qt::Key_F3), [this] {
+        TraceFind->Open();
+        TraceFind->FindNext(true);
+    });
+    onTracePage(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] {
+        TraceFind->Open();
+        TraceFind->FindNext(false);
+    });
     traceRow->addWidget(groupBox3, 1);
     auto* panel5 = new QWidget;
     panel5->setObjectName("Panel5");

@@ -1,6 +1,7 @@
 #include "core/CanText.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -52,9 +53,9 @@ int HexDigitValue(char c)
     return -1;
 }
 
-void AppendHex(std::string& out, uint32_t value, int minDigits)
+char* WriteHex(char* out, uint32_t value, int minDigits)
 {
-    // Written backwards into a local buffer, then appended in one step.
+    // Written backwards into a local buffer, then copied in one step.
     char buf[16];
     int n = 0;
     do {
@@ -63,12 +64,25 @@ void AppendHex(std::string& out, uint32_t value, int minDigits)
     } while (value != 0);
     for (; n < minDigits && n < 16; ++n)
         buf[15 - n] = '0';
-    out.append(buf + 16 - n, static_cast<size_t>(n));
+    std::memcpy(out, buf + 16 - n, static_cast<size_t>(n));
+    return out + n;
+}
+
+void AppendHex(std::string& out, uint32_t value, int minDigits)
+{
+    char buf[16];
+    out.append(buf, WriteHex(buf, value, minDigits));
+}
+
+char* WriteCanId(char* out, uint32_t id, bool standard)
+{
+    return WriteHex(out, id, standard ? 3 : 8);
 }
 
 void AppendCanId(std::string& out, uint32_t id, bool standard)
 {
-    AppendHex(out, id, standard ? 3 : 8);
+    char buf[16];
+    out.append(buf, WriteCanId(buf, id, standard));
 }
 
 std::string FormatCanId(uint32_t id, bool standard)
@@ -84,20 +98,24 @@ void AppendHexByte(std::string& out, uint8_t value)
     out.append(pair, 2);
 }
 
+char* WriteDataBytes(char* out, const uint8_t* data, int count, char separator)
+{
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && separator != '\0')
+            *out++ = separator;
+        *out++ = kHexDigits[data[i] >> 4];
+        *out++ = kHexDigits[data[i] & 0xF];
+    }
+    return out;
+}
+
 void AppendDataBytes(std::string& out, const uint8_t* data, int count, char separator)
 {
     // Eight bytes at a time through a local buffer: one append per block.
     char buf[8 * 3];
     while (count > 0) {
         const int block = count < 8 ? count : 8;
-        size_t n = 0;
-        for (int i = 0; i < block; ++i) {
-            if (i > 0 && separator != '\0')
-                buf[n++] = separator;
-            buf[n++] = kHexDigits[data[i] >> 4];
-            buf[n++] = kHexDigits[data[i] & 0xF];
-        }
-        out.append(buf, n);
+        out.append(buf, WriteDataBytes(buf, data, block, separator));
         data += block;
         count -= block;
         if (count > 0 && separator != '\0')

@@ -31,15 +31,21 @@
 // (standard) or 8 (extended); a wider value keeps all its digits.
 std::string FormatCanId(uint32_t id, bool standard);
 void AppendCanId(std::string& out, uint32_t id, bool standard);
+// The same written at `out` (room for 16 characters); returns the end.
+char* WriteCanId(char* out, uint32_t id, bool standard);
 
 // Upper-case hex of `value`, zero-padded to at least `minDigits` (at most 16;
 // 0 or 1: no padding).
 void AppendHex(std::string& out, uint32_t value, int minDigits);
+// The same written at `out` (room for 16 characters); returns the end.
+char* WriteHex(char* out, uint32_t value, int minDigits);
 // "0A"
 void AppendHexByte(std::string& out, uint8_t value);
 // `count` bytes, each two upper-case hex digits, `separator` between them
 // ('\0' for none).
 void AppendDataBytes(std::string& out, const uint8_t* data, int count, char separator);
+// The same written at `out` (room for 3 * count characters); returns the end.
+char* WriteDataBytes(char* out, const uint8_t* data, int count, char separator);
 // Unsigned decimal, as "%u" writes it.
 void AppendDecimal(std::string& out, uint32_t value);
 // Signed decimal, as "%d" writes it.

@@ -1,7 +1,9 @@
 #include "views/TarvenixTrace.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 #include <new>
 
 #include "core/Logger.h"
@@ -42,21 +44,30 @@ std::string TTarvenixTraceItem::FormatLine() const
 
 void TTarvenixTraceItem::AppendLine(std::string& out) const
 {
-    out += Outgoing ? "OUT ts: " : "IN  ts: ";
-    AppendDecimal(out, Time);
-    out += "  id: ";
-    AppendCanId(out, Id, Standard);
-    out += "  l: ";
-    AppendDecimal(out, Length);
+    // Made in a local buffer and appended once: the find bar formats every line
+    // of a long trace, so this is a hot path.
+    char buf[112];
+    char* p = buf;
+    const auto put = [&p](std::string_view text) {
+        std::memcpy(p, text.data(), text.size());
+        p += text.size();
+    };
+    put(Outgoing ? "OUT ts: " : "IN  ts: ");
+    p = std::to_chars(p, buf + sizeof(buf), Time).ptr;
+    put("  id: ");
+    p = WriteCanId(p, Id, Standard);
+    put("  l: ");
+    p = std::to_chars(p, buf + sizeof(buf), Length).ptr;
     if (Request) {
-        out += "  Request";
+        put("  Request");
     } else {
-        out += "  data: ";
+        put("  data: ");
         const int bytes = CanDataBytes(Length);
-        AppendDataBytes(out, Data, bytes, ' ');
+        p = WriteDataBytes(p, Data, bytes, ' ');
         if (bytes > 0)
-            out += ' ';
+            *p++ = ' ';
     }
+    out.append(buf, p);
 }
 
 TTarvenixTraceList::~TTarvenixTraceList()

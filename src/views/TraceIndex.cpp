@@ -51,28 +51,6 @@ void TTraceIndex::Reset()
     Passing = 0;
 }
 
-void TTraceIndex::Extend(const TTarvenixTraceList& trace, const TTraceFilter& filter, int64_t total)
-{
-    constexpr int64_t block = TTarvenixTraceList::kBlockSize;
-    while (Entries < total) {
-        // Entries of one block lie side by side: one look-up per block, not per entry.
-        const int64_t first = Entries / block * block;
-        const TTarvenixTraceItem* items = trace.Item(first);
-        const int64_t end = std::min(total, first + block);
-        for (int64_t e = Entries; e < end; ++e) {
-            if (e % kChunkEntries == 0)
-                ChunkStart.push_back(Passing);
-            if (e % 64 == 0)
-                Bits.push_back(0);
-            if (items && filter.Passes(items[e - first])) {
-                Bits.back() |= uint64_t{1} << (e % 64);
-                ++Passing;
-            }
-        }
-        Entries = end;
-    }
-}
-
 int64_t TTraceIndex::EntryOf(int64_t row) const
 {
     if (row < 0 || row >= Passing)

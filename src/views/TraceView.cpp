@@ -5,9 +5,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 #include <limits>
 
+#include "core/CanText.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
@@ -19,42 +21,116 @@ const char kWidestLine[] = "OUT ts: 4294967295  id: 1FFFFFFF  l: -2147483648  da
 
 void TTraceLines::SetTrace(TTarvenixTraceList* trace)
 {
-    Trace = trace;
+    TraceList = trace;
     ClearLines();
     // Lines are counted in int: the trace keeps no more than can be shown.
-    if (Trace)
-        Trace->SetLimit(std::numeric_limits<int>::max());
+    if (TraceList)
+        TraceList->SetLimit(std::numeric_limits<int>::max());
+}
+
+void TTraceLines::Dropped()
+{
+    ++LinesGeneration;
+    ClearFound();
 }
 
 void TTraceLines::ClearLines()
 {
     ShownEntries = 0;
     Index.Reset();
+    Dropped();
 }
 
 void TTraceLines::AppendUpTo(int total)
 {
-    if (!Trace || total <= ShownEntries)
+    if (!TraceList || total <= ShownEntries)
         return;
     ShownEntries = total;
-    if (Filter)
-        Index.Extend(*Trace, *Filter, total);
+    if (FilterTerms)
+        Index.Extend(*TraceList, *FilterTerms, total);
+    if (Query)
+        TTraceSearch{FilterTerms.get(), Query.get()}.Run(*TraceList, total, Found);
 }
 
 void TTraceLines::SetFilter(std::shared_ptr<const TTraceFilter> filter)
 {
-    Filter = filter && !filter->Empty() ? std::move(filter) : nullptr;
+    FilterTerms = filter && !filter->Empty() ? std::move(filter) : nullptr;
     Index.Reset();
-    if (Filter && Trace)
-        Index.Extend(*Trace, *Filter, ShownEntries);
+    Dropped();
+    if (FilterTerms && TraceList)
+        Index.Extend(*TraceList, *FilterTerms, ShownEntries);
+}
+
+bool TTraceLines::SetFound(std::shared_ptr<const TTraceQuery> query, TTraceIndex found, uint64_t generation)
+{
+    if (generation != LinesGeneration || !TraceList || found.Scanned() > ShownEntries)
+        return false;
+    Query = std::move(query);
+    Found = std::move(found);
+    // Lines that came while the search ran.
+    TTraceSearch{FilterTerms.get(), Query.get()}.Run(*TraceList, ShownEntries, Found);
+    return true;
+}
+
+void TTraceLines::ClearFound()
+{
+    Query.reset();
+    Found.Reset();
+}
+
+int TTraceLines::NextFound(int row, bool forward) const
+{
+    const int64_t count = Found.Count();
+    if (!Query || count == 0)
+        return -1;
+    const int64_t entry = row < 0 ? -1 : EntryOf(row);
+    int64_t match;
+    if (forward) {
+        const int64_t before = entry < 0 ? 0 : Found.RowOf(entry + 1); // matches up to `entry`
+        match = Found.EntryOf(before < count ? before : 0);
+    } else {
+        const int64_t before = entry < 0 ? count : Found.RowOf(entry); // matches before `entry`
+        match = Found.EntryOf(before > 0 ? before - 1 : count - 1);
+    }
+    return RowOf(static_cast<int>(match));
+}
+
+int TTraceLines::FoundNumber(int row) const
+{
+    if (!Query || row < 0 || row >= LineCount())
+        return 0;
+    const int64_t entry = EntryOf(row);
+    const int64_t before = Found.RowOf(entry);
+    return Found.EntryOf(before) == entry ? static_cast<int>(before + 1) : 0;
 }
 
 QString TTraceLines::LineText(int row) const
 {
-    if (!Trace || row < 0 || row >= LineCount())
+    if (!TraceList || row < 0 || row >= LineCount())
         return {};
-    const TTarvenixTraceItem* item = Trace->Item(EntryOf(row));
+    const TTarvenixTraceItem* item = TraceList->Item(EntryOf(row));
     return item ? QString::fromStdString(item->FormatLine()) : QString();
+}
+
+QString TTraceLines::GapText(int row) const
+{
+    if (!TraceList || row < 0 || row >= LineCount())
+        return {};
+    const int64_t entry = EntryOf(row);
+    const TTarvenixTraceItem* item = TraceList->Item(entry);
+    if (!item)
+        return {};
+    const QString id = QString::fromStdString(FormatCanId(item->Id, item->Standard));
+    const int64_t previous = PreviousOfSameId(*TraceList, entry);
+    const TTarvenixTraceItem* before = previous >= 0 ? TraceList->Item(previous) : nullptr;
+    if (!before)
+        return QString("The first frame of identifier %1 in the trace").arg(id);
+    // Microsecond times where both frames have them, else the millisecond ticks.
+    const int64_t gapUs = item->TimeUs != 0 && before->TimeUs != 0
+                              ? item->TimeUs - before->TimeUs
+                              : static_cast<int64_t>(static_cast<uint32_t>(item->Time - before->Time)) * 1000;
+    return QString("Time since the previous frame of identifier %1: %2 ms")
+        .arg(id, QString::number(static_cast<double>(gapUs) / 1000.0, 'f', 3));
 }
 
 TTraceView::TTraceView(QWidget* parent) : QAbstractScrollArea(parent)
@@ -109,6 +185,7 @@ void TTraceView::LinesChanged()
         Anchor = Cursor = -1;
     UpdateScrollBars();
     viewport()->update();
+    emit LinesUpdated();
 }
 
 void TTraceView::ScrollToBottom()
@@ -136,6 +213,7 @@ void TTraceView::SelectLines(int from, int to)
         Cursor = std::clamp(to, 0, last);
     }
     viewport()->update();
+    emit CursorMoved();
 }
 
 int TTraceView::SelectionStart() const
@@ -161,6 +239,26 @@ QString TTraceView::SelectedText() const
 void TTraceView::CopySelection() const
 {
     QApplication::clipboard()->setText(SelectedText());
+}
+
+void TTraceView::GoToLine(int line)
+{
+    MoveCursor(line, false);
+}
+
+bool TTraceView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const int line = LineAt(help->pos().y());
+        const QString text = line < Model.LineCount() ? Model.GapText(line) : QString();
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, viewport());
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void TTraceView::paintEvent(QPaintEvent*)
@@ -209,6 +307,7 @@ void TTraceView::MoveCursor(int line, bool extend)
     else if (line >= v->value() + VisibleLines())
         v->setValue(line - VisibleLines() + 1);
     viewport()->update();
+    emit CursorMoved();
 }
 
 void TTraceView::mousePressEvent(QMouseEvent* event)

@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 
+#include "views/TraceFind.h"
 #include "views/TraceIndex.h"
 
 class TTarvenixTraceList;
@@ -19,21 +20,47 @@ public:
     void ClearLines();
     // Only entries that pass `filter` become lines; none (or an empty filter) shows all.
     void SetFilter(std::shared_ptr<const TTraceFilter> filter);
-    bool IsFiltered() const { return Filter != nullptr; }
-    int LineCount() const { return Filter ? static_cast<int>(Index.Count()) : ShownEntries; }
+    bool IsFiltered() const { return FilterTerms != nullptr; }
+    int LineCount() const { return FilterTerms ? static_cast<int>(Index.Count()) : ShownEntries; }
     // Entries looked at: the lines' source, filtered or not.
     int Shown() const { return ShownEntries; }
     // The trace entry of a line, and the first line at or after an entry.
-    int EntryOf(int row) const { return Filter ? static_cast<int>(Index.EntryOf(row)) : row; }
-    int RowOf(int entry) const { return Filter ? static_cast<int>(Index.RowOf(entry)) : entry; }
-    const TTraceIndex* FilterIndex() const { return Filter ? &Index : nullptr; }
+    int EntryOf(int row) const { return FilterTerms ? static_cast<int>(Index.EntryOf(row)) : row; }
+    int RowOf(int entry) const { return FilterTerms ? static_cast<int>(Index.RowOf(entry)) : entry; }
+    const TTraceIndex* FilterIndex() const { return FilterTerms ? &Index : nullptr; }
     QString LineText(int row) const;
+    // "Time since the previous frame of identifier 123: 10.000 ms", or that it is the first.
+    QString GapText(int row) const;
+
+    // The find bar's matches: a search that ran elsewhere (TTraceSearch over
+    // Trace(), Filter() and Generation()'s lines) is installed with SetFound and
+    // kept up with the new lines. Clearing the lines, a new trace or a new
+    // filter drops it (and moves Generation on): the search must run again.
+    const TTarvenixTraceList* Trace() const { return TraceList; }
+    std::shared_ptr<const TTraceFilter> Filter() const { return FilterTerms; }
+    uint64_t Generation() const { return LinesGeneration; }
+    // False when `generation` is no longer that of the lines.
+    bool SetFound(std::shared_ptr<const TTraceQuery> query, TTraceIndex found, uint64_t generation);
+    void ClearFound();
+    bool HasFound() const { return Query != nullptr; }
+    int FoundCount() const { return Query ? static_cast<int>(Found.Count()) : 0; }
+    // The line of the first match after line `row` (before it when `forward`
+    // is false), going round at the end; -1 when nothing matches. A `row` of
+    // -1 starts before the first line (or after the last, backwards).
+    int NextFound(int row, bool forward) const;
+    // Which match line `row` is, counting from 1; 0 when it is none.
+    int FoundNumber(int row) const;
 
 private:
-    TTarvenixTraceList* Trace = nullptr;
+    void Dropped();
+
+    TTarvenixTraceList* TraceList = nullptr;
     int ShownEntries = 0;
-    std::shared_ptr<const TTraceFilter> Filter;
+    std::shared_ptr<const TTraceFilter> FilterTerms;
     TTraceIndex Index;
+    std::shared_ptr<const TTraceQuery> Query;
+    TTraceIndex Found;
+    uint64_t LinesGeneration = 0;
 };
 
 // The read-only trace view: one text line per entry shown. It paints only the
@@ -52,6 +79,10 @@ public:
     void ScrollToTop();
     bool IsAtBottom() const;
     int FirstVisibleLine() const;
+    // The line the keyboard is on (the last one clicked or moved to); -1 when none.
+    int CursorLine() const { return Cursor; }
+    // Selects line `line` alone and scrolls it into sight.
+    void GoToLine(int line);
 
     // Selected lines: from SelectionStart() to SelectionEnd(), both included; none when -1.
     void SelectLines(int from, int to);
@@ -60,7 +91,15 @@ public:
     QString SelectedText() const;
     void CopySelection() const;
 
+signals:
+    // After LinesChanged(): lines came, went or were filtered.
+    void LinesUpdated();
+    // The keyboard's line moved or the selection changed.
+    void CursorMoved();
+
 protected:
+    // A line's tool tip: the time since the previous frame of its identifier.
+    bool viewportEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
