@@ -46,6 +46,7 @@ TfmMain::TfmMain(std::unique_ptr<TComPortSource> portSource, QWidget* parent) : 
     traceHost.TableView = TableView;
     traceHost.CurrentTrace = [this] { return Trace; };
     traceHost.CurrentTable = [this] { return Table; };
+    traceHost.CurrentSendList = [this] { return SendList; };
     traceHost.IsCurrentChannelOpen = [this] { return IsCurrentChannelOpen(); };
     traceHost.ClearTrace = [this] { ClearTrace(); };
     traceHost.ClearTable = [this] { ClearTable(); };

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/ProgressJob.h"
+#include "app/ReplayPanel.h"
 #include "app/TraceFiles.h"
 #include "core/CanText.h"
 #include "record/RecordFormat.h"
@@ -88,6 +89,8 @@ TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QO
     pmTrace->addSeparator();
     actRecord = pmTrace->addAction("Record to file...", [this] { ToggleRecording(); });
     actOpenRecording = pmTrace->addAction("Open recording...", [this] { OpenRecording(); });
+    actReplay = pmTrace->addAction("Replay recording...", [this] { ToggleReplay(); });
+    actReplay->setObjectName("actReplay");
     actCopy->setObjectName("actCopy");
     actCopyCandump->setObjectName("actCopyCandump");
     actSelectAll->setObjectName("actSelectAll");
@@ -123,6 +126,9 @@ TTraceMenu::TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QO
     if (Host.StatusBar)
         Host.StatusBar->addWidget(lbRecordState, 1);
 
+    ReplayPanel = new TReplayPanel(Host.Parent, Host.StatusBar, this);
+    ReplayPanel->ShowError = Host.ShowError;
+
     tmRecord = new QTimer(this);
     tmRecord->setObjectName("tmRecord");
     tmRecord->setInterval(100);
@@ -133,9 +139,9 @@ TTraceMenu::~TTraceMenu() = default;
 
 QString TTraceMenu::DefaultAsk(TFileAsk ask)
 {
-    if (ask == TFileAsk::Open)
-        return QFileDialog::getOpenFileName(Host.Parent, "Open recording", LastFolder,
-                                            QString::fromStdString(RecordOpenFilters()));
+    if (ask == TFileAsk::Open || ask == TFileAsk::Replay)
+        return QFileDialog::getOpenFileName(Host.Parent, ask == TFileAsk::Open ? "Open recording" : "Replay recording",
+                                            LastFolder, QString::fromStdString(RecordOpenFilters()));
     return AskSaveName(ask);
 }
 
@@ -179,6 +185,26 @@ void TTraceMenu::UpdateActions()
     actRecord->setText(Recorder ? "Stop recording" : "Record to file...");
     actRecord->setEnabled(Recorder || (trace && open));
     actOpenRecording->setEnabled(trace && Host.CurrentTable() && !open && !Recorder);
+    actReplay->setText(ReplayPanel->IsRunning() ? "Stop replay" : "Replay recording...");
+    actReplay->setEnabled(ReplayPanel->IsRunning() || (open && Host.CurrentSendList && Host.CurrentSendList()));
+}
+
+void TTraceMenu::ToggleReplay()
+{
+    if (ReplayPanel->IsRunning()) {
+        ReplayPanel->Stop();
+        return;
+    }
+    TCanSendList* list = Host.CurrentSendList ? Host.CurrentSendList() : nullptr;
+    if (!list || !Host.IsCurrentChannelOpen())
+        return;
+    const QString path = AskFileName(TFileAsk::Replay);
+    if (path.isEmpty())
+        return;
+    LastFolder = QFileInfo(path).absolutePath();
+    QString error;
+    if (!ReplayPanel->Start(path, *list, error) && !error.isEmpty())
+        Host.ShowError(error);
 }
 
 void TTraceMenu::CopyAsCandump()
@@ -377,6 +403,8 @@ void TTraceMenu::ChannelClosed()
 {
     if (Recorder && !Host.IsCurrentChannelOpen())
         StopRecording();
+    if (!Host.IsCurrentChannelOpen())
+        ReplayPanel->Stop();
     UpdateActions();
 }
 

@@ -13,7 +13,9 @@ class QPoint;
 class QStatusBar;
 class QTimer;
 class QWidget;
+class TCanSendList;
 class TListViewFrameTable;
+class TReplayPanel;
 class TTarvenixTable;
 class TTarvenixTraceList;
 class TTraceRecorder;
@@ -28,6 +30,7 @@ struct TTraceMenuHost {
     TListViewFrameTable* TableView = nullptr;
     std::function<TTarvenixTraceList*()> CurrentTrace; // may return nullptr
     std::function<TTarvenixTable*()> CurrentTable;     // may return nullptr
+    std::function<TCanSendList*()> CurrentSendList;    // the shown channel's; may return nullptr
     std::function<bool()> IsCurrentChannelOpen;
     std::function<void()> ClearTrace; // the trace and its view emptied together
     std::function<void()> ClearTable;
@@ -46,7 +49,7 @@ struct TTraceMenuHost {
 class TTraceMenu : public QObject {
     Q_OBJECT
 public:
-    enum class TFileAsk { SaveTrace, SaveSelection, Record, Open };
+    enum class TFileAsk { SaveTrace, SaveSelection, Record, Open, Replay };
 
     // `strip` is the Trace page's button strip, where the recording sign goes.
     TTraceMenu(TTraceMenuHost host, TTraceView& view, QWidget& strip, QObject* parent);
@@ -69,6 +72,9 @@ public:
     void SaveTrace(bool selectionOnly);
     void ToggleRecording();
     void OpenRecording();
+    // "Replay recording..." while the channel is open; "Stop replay" while one runs.
+    void ToggleReplay();
+    TReplayPanel* Replayer() const { return ReplayPanel; }
     // The selected lines as "123#DEADBEEF" lines, as can-utils write and read frames.
     void CopyAsCandump();
 
@@ -115,6 +121,8 @@ private:
     QAction* actSaveSelection = nullptr;
     QAction* actRecord = nullptr;
     QAction* actOpenRecording = nullptr;
+    QAction* actReplay = nullptr;
+    TReplayPanel* ReplayPanel = nullptr;
     QLabel* lbRecording = nullptr;
     QLabel* lbRecordState = nullptr;
     QTimer* tmRecord = nullptr;

@@ -155,6 +155,12 @@ void TCanSendList::SetOnSend(std::function<bool(const TCanFrame&)> handler)
         item->OnSend = OnSend;
 }
 
+bool TCanSendList::SendFrame(const TCanFrame& frame)
+{
+    tcm::TMutexLock guard(Mutex);
+    return OnSend && OnSend(frame);
+}
+
 void TCanSendList::SendOnRequest()
 {
     TSendListLock guard(*this);

@@ -65,6 +65,9 @@ public:
     void SetStandard(bool flag) TCM_EXCLUDES(Mutex);
     // The channel's send handler; every item in the list gets it, now and on Add.
     void SetOnSend(std::function<bool(const TCanFrame&)> handler) TCM_EXCLUDES(Mutex);
+    // Sends a frame that is no item (a replayed one) through the same handler;
+    // false when there is none or it did not take the frame.
+    bool SendFrame(const TCanFrame& frame) TCM_EXCLUDES(Mutex);
 
     // Answers one received remote frame: every active OnRequest item, in order.
     void SendOnRequest() TCM_EXCLUDES(Mutex);

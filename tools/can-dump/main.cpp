@@ -15,7 +15,6 @@
 #include "DumpOutput.h"
 #include "DumpStats.h"
 #include "InputRun.h"
-#include "Replay.h"
 #include "SignalFrames.h"
 #include "ToolChannel.h"
 #include "ToolOptions.h"
@@ -23,6 +22,7 @@
 #include "platform/Tick.h"
 #include "record/RecordMerge.h"
 #include "transmit/CanSendList.h"
+#include "transmit/Replay.h"
 
 namespace {
 

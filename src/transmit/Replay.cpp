@@ -1,11 +1,11 @@
-#include "Replay.h"
+#include "transmit/Replay.h"
 
 #include "platform/ThreadBase.h"
 #include "record/RecordReader.h"
 
 TReplay::TReplay(std::string path, long loops, std::function<void(const TCanFrame&)> send,
                  std::function<void(const std::string&)> report)
-    : Path(std::move(path)), Loops(loops), Send(std::move(send)), Report(std::move(report))
+    : Path(std::move(path)), LoopCount(loops), Send(std::move(send)), Report(std::move(report))
 {
 }
 
@@ -28,7 +28,7 @@ void TReplay::Stop()
 {
     {
         tcm::TMutexLock guard(Lock);
-        Stopping = true;
+        StopAsked = true;
     }
     Wake.notify_all();
     if (Thread.joinable())
@@ -38,15 +38,35 @@ void TReplay::Stop()
 bool TReplay::WaitUntil(std::chrono::steady_clock::time_point due)
 {
     tcm::TMutexLock guard(Lock);
-    return !Wake.wait_until(guard, due, [this]() TCM_REQUIRES(Lock) { return Stopping; });
+    return !Wake.wait_until(guard, due, [this]() TCM_REQUIRES(Lock) { return StopAsked; });
+}
+
+bool TReplay::Stopping()
+{
+    tcm::TMutexLock guard(Lock);
+    return StopAsked;
 }
 
 void TReplay::Run()
 {
     using TClock = std::chrono::steady_clock;
+    if (CountFirst) {
+        std::string error;
+        if (auto reader = OpenRecordReader(Path, error)) {
+            reader->Channel = Channel;
+            TRecordFrame frame;
+            int64_t count = 0;
+            while (reader->Next(frame))
+                if (++count % 4096 == 0 && Stopping()) {
+                    Finished.store(true);
+                    return;
+                }
+            FramesPerPass.store(count);
+        }
+    }
     // As the engine's own threads: the gaps should not wait for a busy machine.
     tcm::TThreadBase::RaiseCurrentThreadPriority();
-    for (long pass = 0; Loops == 0 || pass < Loops; ++pass) {
+    for (long pass = 0; LoopCount == 0 || pass < LoopCount; ++pass) {
         std::string error;
         auto reader = OpenRecordReader(Path, error);
         if (!reader) {
@@ -55,6 +75,7 @@ void TReplay::Run()
         }
         reader->OnError = Report;
         reader->Channel = Channel;
+        SentThisPass.store(0);
         TRecordFrame frame;
         bool first = true;
         int64_t firstUs = 0;
@@ -71,21 +92,19 @@ void TReplay::Run()
                 Finished.store(true);
                 return;
             }
-            {
-                tcm::TMutexLock guard(Lock);
-                if (Stopping)
-                    break;
-            }
+            if (Stopping())
+                break;
             Send(frame.Frame);
             Sent.fetch_add(1);
+            SentThisPass.fetch_add(1);
         }
         // What the file left out is told once, after the first pass.
         if (const std::string leftOut = reader->LeftOut(); pass == 0 && !leftOut.empty())
             Report(leftOut);
-        tcm::TMutexLock guard(Lock);
         // A file without a single frame would make an endless loop spin.
-        if (Stopping || !any)
+        if (Stopping() || !any)
             break;
+        Passes.store(pass + 1);
     }
     Finished.store(true);
 }
