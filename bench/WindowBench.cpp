@@ -4,7 +4,8 @@
 // Figures: update tick time and event-loop lateness on the "Table" and the
 // "Trace" page with the simulated adapter at 10,000 frames/s, the window
 // thread's CPU on the "Table" and then the "Statistics" page with a real event loop (with the table
-// view's drains and paints per second), the click-to-change latency of the
+// view's drains and paints per second), on the "Trace" page without and with a filter (and a find),
+// the click-to-change latency of the
 // "Clear table" button, frames lost by the window (the simulator's own drops at
 // the link's limit counted apart, by their sequence numbers), and the cost of a tick that appends 1,000
 // lines to a trace view of 1,000,000.
@@ -12,6 +13,7 @@
 // QT_QPA_PLATFORM=xcb for a real display server).
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTabWidget>
@@ -38,6 +40,7 @@
 #include "adapter/ComPortList.h"
 #include "adapter/frmChannelMan.h"
 #include "app/Main.h"
+#include "app/TraceFindBar.h"
 #include "platform/ProgramDir.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTrace.h"
@@ -268,6 +271,18 @@ int main(int argc, char** argv)
     const double traceLate = RunAndMeasureLateness(seconds * 1000);
     std::printf("Trace page: longest update tick %.2f ms, worst event-loop lateness %.1f ms\n", w.MaxTickMs(),
                 traceLate);
+    // The Trace page's own cost without a filter, with one, and with a find
+    // kept up with the new lines as well, one after the other.
+    MeasureWindowCpu("Trace, no filter", seconds * 1000);
+    w.findChild<QLineEdit*>("edTraceFilter")->setText("100:700 IN");
+    MeasureWindowCpu("Trace, filter \"100:700 IN\"", seconds * 1000);
+    auto* find = w.findChild<TTraceFindBar*>("TraceFindBar");
+    find->Open();
+    w.findChild<QLineEdit*>("edTraceFind")->setText("DATA: 00");
+    find->FindNext(true);
+    MeasureWindowCpu("Trace, filter and find \"DATA: 00\"", seconds * 1000);
+    find->Close();
+    w.findChild<QLineEdit*>("edTraceFilter")->clear();
 
     ::kill(sim.Id(), SIGUSR1);
     RunAndMeasureLateness(500); // the frames numbered by then arrive
