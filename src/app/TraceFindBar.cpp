@@ -39,6 +39,7 @@ TTraceFindBar::TTraceFindBar(TTraceView& view, QWidget* parent)
     HelpText = "Enter or F3: next match; Shift+Enter or Shift+F3: previous; Esc closes";
     edFind->setToolTip(HelpText);
     edFind->setClearButtonEnabled(true);
+    edFind->setMinimumWidth(edFind->fontMetrics().horizontalAdvance("DE AD BE EF") + 30);
     row->addWidget(edFind, 1);
     cbHex = new QCheckBox("Hex bytes");
     cbHex->setObjectName("cbTraceFindHex");
@@ -58,7 +59,7 @@ TTraceFindBar::TTraceFindBar(TTraceView& view, QWidget* parent)
     lbCount = new QLabel;
     lbCount->setObjectName("lbTraceFindCount");
     lbCount->setAccessibleName("Matches");
-    lbCount->setMinimumWidth(lbCount->fontMetrics().horizontalAdvance("2,147,483,647 of 2,147,483,647"));
+    lbCount->setMinimumWidth(lbCount->fontMetrics().horizontalAdvance("9,999 of 9,999"));
     row->addWidget(lbCount);
     btClose = new QPushButton("Close");
     btClose->setObjectName("btTraceFindClose");
