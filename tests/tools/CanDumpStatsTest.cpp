@@ -125,5 +125,8 @@ TEST(CanDumpStats, TotalsMatchTheRecordingOfTheSameRun)
             window -= static_cast<unsigned long long>(frames[first++].second);
         peak = std::max(peak, window);
     }
-    EXPECT_NEAR(totals.Peak, static_cast<double>(peak) * 100.0 / 1000000.0, 0.006) << lines.back();
+    // The one frame sent is stamped on the sending thread: when the reading
+    // thread has counted a later frame first, the window takes it at that later
+    // time, which can move one frame (at most 160 bits) across the window's edge.
+    EXPECT_NEAR(totals.Peak, static_cast<double>(peak) * 100.0 / 1000000.0, 0.006 + 0.016) << lines.back();
 }
