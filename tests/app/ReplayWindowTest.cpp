@@ -24,23 +24,13 @@
 #include "support/TempDir.h"
 #include "views/TarvenixTrace.h"
 #include "../adapter/GuiTestSupport.h"
+#include "WindowTestFixture.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
 
-class ReplayWindow : public ::testing::Test {
-protected:
-    const tcmtest::TScopedFastClock Clock;
-    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
-    void TearDown() override
-    {
-        Window.reset();
-        tcm::SetProgramDirOverride("");
-    }
-    TempDir Dir;
-    std::unique_ptr<TfmMain> Window;
-};
+class ReplayWindow : public TWindowTest {};
 
 } // namespace
 

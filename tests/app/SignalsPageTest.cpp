@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 
 #include "../adapter/GuiTestSupport.h"
+#include "WindowTestFixture.h"
 #include "SeeedSimulator.h"
 #include "adapter/frmChannelMan.h"
 #include "app/DatabaseMenu.h"
@@ -39,17 +40,8 @@ const std::string kDbcDir = TCM_DBC_TEST_DIR "/data/";
 
 using tcmtest::WaitFor;
 
-class SignalsWindow : public ::testing::Test {
+class SignalsWindow : public TWindowTest {
 protected:
-    // Installed before the window and removed after it: an opening's settle
-    // pauses only move the tick count on instead of sleeping.
-    const tcmtest::TScopedFastClock Clock;
-    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
-    void TearDown() override
-    {
-        Window.reset();
-        tcm::SetProgramDirOverride("");
-    }
     TfmMain& Open()
     {
         Window = std::make_unique<TfmMain>();
@@ -64,8 +56,6 @@ protected:
     std::string Ini() const { return Dir.File("TarvenixCanMonitor.ini"); }
     std::string StoredFile() const { return TIniFile(Ini()).ReadString("Database", "File", ""); }
 
-    TempDir Dir;
-    std::unique_ptr<TfmMain> Window;
     std::vector<std::string> Errors;
     std::vector<std::string> Infos;
 };

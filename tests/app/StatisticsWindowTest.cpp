@@ -24,21 +24,11 @@
 #include "support/FastClock.h"
 #include "support/TempDir.h"
 #include "../adapter/GuiTestSupport.h"
+#include "WindowTestFixture.h"
 
 namespace {
 
-class StatisticsWindow : public ::testing::Test {
-protected:
-    const tcmtest::TScopedFastClock Clock;
-    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
-    void TearDown() override
-    {
-        Window.reset();
-        tcm::SetProgramDirOverride("");
-    }
-    TempDir Dir;
-    std::unique_ptr<TfmMain> Window;
-};
+class StatisticsWindow : public TWindowTest {};
 
 QString Text(const TStatsTableModel& model, int row, int column)
 {

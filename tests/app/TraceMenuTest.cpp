@@ -37,6 +37,7 @@
 #include "support/TempDir.h"
 #include "transmit/CanSendList.h"
 #include "../adapter/GuiTestSupport.h"
+#include "WindowTestFixture.h"
 #include "views/ListViewFrameTable.h"
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
@@ -79,18 +80,8 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
     return tcmtest::WaitFor(done, timeoutMs);
 }
 
-class TraceMenu : public ::testing::Test {
+class TraceMenu : public TWindowTest {
 protected:
-    // Installed before the window and removed after it: an opening's settle
-    // pauses only move the tick count on instead of sleeping.
-    const tcmtest::TScopedFastClock Clock;
-    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
-    void TearDown() override
-    {
-        Window.reset();
-        tcm::SetProgramDirOverride("");
-    }
-
     // The window against `sim`, its channel open, its boxes and file questions answered here.
     TfmMain& OpenWindow(TSeeedSimulator& sim)
     {
@@ -117,8 +108,6 @@ protected:
         Action(action)->trigger();
     }
 
-    TempDir Dir;
-    std::unique_ptr<TfmMain> Window;
     TTraceMenu* Menu = nullptr;
     std::string NextFile;
     std::vector<std::string> Errors;
