@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "seeed/SeeedPacket.h"
+#include "support/TestFrame.h"
 
 namespace {
 
@@ -20,17 +21,7 @@ std::vector<uint8_t> Hex(const std::string& text)
     return out;
 }
 
-TCanFrame MakeFrame(uint32_t id, bool standard, bool request, int32_t length, std::vector<uint8_t> data = {})
-{
-    TCanFrame f;
-    f.Id = id;
-    f.Standard = standard;
-    f.Request = request;
-    f.Length = length;
-    for (size_t i = 0; i < data.size() && i < 8; ++i)
-        f.Data[i] = data[i];
-    return f;
-}
+using tcmtest::MakeFrame;
 
 } // namespace
 

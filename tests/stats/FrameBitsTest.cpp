@@ -4,21 +4,12 @@
 #include <vector>
 
 #include "stats/FrameBits.h"
+#include "support/TestFrame.h"
 #include "support/WireFrame.h"
 
 namespace {
 
-TCanFrame Frame(uint32_t id, bool standard, bool request, int length, std::vector<uint8_t> data = {})
-{
-    TCanFrame f;
-    f.Id = id;
-    f.Standard = standard;
-    f.Request = request;
-    f.Length = length;
-    for (size_t i = 0; i < data.size() && i < 8; ++i)
-        f.Data[i] = data[i];
-    return f;
-}
+using tcmtest::MakeFrame;
 
 } // namespace
 
@@ -43,13 +34,13 @@ TCanFrame Frame(uint32_t id, bool standard, bool request, int length, std::vecto
 //   -> 50 + 2 = 52, and 13: 65.
 TEST(FrameBits, HandWorkedFrames)
 {
-    EXPECT_EQ(CanFrameBits(Frame(0x000, true, false, 0)), 53);
-    EXPECT_EQ(CanFrameBits(Frame(0x7FF, true, true, 0)), 50);
-    EXPECT_EQ(CanFrameBits(Frame(0x123, true, false, 2, {0x01, 0xAB})), 65);
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x000, true, false, 0)), 53);
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x7FF, true, true, 0)), 50);
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x123, true, false, 2, {0x01, 0xAB})), 65);
     // Eight recessive data bytes: 98 unstuffed bits, 111 with the tail and no
     // stuffing at all is the textbook minimum; ones stuff every fifth bit.
-    EXPECT_EQ(CanFrameBits(Frame(0x7FF, true, false, 8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})), 126);
-    EXPECT_EQ(CanFrameBits(Frame(0x1FFFFFFF, false, true, 8)), 74);
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x7FF, true, false, 8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})), 126);
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x1FFFFFFF, false, true, 8)), 74);
 }
 
 // Every kind, every DLC 0..15, random identifiers and data, against the
@@ -81,6 +72,6 @@ TEST(FrameBits, MatchesBitByBitConstruction)
         ASSERT_LE(bits, unstuffed + (unstuffed - 1) / 4 + kCanFrameTailBits);
     }
     // Lengths outside the DLC field: the field saturates, the data stays at 8 bytes.
-    EXPECT_EQ(CanFrameBits(Frame(0x100, true, false, 200)), wire::WireLength(Frame(0x100, true, false, 15)));
-    EXPECT_EQ(CanFrameBits(Frame(0x100, true, false, -3)), wire::WireLength(Frame(0x100, true, false, 0)));
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x100, true, false, 200)), wire::WireLength(MakeFrame(0x100, true, false, 15)));
+    EXPECT_EQ(CanFrameBits(MakeFrame(0x100, true, false, -3)), wire::WireLength(MakeFrame(0x100, true, false, 0)));
 }
