@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "TableUpdateBench.h"
 #include "seeed/SeeedPacket.h"
 #include "seeed/SeeedPacketParser.h"
-#include "views/TarvenixTable.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
@@ -48,34 +48,10 @@ void BM_ParserBytes(benchmark::State& state)
 }
 BENCHMARK(BM_ParserBytes)->Unit(benchmark::kMillisecond);
 
-// A stride through `ids` identifiers so that rows are hit in scattered order
-// (7919 is prime and shares no factor with the identifier counts used here).
-uint32_t ScatteredId(uint32_t i, uint32_t ids)
-{
-    return static_cast<uint32_t>((static_cast<uint64_t>(i) * 7919u) % ids);
-}
-
-// A frame of a known identifier: every row exists before the timing starts.
+// A frame of a known identifier.
 void BM_TableAddFrame(benchmark::State& state)
 {
-    const auto ids = static_cast<uint32_t>(state.range(0));
-    TTarvenixTable table;
-    table.SetOnRowChanged([](const TTarvenixTableItem&, int32_t, bool) {});
-    TCanFrame f;
-    f.Standard = false;
-    f.Length = 8;
-    for (uint32_t id = 0; id < ids; ++id) {
-        f.Id = id;
-        table.AddFrame(f);
-    }
-    uint32_t i = 0;
-    for (auto _ : state) {
-        f.Id = ScatteredId(i, ids);
-        f.Time = i++;
-        table.AddFrame(f);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-    state.SetLabel(std::to_string(ids) + " distinct extended identifiers, hook attached");
+    RunTableAddFrame(state);
 }
 BENCHMARK(BM_TableAddFrame)->Arg(200)->Arg(2000)->Arg(20000);
 

@@ -7,18 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "TableUpdateBench.h"
 #include "stats/ChannelStats.h"
 #include "stats/FrameBits.h"
 #include "stats/StatsFigures.h"
-#include "views/TarvenixTable.h"
 
 namespace {
-
-// Scattered order through `ids` identifiers (7919 is prime).
-uint32_t ScatteredId(uint32_t i, uint32_t ids)
-{
-    return static_cast<uint32_t>((static_cast<uint64_t>(i) * 7919u) % ids);
-}
 
 std::vector<TCanFrame> RandomFrames(size_t n)
 {
@@ -81,23 +75,7 @@ BENCHMARK(BM_StatsAddFrame)->Arg(200)->Arg(20000);
 // The receive table's update of a known identifier, the reference.
 void BM_TableAddFrameReference(benchmark::State& state)
 {
-    const auto ids = static_cast<uint32_t>(state.range(0));
-    TTarvenixTable table;
-    table.SetOnRowChanged([](const TTarvenixTableItem&, int32_t, bool) {});
-    TCanFrame f;
-    f.Length = 8;
-    for (uint32_t id = 0; id < ids; ++id) {
-        f.Id = id;
-        table.AddFrame(f);
-    }
-    uint32_t i = 0;
-    for (auto _ : state) {
-        f.Id = ScatteredId(i, ids);
-        f.Time = i++ / 10;
-        table.AddFrame(f);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-    state.SetLabel(std::to_string(ids) + " distinct extended identifiers, hook attached");
+    RunTableAddFrame(state);
 }
 BENCHMARK(BM_TableAddFrameReference)->Arg(200)->Arg(20000);
 
