@@ -27,7 +27,11 @@ if [ "$check" = 1 ]; then
   for p in "$scratch"/usr/bin/*; do
     env -u DISPLAY -u WAYLAND_DISPLAY "$p" --help >/dev/null
   done
-  "$scratch/usr/bin/tarvenix-can-dump" --help | grep -q -- "--port NAME"
-  dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6" || { echo "Depends lacks the Qt libraries" >&2; exit 1; }
+  # Whole outputs are captured before grep looks at them: with pipefail, a
+  # "grep -q" that exits at its first match would make the writer die of SIGPIPE.
+  help=$("$scratch/usr/bin/tarvenix-can-dump" --help)
+  grep -q -- "--port NAME" <<<"$help" || { echo "tarvenix-can-dump --help lacks --port" >&2; exit 1; }
+  depends=$(dpkg-deb -f "$deb" Depends)
+  grep -q "libqt6widgets6" <<<"$depends" || { echo "Depends lacks the Qt libraries" >&2; exit 1; }
   echo "package check passed: programs run from the unpacked package"
 fi
