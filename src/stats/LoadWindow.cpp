@@ -1,14 +1,40 @@
 #include "stats/LoadWindow.h"
 
+namespace {
+
+// The grain-wide place a time falls in, rounding down also before zero.
+int64_t PlaceOf(int64_t timeUs, int64_t grain)
+{
+    return timeUs >= 0 ? timeUs / grain : -((-(timeUs + 1)) / grain) - 1;
+}
+
+} // namespace
+
+bool TPeakWindow::SamePlace(int64_t aUs, int64_t bUs) const
+{
+    return aUs == bUs || (Grain > 1 && PlaceOf(aUs, Grain) == PlaceOf(bUs, Grain));
+}
+
 void TPeakWindow::Add(int64_t timeUs, uint64_t bits)
 {
     if (timeUs < LatestUs)
         timeUs = LatestUs;
-    if (Size > 0 && At(Size - 1).TimeUs == timeUs) {
+    // Once the frames come no closer than the ring can hold, the grain goes
+    // back to single microseconds.
+    while (Grain > 1 && Size < kMaxPoints / 4)
+        Grain /= 2;
+    bool joins = Size > 0 && SamePlace(At(Size - 1).TimeUs, timeUs);
+    while (!joins && Size == Ring.size()) {
+        if (Ring.size() < kMaxPoints)
+            Grow();
+        else
+            Coarsen();
+        joins = Size > 0 && SamePlace(At(Size - 1).TimeUs, timeUs);
+    }
+    if (joins) {
+        At(Size - 1).TimeUs = timeUs;
         At(Size - 1).Bits += bits;
     } else {
-        if (Size == Ring.size())
-            Grow();
         At(Size++) = {timeUs, bits};
     }
     LatestUs = timeUs;
@@ -33,9 +59,28 @@ void TPeakWindow::Grow()
     Head = 0;
 }
 
+void TPeakWindow::Coarsen()
+{
+    // Doubles the grain and joins the neighbours that now share a place; the
+    // joined place keeps the later time, so no frame leaves the window early.
+    Grain *= 2;
+    size_t kept = 0;
+    for (size_t i = 0; i < Size; ++i) {
+        const TPoint point = At(i);
+        if (kept > 0 && SamePlace(At(kept - 1).TimeUs, point.TimeUs)) {
+            At(kept - 1).TimeUs = point.TimeUs;
+            At(kept - 1).Bits += point.Bits;
+        } else {
+            At(kept++) = point;
+        }
+    }
+    Size = kept;
+}
+
 void TPeakWindow::Clear()
 {
     Head = Size = 0;
+    Grain = 1;
     Sum = Peak = 0;
     PeakEnd = 0;
     LatestUs = INT64_MIN;

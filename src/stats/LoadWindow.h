@@ -55,8 +55,17 @@ private:
 // no more than the one ending at its last frame, so this is the exact maximum.
 // The frames of the last second are kept in a ring (frames of one microsecond
 // share one place), so each frame costs a constant amount of work.
+//
+// The ring holds at most kMaxPoints places, more than a bus at 1 Mbit/s
+// carries frames in a second, so the peak is exact for any real bus. Frames
+// that come closer together than that (a link without a bus behind it, a made
+// up recording) share places a grain of microseconds wide instead, the grain
+// doubling while the ring is full: memory stays bounded whatever the rate, and
+// the peak may then count frames up to one grain beyond the window's start.
 class TPeakWindow {
 public:
+    static constexpr size_t kMaxPoints = size_t{1} << 15;
+
     // Frames must come in time order; an earlier time counts as the latest.
     void Add(int64_t timeUs, uint64_t bits);
     void Clear();
@@ -65,19 +74,25 @@ public:
     int64_t PeakEndUs() const { return PeakEnd; }
     // Bits of the frames in (now - 1 s, now].
     uint64_t BitsEndingAt(int64_t nowUs) const;
+    // Places the ring has, and the microseconds one place spans now.
+    size_t Capacity() const { return Ring.size(); }
+    int64_t GrainUs() const { return Grain; }
 
 private:
     struct TPoint {
-        int64_t TimeUs;
+        int64_t TimeUs; // the latest frame's time in this place
         uint64_t Bits;
     };
     TPoint& At(size_t i) { return Ring[(Head + i) & (Ring.size() - 1)]; }
     const TPoint& At(size_t i) const { return Ring[(Head + i) & (Ring.size() - 1)]; }
+    bool SamePlace(int64_t aUs, int64_t bUs) const;
     void Grow();
+    void Coarsen();
 
     std::vector<TPoint> Ring; // a power of two long once used
     size_t Head = 0;
     size_t Size = 0;
+    int64_t Grain = 1;
     uint64_t Sum = 0;
     uint64_t Peak = 0;
     int64_t PeakEnd = 0;

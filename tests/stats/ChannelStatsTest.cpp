@@ -9,6 +9,7 @@
 #include "platform/Tick.h"
 #include "stats/ChannelStats.h"
 #include "stats/FrameBits.h"
+#include "stats/LoadWindow.h"
 #include "stats/StatsFigures.h"
 
 namespace {
@@ -143,6 +144,33 @@ TEST(ChannelStats, HostileTimesAndIdentifierFlood)
     EXPECT_EQ(s.Ids.size(), TStatsAccumulator::kMaxIdentifiers);
     EXPECT_EQ(s.Channel.Untracked, extra);
     EXPECT_EQ(s.Channel.In.Frames, TStatsAccumulator::kMaxIdentifiers + extra);
+}
+
+// Frames a microsecond apart for two seconds (far closer than any bus carries
+// them): the peak window's memory stays bounded and its peak within one grain
+// of the exact one; after a quiet gap, frames at a real bus's pace are counted
+// exactly again.
+TEST(ChannelStats, PeakWindowUnderFramesCloserThanABus)
+{
+    constexpr uint64_t kBits = 65;
+    TPeakWindow window;
+    int64_t t = 1000000;
+    int64_t coarsest = 1;
+    for (int i = 0; i < 2000000; ++i, ++t) {
+        window.Add(t, kBits);
+        coarsest = std::max(coarsest, window.GrainUs());
+    }
+    EXPECT_LE(window.Capacity(), TPeakWindow::kMaxPoints);
+    EXPECT_GT(coarsest, 1);
+    const uint64_t exact = 1000000 * kBits; // every second holds a million frames
+    EXPECT_GE(window.PeakBits(), exact);
+    EXPECT_LE(window.PeakBits(), exact + static_cast<uint64_t>(coarsest) * kBits);
+
+    t += 2 * kUsPerSecond;
+    for (int i = 0; i < 30000; ++i, t += 50)
+        window.Add(t, kBits);
+    EXPECT_EQ(window.GrainUs(), 1);
+    EXPECT_EQ(window.BitsEndingAt(t - 50), 20000 * kBits);
 }
 
 // Two feeding threads and a reader taking snapshots all the while (run under

@@ -148,4 +148,16 @@ TEST(SlcanSession, ReceivedFramesPollingTimeStampsAndStatusFlags)
     d.Session.ChannelLost();
     EXPECT_FALSE(d.Session.IsOpen());
     EXPECT_EQ(d.Ask("F"), "\a");
+
+    // Held frames take their room from the output's bound as they come; an A
+    // answer carries the whole lines that fit and the rest wait for the next.
+    size_t room = 3 * 26; // three lines of eight bytes with a time stamp
+    d.Session.OutputRoom = [&room] { return room; };
+    ASSERT_EQ(d.Ask("O"), "\r");
+    for (uint32_t i = 0; i < 4; ++i)
+        EXPECT_EQ(d.Session.FrameReceived(Frame(0x100 + i, true, 8), out), i < 3) << i;
+    room = 2 * 26 + 3;
+    EXPECT_EQ(d.Ask("A"), "t100811223344556677880000\rt101811223344556677880000\rA\r");
+    EXPECT_EQ(d.Ask("A"), "t102811223344556677880000\rA\r");
+    EXPECT_EQ(d.Ask("F"), "F08\r");
 }

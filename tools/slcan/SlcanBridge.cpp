@@ -1,5 +1,6 @@
 #include "SlcanBridge.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -15,6 +16,7 @@ TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
     Session.OnOpen = [this](int32_t rate) { return OpenChannel(rate); };
     Session.OnClose = [this] { CloseChannel(); };
     Session.OnSend = [this](const TCanFrame& frame) { return Send(frame); };
+    Session.OutputRoom = [this] { return kMaxPending - std::min(kMaxPending, Pending.Unwritten()); };
     // The loop looks at the trace on its own clock: no wake-up per frame.
     Channel.SetWakeOnFrames(false);
 }

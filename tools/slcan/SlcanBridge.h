@@ -25,7 +25,8 @@ struct TSlcanOptions {
 // and writes without ever waiting for the client. Answers and frame lines the
 // client does not take share one bound of kMaxPending bytes; beyond it the
 // oldest are dropped, counted, reported on stderr and (frames) flagged as
-// overrun to the client's next F command. Frames answered z or Z that never
+// overrun to the client's next F command. Frames held for polling (X0) take
+// their room from the same bound as they come. Frames answered z or Z that never
 // reach the adapter are counted when the channel closes, reported on stderr
 // and flagged to the next F command. Once a client has opened the terminal,
 // nobody else may open it (root excepted) until the client closes it.

@@ -1,5 +1,8 @@
 #include "SlcanSession.h"
 
+#include <cstdint>
+#include <utility>
+
 #include "Version.h"
 #include "core/CanText.h"
 
@@ -24,7 +27,11 @@ void AppendTwoDigits(std::string& out, int value)
 
 const int32_t TSlcanSession::kSpeeds[9] = {10000, 20000, 50000, 100000, 125000, 250000, 500000, 800000, 1000000};
 
-TSlcanSession::TSlcanSession(int32_t rate) : BitRate(rate) {}
+TSlcanSession::TSlcanSession(int32_t rate) : BitRate(rate)
+{
+    // Address space only: pages are touched as frames are held.
+    Polled.reserve(kMaxPolled * kMaxFrameLine);
+}
 
 void TSlcanSession::Feed(const uint8_t* data, size_t size, std::string& out)
 {
@@ -78,7 +85,7 @@ void TSlcanSession::Execute(const std::string& line, std::string& out)
             if (OnClose)
                 OnClose();
             Open = false;
-            Polled.clear();
+            ForgetPolled();
             ok = true;
         }
         break;
@@ -92,7 +99,7 @@ void TSlcanSession::Execute(const std::string& line, std::string& out)
     case 'F':
         if (single && Open) {
             uint32_t flags = Overrun ? 0x08 : 0;
-            if (Polled.size() >= kMaxPolled)
+            if (PolledLines >= kMaxPolled)
                 flags |= 0x01;
             if (Unsent)
                 flags |= 0x02;
@@ -146,9 +153,9 @@ void TSlcanSession::Execute(const std::string& line, std::string& out)
     }
     case 'P':
         if (single && Open && !AutoPoll) {
-            if (!Polled.empty()) {
-                out += Polled.front(); // ends with its own CR
-                Polled.pop_front();
+            if (PolledLines > 0) {
+                const size_t end = Polled.find('\r', PolledFrom);
+                TakePolled(end + 1 - PolledFrom, 1, out); // the line ends with its own CR
                 return;
             }
             ok = true;
@@ -156,9 +163,19 @@ void TSlcanSession::Execute(const std::string& line, std::string& out)
         break;
     case 'A':
         if (single && Open && !AutoPoll) {
-            for (const std::string& frameLine : Polled)
-                out += frameLine;
-            Polled.clear();
+            // As many whole lines as the output has room for, keeping room
+            // for the closing "A" and CR.
+            const size_t room = Room() > 2 ? Room() - 2 : 0;
+            size_t bytes = 0;
+            size_t lines = 0;
+            while (lines < PolledLines) {
+                const size_t end = Polled.find('\r', PolledFrom + bytes) + 1 - PolledFrom;
+                if (end > room)
+                    break;
+                bytes = end;
+                ++lines;
+            }
+            TakePolled(bytes, lines, out);
             out += 'A';
             ok = true;
         }
@@ -218,14 +235,47 @@ bool TSlcanSession::FrameReceived(const TCanFrame& frame, std::string& out)
         AppendFrameLine(out, frame, Stamps);
         return true;
     }
-    if (Polled.size() >= kMaxPolled) {
+    if (PolledLines >= kMaxPolled) {
         Overrun = true;
         return false;
     }
-    std::string line;
-    AppendFrameLine(line, frame, Stamps);
-    Polled.push_back(std::move(line));
+    if (Polled.size() + kMaxFrameLine > Polled.capacity()) {
+        // Lets go of the taken part rather than moving to a larger block.
+        Polled.erase(0, PolledFrom);
+        PolledFrom = 0;
+    }
+    const size_t before = Polled.size();
+    AppendFrameLine(Polled, frame, Stamps);
+    if (Polled.size() - PolledFrom > Room()) {
+        Polled.resize(before);
+        Overrun = true;
+        return false;
+    }
+    ++PolledLines;
     return true;
+}
+
+size_t TSlcanSession::Room() const
+{
+    return OutputRoom ? OutputRoom() : SIZE_MAX;
+}
+
+void TSlcanSession::TakePolled(size_t bytes, size_t lines, std::string& out)
+{
+    out.append(Polled, PolledFrom, bytes);
+    PolledFrom += bytes;
+    PolledLines -= lines;
+    if (PolledFrom == Polled.size())
+        ForgetPolled();
+    else if (PolledFrom > Polled.size() / 2)
+        Polled.erase(0, std::exchange(PolledFrom, 0));
+}
+
+void TSlcanSession::ForgetPolled()
+{
+    Polled.clear(); // keeps the block
+    PolledFrom = 0;
+    PolledLines = 0;
 }
 
 void TSlcanSession::AppendFrameLine(std::string& out, const TCanFrame& frame, bool timeStamp)

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 
@@ -22,6 +21,10 @@ public:
     std::function<void()> OnClose;
     // Queues a frame to send; false when it cannot go out (the channel failed).
     std::function<bool(const TCanFrame& frame)> OnSend;
+    // Bytes the output may still take before its bound (none set: no bound).
+    // Frames held for polling take their room from it as they come, and an A
+    // answer carries only the held frames that fit; the rest wait for the next.
+    std::function<size_t()> OutputRoom;
 
     // The longest command (an extended frame with eight data bytes) is 26
     // characters; a line longer than this is refused as a whole.
@@ -47,7 +50,7 @@ public:
     void ChannelLost()
     {
         Open = false;
-        Polled.clear();
+        ForgetPolled();
     }
 
     bool IsOpen() const { return Open; }
@@ -60,11 +63,17 @@ public:
 
     // Frames kept for polling (X0) at most; more are counted as overrun.
     static constexpr size_t kMaxPolled = 100000;
+    // The longest frame line: an extended frame, eight data bytes, a time stamp.
+    static constexpr size_t kMaxFrameLine = 31;
 
 private:
     void Execute(const std::string& line, std::string& out);
     bool SendCommand(const std::string& line, std::string& out);
     bool SetFlag(const std::string& line, bool& flag);
+    size_t Room() const;
+    // Moves the first `bytes` of the held lines (`lines` whole lines) to `out`.
+    void TakePolled(size_t bytes, size_t lines, std::string& out);
+    void ForgetPolled();
 
     int32_t BitRate;
     bool Open = false;
@@ -74,5 +83,10 @@ private:
     bool Unsent = false;
     std::string Line;
     bool LineTooLong = false;
-    std::deque<std::string> Polled;
+    // Frame lines held for P and A (X0), each ending with CR, in one block
+    // reserved once for kMaxPolled of the longest; the first PolledFrom bytes
+    // were taken already.
+    std::string Polled;
+    size_t PolledFrom = 0;
+    size_t PolledLines = 0;
 };
