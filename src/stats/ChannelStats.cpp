@@ -42,7 +42,7 @@ TIdCounters* TStatsAccumulator::Find(uint32_t key)
     const uint32_t place = Index.Find(key);
     if (place != TTarvenixRowIndex::kNone)
         return &Blocks[place / kBlockSize][place % kBlockSize];
-    if (Count >= kMaxIdentifiers)
+    if (Count >= MaxIdentifiers)
         return nullptr;
     if (Count % kBlockSize == 0)
         Blocks.push_back(std::make_unique<TIdCounters[]>(kBlockSize));
@@ -164,6 +164,12 @@ void TChannelStats::Start(int32_t rate, const tcm::TFrameClock* clock)
     Damaged.store(0, std::memory_order_relaxed);
     Skipped.store(0, std::memory_order_relaxed);
     NotTaken.store(0, std::memory_order_relaxed);
+}
+
+void TChannelStats::LimitIdentifiers(size_t most)
+{
+    tcm::TMutexLock guard(Lock);
+    Counters.LimitIdentifiers(most);
 }
 
 void TChannelStats::Stop()

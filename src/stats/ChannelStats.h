@@ -88,6 +88,9 @@ public:
     void Start(int32_t rate, int64_t startUs);
     void Stop(int64_t stopUs) { Channel.StopUs = stopUs; }
     void Add(const TCanFrame& frame, bool outgoing, int64_t timeUs);
+    // Lists at most `most` identifiers (kMaxIdentifiers unless told); the
+    // frames of identifiers not listed count in the totals only.
+    void LimitIdentifiers(size_t most) { MaxIdentifiers = std::min(most, kMaxIdentifiers); }
 
     // The identifiers known at the last copy of the channel.
     size_t IdCount() const { return Count; }
@@ -117,6 +120,7 @@ private:
     TTarvenixRowIndex Index;
     std::vector<std::unique_ptr<TIdCounters[]>> Blocks;
     size_t Count = 0;
+    size_t MaxIdentifiers = kMaxIdentifiers;
     TPendingFrame Pending[kBatch];
     size_t PendingCount = 0;
 };
@@ -139,6 +143,8 @@ public:
     void SetParserDrops(uint64_t damagedPackets, uint64_t skippedBytes);
     // One frame to send could not be written.
     void CountNotTaken() { NotTaken.fetch_add(1, std::memory_order_relaxed); }
+    // For a user that never shows them: at most `most` identifiers are listed.
+    void LimitIdentifiers(size_t most) TCM_EXCLUDES(Lock);
 
     // The figures now (or at the run's end once it ended); with `ids` false
     // the channel's totals only (no identifiers, no load profile).

@@ -144,6 +144,16 @@ TEST(ChannelStats, HostileTimesAndIdentifierFlood)
     EXPECT_EQ(s.Ids.size(), TStatsAccumulator::kMaxIdentifiers);
     EXPECT_EQ(s.Channel.Untracked, extra);
     EXPECT_EQ(s.Channel.In.Frames, TStatsAccumulator::kMaxIdentifiers + extra);
+
+    // A user that lists no identifiers keeps the totals only.
+    stats.LimitIdentifiers(0);
+    stats.Start(125000, 0);
+    for (uint32_t i = 0; i < 100; ++i)
+        stats.Add(Frame(i, false, 0), i % 2 == 0, i);
+    s = stats.Snapshot(1000000);
+    EXPECT_TRUE(s.Ids.empty());
+    EXPECT_EQ(s.Channel.Untracked, 100u);
+    EXPECT_EQ(s.Channel.In.Frames + s.Channel.Out.Frames, 100u);
 }
 
 // Frames a microsecond apart for two seconds (far closer than any bus carries

@@ -6,6 +6,7 @@
 #include "core/Logger.h"
 #include "platform/SerialPort.h"
 #include "platform/Tick.h"
+#include "stats/ChannelStats.h"
 #include "views/TarvenixTrace.h"
 
 TToolChannel::TToolChannel(const std::string& port, int32_t rate, bool extended)
@@ -149,6 +150,11 @@ int32_t TToolChannel::FollowTrace(const TVisit& visit)
 const TChannelStats& TToolChannel::Stats()
 {
     return *Adapter.GetStats(0);
+}
+
+void TToolChannel::KeepTotalsOnly()
+{
+    Adapter.GetStats(0)->LimitIdentifiers(0);
 }
 
 void TToolChannel::DrainLog(std::FILE* out)

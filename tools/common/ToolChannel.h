@@ -69,6 +69,10 @@ public:
 
     // Bus load and per-identifier figures of the current (or last) opening.
     const TChannelStats& Stats();
+    // A tool that never shows per-identifier figures keeps none: the channel's
+    // totals only, and no memory that grows with the identifiers a client
+    // sends or the bus carries.
+    void KeepTotalsOnly();
 
     // Takes the engine's pending log lines; writes them to `out` unless null.
     void DrainLog(std::FILE* out);

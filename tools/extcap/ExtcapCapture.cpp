@@ -40,6 +40,7 @@ int RunCapture(const TCaptureOptions& options)
         return 1;
     }
     TToolChannel channel(options.Channel.Port, options.Channel.Rate, options.Channel.Extended);
+    channel.KeepTotalsOnly(); // Wireshark makes its own statistics
     std::string error;
     if (!channel.Open(error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

@@ -19,6 +19,9 @@ TSlcanBridge::TSlcanBridge(const TSlcanOptions& options)
     Session.OutputRoom = [this] { return kMaxPending - std::min(kMaxPending, Pending.Unwritten()); };
     // The loop looks at the trace on its own clock: no wake-up per frame.
     Channel.SetWakeOnFrames(false);
+    // Nothing here shows per-identifier figures, and a client picks the
+    // identifiers of the frames it sends.
+    Channel.KeepTotalsOnly();
 }
 
 TSlcanBridge::~TSlcanBridge()
