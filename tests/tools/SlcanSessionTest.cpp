@@ -160,4 +160,8 @@ TEST(SlcanSession, ReceivedFramesPollingTimeStampsAndStatusFlags)
     EXPECT_EQ(d.Ask("A"), "t100811223344556677880000\rt101811223344556677880000\rA\r");
     EXPECT_EQ(d.Ask("A"), "t102811223344556677880000\rA\r");
     EXPECT_EQ(d.Ask("F"), "F08\r");
+    // Frames never polled are let go, and counted, when the channel closes or is lost.
+    EXPECT_TRUE(d.Session.FrameReceived(Frame(0x104, true, 8), out));
+    EXPECT_EQ(d.Ask("C"), "\r");
+    EXPECT_EQ(d.Session.HeldFramesLetGo(), TSlcanSession::kMaxPolled + 1);
 }

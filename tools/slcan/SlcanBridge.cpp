@@ -166,10 +166,12 @@ void TSlcanBridge::FlushFrameLog()
 
 TSlcanBridge::TCounts TSlcanBridge::Counts() const
 {
-    // Frame lines dropped from the client's output were counted as passed on.
+    // Frame lines dropped from the client's output, and frames held for
+    // polling that the client never took, were counted as passed on.
     TCounts counts = Count;
-    counts.FramesIn -= Pending.FramesDropped();
-    counts.Dropped += Pending.FramesDropped();
+    const uint64_t lost = Pending.FramesDropped() + Session.HeldFramesLetGo();
+    counts.FramesIn -= lost;
+    counts.Dropped += lost;
     counts.AnswersDropped = Pending.AnswersDropped();
     return counts;
 }
@@ -196,6 +198,7 @@ void TSlcanBridge::Finish()
         CloseAndReport();
         Flush();
     }
+    Session.ChannelLost(); // frames still held for polling are let go, and counted
     if (FrameLog) {
         FlushFrameLog();
         try {

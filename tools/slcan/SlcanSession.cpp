@@ -273,6 +273,7 @@ void TSlcanSession::TakePolled(size_t bytes, size_t lines, std::string& out)
 
 void TSlcanSession::ForgetPolled()
 {
+    LetGo += PolledLines;
     Polled.clear(); // keeps the block
     PolledFrom = 0;
     PolledLines = 0;

@@ -54,6 +54,9 @@ public:
     }
 
     bool IsOpen() const { return Open; }
+    // Frames held for polling that the client never took: let go when the
+    // channel closed or was lost.
+    uint64_t HeldFramesLetGo() const { return LetGo; }
     int32_t Rate() const { return BitRate; }
 
     // The rates of S0 to S8, bit/s.
@@ -89,4 +92,5 @@ private:
     std::string Polled;
     size_t PolledFrom = 0;
     size_t PolledLines = 0;
+    uint64_t LetGo = 0;
 };
