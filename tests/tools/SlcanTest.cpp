@@ -300,6 +300,17 @@ TEST(Slcan, MisuseNeitherGrowsTheBridgeNorLosesFramesUnnoticedNorSharesTheTermin
     EXPECT_EQ(Ask(port, "F\r"), "F02\r"); // frames answered z were not sent
     EXPECT_EQ(Ask(port, "F\r"), "F00\r");
 
+    // Frames held for polling (X0) that the client never takes count as dropped.
+    EXPECT_EQ(Ask(port, "C\r"), "\r");
+    EXPECT_EQ(Ask(port, "X0\r"), "\r");
+    EXPECT_EQ(Ask(port, "O\r"), "\r");
+    for (uint32_t id : {0x101u, 0x102u, 0x103u})
+        sim->SendFrame(Frame(id, true, false, 1));
+    std::string polled = "\r";
+    for (int i = 0; i < 100 && polled == "\r"; ++i)
+        polled = Ask(port, "P\r");
+    EXPECT_EQ(polled, "t1011A1\r");
+
     // Once the client lets go, the next one may come.
     port.Close();
     ::usleep(100000);
@@ -315,4 +326,6 @@ TEST(Slcan, MisuseNeitherGrowsTheBridgeNorLosesFramesUnnoticedNorSharesTheTermin
     EXPECT_LE(reported, acknowledged - reached + 1) << bridge.ErrText;
     EXPECT_NE(bridge.ErrText.find("frames not sent: " + std::to_string(reported)), std::string::npos);
     EXPECT_NE(bridge.ErrText.find("answers dropped"), std::string::npos) << bridge.ErrText;
+    EXPECT_NE(bridge.ErrText.find("frames in: 1, frames out: "), std::string::npos) << bridge.ErrText;
+    EXPECT_NE(bridge.ErrText.find("frames dropped: 2, "), std::string::npos) << bridge.ErrText;
 }
