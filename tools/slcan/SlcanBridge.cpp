@@ -198,7 +198,11 @@ void TSlcanBridge::Finish()
         CloseAndReport();
         Flush();
     }
-    Session.ChannelLost(); // frames still held for polling are let go, and counted
+    // What the client never got goes nowhere now, and is counted: the frames
+    // still held for polling and the lines not yet written to the terminal.
+    Session.ChannelLost();
+    Flush();
+    Pending.DropUnwritten();
     if (FrameLog) {
         FlushFrameLog();
         try {

@@ -18,21 +18,40 @@ void TSlcanOutput::Bound()
     }
     if (Unwritten() <= MaxUnwritten)
         return;
+    const size_t from = FirstWholeLine();
+    const size_t target = MaxUnwritten - MaxUnwritten / 8;
+    size_t cut = from;
+    while (cut < Bytes.size() && Bytes.size() - Start - (cut - from) > target)
+        cut = DropLine(cut);
+    Bytes.erase(from, cut - from);
+}
+
+void TSlcanOutput::DropUnwritten()
+{
+    for (size_t at = FirstWholeLine(); at < Bytes.size();)
+        at = DropLine(at);
+    Bytes.clear();
+    Start = 0;
+}
+
+size_t TSlcanOutput::FirstWholeLine() const
+{
     // The rest of a line the client has begun to read stays whole.
     size_t from = Start;
     if (from > 0 && !EndsLine(Bytes[from - 1]))
         while (from < Bytes.size() && !EndsLine(Bytes[from++])) {}
-    const size_t target = MaxUnwritten - MaxUnwritten / 8;
-    size_t cut = from;
-    while (cut < Bytes.size() && Bytes.size() - Start - (cut - from) > target) {
-        const char first = Bytes[cut];
-        while (cut < Bytes.size() && !EndsLine(Bytes[cut++])) {}
-        if (first == 't' || first == 'T' || first == 'r' || first == 'R')
-            ++Frames;
-        else
-            ++Answers;
-    }
-    Bytes.erase(from, cut - from);
+    return from;
+}
+
+size_t TSlcanOutput::DropLine(size_t at)
+{
+    const char first = Bytes[at];
+    while (at < Bytes.size() && !EndsLine(Bytes[at++])) {}
+    if (first == 't' || first == 'T' || first == 'r' || first == 'R')
+        ++Frames;
+    else
+        ++Answers;
+    return at;
 }
 
 void TSlcanOutput::Flush(const std::function<int(const char* data, size_t size)>& write)

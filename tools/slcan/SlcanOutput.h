@@ -33,10 +33,18 @@ public:
     // when the client's side is full) until it takes no more.
     void Flush(const std::function<int(const char* data, size_t size)>& write);
 
+    // At the end: the lines not begun go nowhere and are counted as dropped.
+    void DropUnwritten();
+
     uint64_t FramesDropped() const { return Frames; }
     uint64_t AnswersDropped() const { return Answers; }
 
 private:
+    // Counts the line that begins at `at` as dropped; returns where it ends.
+    size_t DropLine(size_t at);
+    // Where the first line not begun starts.
+    size_t FirstWholeLine() const;
+
     const size_t MaxUnwritten;
     std::string Bytes;
     size_t Start = 0; // bytes before this were written
