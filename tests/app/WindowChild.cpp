@@ -16,6 +16,7 @@
 #include "app/AppEntry.h"
 #include "app/Main.h"
 #include "platform/ProgramDir.h"
+#include "platform/FastSleepClock.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ std::string OneLine(QString text)
 
 int main(int argc, char** argv)
 {
+    tcm::UseFastSleepClockWhenAsked();
     if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "question")) {
         std::fputs("usage: WindowChild RATE_INDEX PORT SIGNAL [question]\n", stderr);
         return 2;

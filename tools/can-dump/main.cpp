@@ -23,6 +23,7 @@
 #include "record/RecordMerge.h"
 #include "transmit/CanSendList.h"
 #include "transmit/Replay.h"
+#include "platform/FastSleepClock.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ uint32_t NextWakeMs(const TCanSendList& list, const TDumpStats& stats, double du
 
 int main(int argc, char** argv)
 {
+    tcm::UseFastSleepClockWhenAsked();
     TOptions o;
     const TCommandLine commandLine = MakeCommandLine(o);
     if (const auto exitCode = commandLine.Parse(argc, argv))

@@ -5,6 +5,7 @@
 
 #include "ExtcapCapture.h"
 #include "ExtcapQuery.h"
+#include "platform/FastSleepClock.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ void PrintUsage(std::FILE* to)
 
 int main(int argc, char** argv)
 {
+    tcm::UseFastSleepClockWhenAsked();
     TAction action = TAction::None;
     TCaptureOptions capture;
     std::string interface;

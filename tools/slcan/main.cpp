@@ -4,6 +4,7 @@
 #include <string>
 
 #include "SlcanBridge.h"
+#include "platform/FastSleepClock.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ void PrintUsage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
+    tcm::UseFastSleepClockWhenAsked();
     TSlcanOptions options;
     TCommandLine commandLine("tarvenix-slcan", PrintUsage);
     commandLine.Add(ChannelOptionTable(options.Channel));
