@@ -181,6 +181,7 @@ void TPlotView::paintEvent(QPaintEvent*)
     for (size_t i = 0; i < Feed.Count(); ++i)
         DrawLane(p, i);
     DrawCursor(p);
+    Feed.ReleaseRead();
     PaintMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
@@ -278,7 +279,8 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
     // A thin pen where one column holds many samples: wide pens take the slow stroking path.
     QPen pen(colour, raw ? 1.6 : 1.0);
     p.setPen(pen);
-    std::vector<QLineF> lines;
+    std::vector<QLineF>& lines = Lines;
+    lines.clear();
     if (raw) {
         p.setRenderHint(QPainter::Antialiasing, !steps);
         const int64_t from = std::max<int64_t>(before, 0), to = std::min(end + 1, series.Count());

@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QLineF>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
@@ -82,4 +83,5 @@ private:
     int CursorX = -1;
     double PaintMs = 0;
     std::vector<TPlotSpan> Columns; // reused between paints
+    std::vector<QLineF> Lines;      // reused between lanes and paints: no allocation per paint
 };

@@ -1,8 +1,10 @@
 #include "platform/BackingStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,7 +21,10 @@ bool MakeFolder(const std::string& path)
 
 } // namespace
 
-TBackingStore::TBackingStore(size_t blockBytes) : BlockBytes(blockBytes) {}
+TBackingStore::TBackingStore(size_t blockBytes, std::string fileName)
+    : BlockBytes(blockBytes), FileName(std::move(fileName))
+{
+}
 
 TBackingStore::~TBackingStore()
 {
@@ -63,7 +68,8 @@ bool TBackingStore::OpenFile()
     // is unlinked at once.
     Fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (Fd < 0) {
-        std::string name = folder + "/trace-XXXXXX";
+        std::string name = folder + "/" + FileName + "-XXXXXX";
+        std::replace(name.begin() + static_cast<std::ptrdiff_t>(folder.size()), name.end(), ' ', '-');
         Fd = mkostemp(name.data(), O_CLOEXEC);
         if (Fd >= 0)
             unlink(name.c_str());
@@ -88,7 +94,7 @@ TBackingStore::TBlock TBackingStore::Allocate()
     // first write to the page.
     const int error = posix_fallocate(Fd, static_cast<off_t>(offset), static_cast<off_t>(BlockBytes));
     if (error != 0) {
-        Fail(error, "Unable to grow the trace file in the cache folder " + CacheFolder());
+        Fail(error, "Unable to grow the " + FileName + " in the cache folder " + CacheFolder());
         return block;
     }
     if (reuse)
@@ -97,7 +103,7 @@ TBackingStore::TBlock TBackingStore::Allocate()
         ++Blocks;
     void* address = mmap(nullptr, BlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, Fd, static_cast<off_t>(offset));
     if (address == MAP_FAILED) {
-        Fail(errno, "Unable to map the trace file in the cache folder " + CacheFolder());
+        Fail(errno, "Unable to map the " + FileName + " in the cache folder " + CacheFolder());
         FreePlaces.push_back(offset);
         return block;
     }
@@ -113,6 +119,11 @@ void TBackingStore::Release(const TBlock& block)
     madvise(block.Address, BlockBytes, MADV_PAGEOUT);
 #endif
     // Takes the pages out of this process's resident set; the file keeps them.
+    Unload(block);
+}
+
+void TBackingStore::Unload(const TBlock& block)
+{
     madvise(block.Address, BlockBytes, MADV_DONTNEED);
 }
 

@@ -22,8 +22,10 @@ public:
         int64_t Offset = -1; // place in the file
     };
 
-    // `blockBytes` must be a multiple of the system's page size.
-    explicit TBackingStore(size_t blockBytes);
+    // `blockBytes` must be a multiple of the system's page size; `fileName`
+    // names the file in messages ("trace file") and, with its blanks as
+    // dashes, begins its name where the file needs one.
+    TBackingStore(size_t blockBytes, std::string fileName);
     ~TBackingStore(); // every block must have been freed
     TBackingStore(const TBackingStore&) = delete;
     TBackingStore& operator=(const TBackingStore&) = delete;
@@ -34,6 +36,9 @@ public:
     // Lets the system drop a full block's pages from the resident set; the
     // contents stay and come back from the file when read.
     void Release(const TBlock& block);
+    // Takes a block's pages out of this process's resident set, leaving them
+    // in the system's file cache (for pages read again after Release).
+    void Unload(const TBlock& block);
     // Starts writing a released block to the disk, so its memory can be reused.
     void StartWriteOut(const TBlock& block);
     // Unmaps a block and gives its disk space back; the place is reused.
@@ -50,6 +55,7 @@ private:
     void Fail(int error, const std::string& what) TCM_REQUIRES(Lock);
 
     const size_t BlockBytes;
+    const std::string FileName;
     mutable TMutex Lock;
     int Fd TCM_GUARDED_BY(Lock) = -1;
     int64_t Blocks TCM_GUARDED_BY(Lock) = 0;              // blocks the file has room for

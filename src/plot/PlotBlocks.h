@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <new>
 #include <string>
@@ -10,6 +11,8 @@
 
 // Bytes of one block of samples or summary cells in the plot's cache file.
 constexpr size_t kPlotBlockBytes = size_t{1} << 20;
+// What messages call the plot's cache file.
+constexpr const char* kPlotFileName = "plot sample file";
 
 // An append-only array of plain values kept in fixed-size blocks of a
 // backing store (a cache file that is gone after exit), like the trace's
@@ -23,14 +26,40 @@ template <typename T> class TPlotBlocks {
 public:
     static constexpr int64_t kPerBlock = static_cast<int64_t>(kPlotBlockBytes / sizeof(T));
 
-    explicit TPlotBlocks(std::shared_ptr<tcm::TBackingStore> store) : Store(std::move(store)) {}
+    // `keepCached`: a full block leaves this process's memory but stays in the
+    // system's file cache (for small arrays that are read at every drawing);
+    // otherwise it leaves the cache too.
+    explicit TPlotBlocks(std::shared_ptr<tcm::TBackingStore> store, bool keepCached = false)
+        : Store(std::move(store)), KeepCached(keepCached)
+    {
+    }
     ~TPlotBlocks() { Clear(); }
     TPlotBlocks(const TPlotBlocks&) = delete;
     TPlotBlocks& operator=(const TPlotBlocks&) = delete;
 
     int64_t Size() const { return Count; }
-    const T& operator[](int64_t i) const { return Blocks[static_cast<size_t>(i / kPerBlock)].Items[i % kPerBlock]; }
-    const T& Back() const { return (*this)[Count - 1]; }
+    const T& operator[](int64_t i) const
+    {
+        const auto block = static_cast<size_t>(i / kPerBlock);
+        if (block != LastRead)
+            NoteRead(block);
+        return Blocks[block].Items[i % kPerBlock];
+    }
+
+    // Full blocks read since the last ReleaseRead: reading maps their pages
+    // back into resident memory, where they would stay.
+    size_t ReadCount() const { return ReadBlocks.size(); }
+    // Lets go of those pages. They stay in the system's file cache, so the
+    // next read of them is quick.
+    void ReleaseRead() const
+    {
+        for (const size_t block : ReadBlocks) {
+            Store->Unload({Blocks[block].Items, Blocks[block].Offset});
+            Blocks[block].Read = false;
+        }
+        ReadBlocks.clear();
+        LastRead = SIZE_MAX;
+    }
 
     bool Push(const T& value)
     {
@@ -40,14 +69,20 @@ public:
         block.Items[Count % kPerBlock] = value;
         if (++Count % kPerBlock == 0 && block.Offset >= 0) {
             // Full: its pages may leave memory; the file keeps them.
-            Store->Release({block.Items, block.Offset});
+            if (KeepCached)
+                Store->Unload({block.Items, block.Offset});
+            else
+                Store->Release({block.Items, block.Offset});
             Store->StartWriteOut({block.Items, block.Offset});
+            LastRead = SIZE_MAX; // its next read is noted
         }
         return true;
     }
 
     void Clear()
     {
+        ReadBlocks.clear();
+        LastRead = SIZE_MAX;
         for (const TBlock& block : Blocks) {
             if (block.Offset >= 0)
                 Store->Free({block.Items, block.Offset});
@@ -64,8 +99,20 @@ public:
 private:
     struct TBlock {
         T* Items = nullptr;
-        int64_t Offset = -1; // place in the store's file; -1 for ordinary memory
+        int64_t Offset = -1;       // place in the store's file; -1 for ordinary memory
+        mutable bool Read = false; // full and read since the last ReleaseRead
     };
+
+    void NoteRead(size_t block) const
+    {
+        LastRead = block;
+        const TBlock& b = Blocks[block];
+        const bool full = static_cast<int64_t>(block + 1) * kPerBlock <= Count;
+        if (full && b.Offset >= 0 && !b.Read) {
+            b.Read = true;
+            ReadBlocks.push_back(block);
+        }
+    }
 
     bool Grow()
     {
@@ -93,7 +140,10 @@ private:
     }
 
     std::shared_ptr<tcm::TBackingStore> Store;
+    const bool KeepCached;
     std::vector<TBlock> Blocks;
     int64_t Count = 0;
     std::string StorageProblem;
+    mutable size_t LastRead = SIZE_MAX;     // the block of the last read, already noted
+    mutable std::vector<size_t> ReadBlocks; // full blocks read since the last ReleaseRead
 };

@@ -4,7 +4,7 @@
 
 #include "views/TarvenixTrace.h"
 
-TPlotFeed::TPlotFeed() : Store(std::make_shared<tcm::TBackingStore>(kPlotBlockBytes)) {}
+TPlotFeed::TPlotFeed() : Store(std::make_shared<tcm::TBackingStore>(kPlotBlockBytes, kPlotFileName)) {}
 
 TPlotFeed::~TPlotFeed()
 {
@@ -69,6 +69,17 @@ int64_t TPlotFeed::FeedFrom(const TTarvenixTraceList& trace, int64_t& next, int6
                  trace.WallTimeUs(*item));
     }
     return next - start;
+}
+
+void TPlotFeed::ReleaseRead(size_t keptBlocks) const
+{
+    size_t read = 0;
+    for (const auto& entry : Series)
+        read += entry->Samples.ReadBlocks();
+    if (read <= keptBlocks)
+        return;
+    for (const auto& entry : Series)
+        entry->Samples.ReleaseRead();
 }
 
 std::string TPlotFeed::StorageProblem() const

@@ -26,6 +26,8 @@ public:
     size_t Count() const { return Series.size(); }
     const TPlotSource& Source(size_t index) const { return Series[index]->Source; }
     const TPlotSeries& Samples(size_t index) const { return Series[index]->Samples; }
+    // For writing samples that were decoded elsewhere (long captures made up in a benchmark).
+    TPlotSeries& Samples(size_t index) { return Series[index]->Samples; }
 
     // Decodes a frame into every series that it carries, at `timeUs`.
     void AddFrame(uint32_t id, bool extended, bool request, const uint8_t* data, int length, int64_t timeUs);
@@ -36,6 +38,15 @@ public:
     // them) and moves `next` past them; the entries' times are the trace's
     // wall-clock times. Returns how many were fed.
     int64_t FeedFrom(const TTarvenixTraceList& trace, int64_t& next, int64_t maxEntries);
+
+    // Full blocks of the cache file that drawing may keep mapped: at most this
+    // many MiB of resident memory, enough for a view's pages at any zoom.
+    static constexpr size_t kReadBlocksKept = 48;
+    // Lets go of the cache file's pages that reading mapped into resident
+    // memory once they are more than `keptBlocks` blocks (each letting go
+    // costs the system a flush of its address cache, so not after every
+    // drawing). Called after each drawing.
+    void ReleaseRead(size_t keptBlocks = kReadBlocksKept) const;
 
     // Why samples are kept in memory instead of the cache file, or that no
     // more could be kept; empty while all is well.

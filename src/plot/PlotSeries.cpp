@@ -2,51 +2,15 @@
 
 #include <algorithm>
 
-void TPlotSpan::Add(const TPlotSample& sample)
-{
-    if (Count == 0) {
-        FirstUs = LastUs = sample.TimeUs;
-        Min = Max = First = Last = sample.Value;
-    } else {
-        LastUs = sample.TimeUs;
-        Min = std::min(Min, sample.Value);
-        Max = std::max(Max, sample.Value);
-        Last = sample.Value;
-    }
-    ++Count;
-}
-
-void TPlotSpan::Add(const TPlotSpan& later)
-{
-    if (later.Count == 0)
-        return;
-    if (Count == 0) {
-        *this = later;
-        return;
-    }
-    LastUs = later.LastUs;
-    Min = std::min(Min, later.Min);
-    Max = std::max(Max, later.Max);
-    Last = later.Last;
-    Count += later.Count;
-}
-
 TPlotSeries::TPlotSeries(std::shared_ptr<tcm::TBackingStore> store) : Store(store), Samples(std::move(store)) {}
-
-int64_t TPlotSeries::SpanSamples(int level)
-{
-    int64_t n = 1;
-    for (int i = 0; i <= level; ++i)
-        n *= kFanout;
-    return n;
-}
 
 bool TPlotSeries::Append(int64_t timeUs, double value)
 {
     if (Failed)
         return false;
     if (Count() > 0)
-        timeUs = std::max(timeUs, Samples.Back().TimeUs);
+        timeUs = std::max(timeUs, LastUs);
+    LastUs = timeUs;
     const TPlotSample sample{timeUs, value};
     if (!Samples.Push(sample)) {
         Failed = true;
@@ -59,7 +23,7 @@ bool TPlotSeries::Append(int64_t timeUs, double value)
     for (size_t level = 0; level < Pending.size() && Pending[level].Count == SpanSamples(static_cast<int>(level));
          ++level) {
         if (Levels.size() == level)
-            Levels.push_back(std::make_unique<TPlotBlocks<TPlotSpan>>(Store));
+            Levels.push_back(std::make_unique<TPlotBlocks<TPlotSpan>>(Store, true));
         if (!Levels[level]->Push(Pending[level])) {
             Failed = true; // the summary would no longer match the samples
             return false;
@@ -80,7 +44,7 @@ void TPlotSeries::Clear()
     Failed = false;
 }
 
-int64_t TPlotSeries::Find(int64_t timeUs, int finest) const
+int64_t TPlotSeries::Find(int64_t timeUs) const
 {
     // Down from the top level: among the (at most 64) spans below the one found
     // a level higher, the first whose last time reaches `timeUs`. Past the
@@ -94,8 +58,6 @@ int64_t TPlotSeries::Find(int64_t timeUs, int finest) const
         int64_t j = start;
         while (j < end && spans[j].LastUs < timeUs)
             ++j;
-        if (level <= finest && j < spans.Size())
-            return j * SpanSamples(level);
         start = j * kFanout;
     }
     const int64_t end = std::min(start + kFanout, Count());
@@ -106,7 +68,18 @@ int64_t TPlotSeries::Find(int64_t timeUs, int finest) const
 
 int64_t TPlotSeries::LowerBound(int64_t timeUs) const
 {
-    return Find(timeUs, -1);
+    return Find(timeUs);
+}
+
+int TPlotSeries::SpanLevelAt(int64_t i, int64_t end, int coarsest) const
+{
+    int level = std::min(coarsest, static_cast<int>(Levels.size()) - 1);
+    for (; level >= 0; --level) {
+        const int64_t size = SpanSamples(level);
+        if (i % size == 0 && i + size <= end && i / size < Levels[static_cast<size_t>(level)]->Size())
+            break;
+    }
+    return level;
 }
 
 TPlotSpan TPlotSeries::Summary(int64_t first, int64_t end) const
@@ -115,13 +88,7 @@ TPlotSpan TPlotSeries::Summary(int64_t first, int64_t end) const
     first = std::max<int64_t>(first, 0);
     end = std::min(end, Count());
     for (int64_t i = first; i < end;) {
-        // The largest complete span that starts at i and ends by `end`, else one sample.
-        int level = static_cast<int>(Levels.size()) - 1;
-        for (; level >= 0; --level) {
-            const int64_t size = SpanSamples(level);
-            if (i % size == 0 && i + size <= end && i / size < Levels[static_cast<size_t>(level)]->Size())
-                break;
-        }
+        const int level = SpanLevelAt(i, end, static_cast<int>(Levels.size()) - 1);
         if (level < 0) {
             sum.Add(Samples[i]);
             ++i;
@@ -138,21 +105,45 @@ void TPlotSeries::Columns(int64_t fromUs, int64_t toUs, int columns, std::vector
     out.assign(static_cast<size_t>(std::max(columns, 0)), TPlotSpan());
     if (columns <= 0 || toUs <= fromUs || Count() == 0)
         return;
-    const int64_t first = Find(fromUs, -1);
-    const int64_t last = Find(toUs, -1);
-    // The finest level whose spans are at most half a column's samples: the
-    // borders move by less than a pixel and the edges touch few pages of the file.
-    const double perColumn = static_cast<double>(last - first) / columns;
-    int finest = -1;
-    while (finest + 1 < static_cast<int>(Levels.size()) &&
-           static_cast<double>(SpanSamples(finest + 1) * 2) <= perColumn)
-        ++finest;
-    int64_t begin = finest < 0 ? first : Find(fromUs, finest);
+    const int64_t first = Find(fromUs);
+    const int64_t end = Find(toUs);
+    // The coarsest level whose spans hold at most a column's samples: a span
+    // counted in the column of its middle is then at most half a pixel off.
+    const double perColumn = static_cast<double>(end - first) / columns;
+    int coarsest = -1;
+    while (coarsest + 1 < static_cast<int>(Levels.size()) &&
+           static_cast<double>(SpanSamples(coarsest + 1)) <= perColumn)
+        ++coarsest;
+    // Column c begins at fromUs + width * c / columns, rounded down; the
+    // spans come in time order, so the column only moves to the right.
     const int64_t width = toUs - fromUs;
-    for (int c = 0; c < columns; ++c) {
-        const int64_t edge = fromUs + static_cast<int64_t>(static_cast<double>(width) * (c + 1) / columns);
-        const int64_t end = c + 1 == columns ? last : std::max(begin, Find(edge, finest));
-        out[static_cast<size_t>(c)] = Summary(begin, end);
-        begin = end;
+    int column = 0;
+    int64_t edge = fromUs + width / columns; // where the next column begins
+    for (int64_t i = first; i < end;) {
+        const int level = SpanLevelAt(i, end, coarsest);
+        const TPlotSpan span =
+            level < 0 ? TPlotSpan(Samples[i]) : (*Levels[static_cast<size_t>(level)])[i / SpanSamples(level)];
+        const int64_t middle = span.FirstUs + (span.LastUs - span.FirstUs) / 2;
+        while (middle >= edge && column + 1 < columns) {
+            ++column;
+            edge = fromUs + width * (column + 1) / columns;
+        }
+        out[static_cast<size_t>(column)].Add(span);
+        i += level < 0 ? 1 : SpanSamples(level);
     }
+}
+
+size_t TPlotSeries::ReadBlocks() const
+{
+    size_t n = Samples.ReadCount();
+    for (const auto& level : Levels)
+        n += level->ReadCount();
+    return n;
+}
+
+void TPlotSeries::ReleaseRead() const
+{
+    Samples.ReleaseRead();
+    for (const auto& level : Levels)
+        level->ReleaseRead();
 }

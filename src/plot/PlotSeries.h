@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,8 +23,29 @@ struct TPlotSpan {
     double Last = 0;
     int64_t Count = 0;
 
-    void Add(const TPlotSample& sample);
-    void Add(const TPlotSpan& later); // `later` follows this span in time
+    TPlotSpan() = default;
+    explicit TPlotSpan(const TPlotSample& sample)
+        : FirstUs(sample.TimeUs), LastUs(sample.TimeUs), Min(sample.Value), Max(sample.Value), First(sample.Value),
+          Last(sample.Value), Count(1)
+    {
+    }
+
+    void Add(const TPlotSample& sample) { Add(TPlotSpan(sample)); }
+    // `later` follows this span in time.
+    void Add(const TPlotSpan& later)
+    {
+        if (later.Count == 0)
+            return;
+        if (Count == 0) {
+            *this = later;
+            return;
+        }
+        LastUs = later.LastUs;
+        Min = std::min(Min, later.Min);
+        Max = std::max(Max, later.Max);
+        Last = later.Last;
+        Count += later.Count;
+    }
 };
 
 // The samples of one plotted series in time order, file-backed, with a min/max
@@ -51,25 +73,35 @@ public:
     // The span of samples [first, end).
     TPlotSpan Summary(int64_t first, int64_t end) const;
 
-    // Sums up [fromUs, toUs) in `columns` equal columns (a pixel column each).
-    // Where a column holds many samples its borders move to the nearest
-    // summary span of at most half a column, so a wide range touches
-    // only the coarse levels of the pyramid.
+    // Sums up [fromUs, toUs) in `columns` equal columns (a pixel column each),
+    // in one pass from left to right. Where a column holds many samples it is
+    // made of summary spans of at most a column's samples, each counted in
+    // the column of its middle, so a wide range reads only the coarse levels
+    // of the pyramid: a few spans per column, whatever the range.
     void Columns(int64_t fromUs, int64_t toUs, int columns, std::vector<TPlotSpan>& out) const;
+
+    // Full blocks of the cache file that reading mapped into resident memory
+    // since ReleaseRead, which lets go of them (see TPlotBlocks).
+    size_t ReadBlocks() const;
+    void ReleaseRead() const;
 
     // Why samples are kept in memory instead of the cache file; empty while they are not.
     const std::string& StorageProblem() const { return Samples.Problem(); }
 
 private:
     // Samples one span of `level` covers (level -1: a sample).
-    static int64_t SpanSamples(int level);
-    // First sample index at or after `timeUs`, searched down to `finest`
-    // (-1: exact; a level: the result is a multiple of that level's span size).
-    int64_t Find(int64_t timeUs, int finest) const;
+    static constexpr int64_t SpanSamples(int level) { return int64_t{1} << (6 * (level + 1)); }
+    static_assert(kFanout == 64);
+    // First sample index at or after `timeUs`.
+    int64_t Find(int64_t timeUs) const;
+    // The level of the largest complete span that starts at sample `i`, ends
+    // by `end` and is of level `coarsest` or below; -1 for a single sample.
+    int SpanLevelAt(int64_t i, int64_t end, int coarsest) const;
 
     std::shared_ptr<tcm::TBackingStore> Store;
     TPlotBlocks<TPlotSample> Samples;
     std::vector<std::unique_ptr<TPlotBlocks<TPlotSpan>>> Levels;
     std::vector<TPlotSpan> Pending; // per level, the span still gathering its samples
     bool Failed = false;            // a sample or span could not be kept: no more are taken
+    int64_t LastUs = 0;             // the newest sample's time (not read back from the file)
 };

@@ -135,7 +135,7 @@ bool TTarvenixTraceList::AddFrame(const TCanFrame& frame, bool outgoing)
     while (static_cast<size_t>(Total / kBlockSize) >= Blocks.size()) {
         const bool inMemory = NextBlockInMemory();
         if (!Store && !inMemory)
-            Store = std::make_shared<tcm::TBackingStore>(kBlockBytes);
+            Store = std::make_shared<tcm::TBackingStore>(kBlockBytes, "trace file");
         // A new block is made outside the lock so that readers never wait for it.
         const std::shared_ptr<tcm::TBackingStore> store = inMemory ? nullptr : Store;
         guard.unlock();

@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "plot/PlotFeed.h"
 #include "signals/DbcReader.h"
@@ -32,12 +39,107 @@ void ExpectSame(const TPlotSpan& mine, const TPlotSpan& theirs)
     EXPECT_EQ(mine.Last, theirs.Last);
 }
 
+// A cache folder of the test's own (the plot's file goes there), removed at the end.
+struct TCacheHome {
+    TCacheHome()
+    {
+        char name[] = "/tmp/tcm-cache-XXXXXX";
+        Root = mkdtemp(name);
+        setenv("XDG_CACHE_HOME", Root.c_str(), 1);
+    }
+    ~TCacheHome()
+    {
+        unsetenv("XDG_CACHE_HOME");
+        std::filesystem::remove_all(Root);
+    }
+    std::string Root;
+};
+
+long RssFileKiB()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("RssFile:", 0) == 0)
+            return std::strtol(line.c_str() + 8, nullptr, 10);
+    return -1;
+}
+
+// A feed of one 16-bit raw field given `frames` frames whose field is the frame's number.
+void FeedCounter(TPlotFeed& feed, int frames)
+{
+    std::string error;
+    feed.Add(*TPlotSource::RawField(0x100, false, 0, 16, TDbcByteOrder::Intel, false, error));
+    uint8_t data[8] = {};
+    for (int i = 0; i < frames; ++i) {
+        data[0] = static_cast<uint8_t>(i);
+        data[1] = static_cast<uint8_t>(i >> 8);
+        feed.AddFrame(0x100, false, false, data, 8, int64_t{1'000'000} + i * 100);
+    }
+}
+
+// The index of the first sample that is not the counter's, or -1.
+int64_t FirstWrongSample(const TPlotSeries& series, int frames)
+{
+    if (series.Count() != frames)
+        return 0;
+    for (int i = 0; i < frames; ++i)
+        if (series.Sample(i).Value != (i & 0xFFFF) || series.Sample(i).TimeUs != 1'000'000 + int64_t{i} * 100)
+            return i;
+    return -1;
+}
+
 } // namespace
+
+// Samples written to the cache file leave resident memory, and so do those
+// that reading brings back once a drawing lets them go; a file that cannot
+// grow (here a size limit, as a full disk would do) is named as the plot's
+// own, and its samples are kept in memory without a loss.
+TEST(PlotStorage, PagesLeaveMemoryAndAFullDiskNamesThePlotsFile)
+{
+    TCacheHome home;
+    constexpr int kFrames = 1'500'000; // 23 MiB of samples
+    {
+        const long before = RssFileKiB();
+        TPlotFeed feed;
+        FeedCounter(feed, kFrames);
+        const long written = RssFileKiB();
+        EXPECT_LT(written - before, 3 * 1024) << "KiB resident after writing";
+        EXPECT_EQ(FirstWrongSample(feed.Samples(0), kFrames), -1);
+        EXPECT_GT(RssFileKiB() - written, 16 * 1024) << "KiB resident after reading every sample";
+        feed.ReleaseRead(0);
+        EXPECT_LT(RssFileKiB() - before, 3 * 1024) << "KiB resident after letting go";
+        EXPECT_EQ(feed.StorageProblem(), "");
+    }
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = 3 * kPlotBlockBytes;
+        const rlimit fsize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fsize);
+        TPlotFeed feed;
+        FeedCounter(feed, kFrames / 4);
+        int fault = FirstWrongSample(feed.Samples(0), kFrames / 4) == -1 ? 0 : 1;
+        const std::string problem = feed.StorageProblem();
+        if (problem.rfind("Plot storage: Unable to grow the plot sample file in the cache folder " + home.Root +
+                              "/TarvenixCanMonitor (error 27",
+                          0) != 0 ||
+            problem.find("New samples are kept in memory.") == std::string::npos)
+            fault |= 2;
+        _exit(fault);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: samples wrong, 2: the problem's text wrong";
+}
 
 TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)
 {
     std::mt19937_64 random(7);
-    TPlotSeries series(std::make_shared<tcm::TBackingStore>(kPlotBlockBytes));
+    TPlotSeries series(std::make_shared<tcm::TBackingStore>(kPlotBlockBytes, kPlotFileName));
     std::vector<TPlotSample> copy;
     // 300,000 samples (several file blocks, three summary levels): gaps of 0
     // to 200 us, a random walk with spikes, and one time that goes back.
