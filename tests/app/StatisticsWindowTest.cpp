@@ -116,7 +116,8 @@ TEST_F(StatisticsWindow, LiveFiguresSortingAndARecordingsOwnTimes)
     menu->AskFileName = [&](TTraceMenu::TFileAsk) { return QString::fromStdString(Dir.File("bus.log")); };
     menu->OpenRecording();
     ASSERT_TRUE(errors.empty()) << errors[0];
-    QTest::qWait(350);
+    auto* source = page->findChild<QLabel*>("lbStatsSource");
+    ASSERT_TRUE(tcmtest::WaitFor([&] { return source->text().contains("bus.log"); }, 10000));
     ASSERT_EQ(model.rowCount(), 2);
     page->Model()->sort(TStatsTableModel::kColId, Qt::AscendingOrder);
     EXPECT_EQ(Text(model, 0, TStatsTableModel::kColId), "100");
@@ -139,11 +140,10 @@ TEST_F(StatisticsWindow, LiveFiguresSortingAndARecordingsOwnTimes)
     }
     const QString peakText = QString("(peak %1 %)").arg(static_cast<double>(peak) * 100.0 / rate, 0, 'f', 1);
     EXPECT_TRUE(busLoad->text().endsWith(peakText)) << busLoad->text().toStdString() << " " << peakText.toStdString();
-    EXPECT_NE(page->findChild<QLabel*>("lbStatsSource")->text().indexOf("bus.log"), -1);
 
     // Clearing the trace lets the recording go: the last run is shown again.
     w.ClearTrace();
-    QTest::qWait(350);
+    EXPECT_TRUE(tcmtest::WaitFor([&] { return source->text().contains("last run"); }, 10000))
+        << source->text().toStdString();
     EXPECT_EQ(model.rowCount(), 6);
-    EXPECT_NE(page->findChild<QLabel*>("lbStatsSource")->text().indexOf("last run"), -1);
 }
