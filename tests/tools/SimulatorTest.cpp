@@ -257,8 +257,11 @@ TEST(SeeedSimulator, AReaderThatStallsSeesItsLossAsGapsAndOnlyWholePackets)
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeNormal)));
     TReceivedStream in;
     in.ReadFrames(port, 500, 10000);
-    // The terminal holds about 20 KB, a fifth of a second of this traffic.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The terminal holds about 20 KB, a fifth of a second of this traffic: the
+    // reader stays away until the backlog has overrun.
+    const auto stallEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim.Counters().FramesOverrun == 0 && std::chrono::steady_clock::now() < stallEnd)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     in.ReadFrames(port, in.Frames.size() + 3000, 10000);
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
     ReadUntilQuiet(in, port, 300);
