@@ -164,9 +164,10 @@ void TPlotPage::Poll()
         if (const TTarvenixTraceItem* newest = trace->Item(Next - 1))
             NewestUs = trace->WallTimeUs(*newest);
     pvPlot->SetTimes(OriginUs, NewestUs);
-    if (fed > 0 && isVisible()) {
-        pvPlot->update();
-        UpdateStatus();
+    if (isVisible()) {
+        if (fed > 0)
+            pvPlot->update();
+        UpdateStatus(); // also after samples that came while the page was hidden
     }
 }
 

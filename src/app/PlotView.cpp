@@ -141,6 +141,39 @@ int64_t TPlotView::TimeAt(double x) const
            static_cast<int64_t>((x - area.left()) * static_cast<double>(ViewToUs - ViewFromUs) / area.width());
 }
 
+int64_t TPlotView::LineGapUs(int64_t firstUs, int64_t lastUs, int64_t samples)
+{
+    // A line stands for the values between two samples; across a pause many
+    // times the usual interval (a multiplexed signal's other pages, a quiet
+    // bus) there were none, so the line breaks there.
+    const int64_t mean = (lastUs - firstUs) / std::max<int64_t>(samples - 1, 1);
+    return std::max<int64_t>(4 * mean, 1);
+}
+
+QString TPlotView::LegendText(size_t index) const
+{
+    const TPlotSource& source = Feed.Source(index);
+    QString name = QString::fromStdString(DbcPrintable(source.Name()));
+    if (!source.Signal().Unit.empty())
+        name += " [" + QString::fromStdString(DbcPrintable(source.Signal().Unit)) + "]";
+    return name;
+}
+
+QRect TPlotView::LegendBox(size_t index, const QString& text) const
+{
+    const QRect r = LaneRect(static_cast<int>(index));
+    const QFontMetrics metrics(font());
+    return QRect(r.left() + 6, r.top() + 3, metrics.horizontalAdvance(text) + 26, metrics.height() + 4);
+}
+
+int TPlotView::LegendBand(size_t index) const
+{
+    // Lanes tall enough keep their legend above the values, so it hides none of them.
+    const int band = QFontMetrics(font()).height() + 8;
+    const bool shown = index < LookOf.size() && LookOf[index].InLegend;
+    return shown && LaneRect(static_cast<int>(index)).height() >= 3 * band ? band : 0;
+}
+
 void TPlotView::SetCursorX(int x)
 {
     CursorX = x;
@@ -258,12 +291,13 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
         lo -= pad;
         hi += pad;
     }
-    const double top = r.top() + 2, height = r.height() - 4;
+    const int band = LegendBand(index);
+    const double top = r.top() + band + 2, height = r.height() - band - 4;
     auto yOf = [&](double v) { return top + (hi - std::clamp(v, lo, hi)) / (hi - lo) * height; };
 
     // The value scale: a few round numbers at the left, with faint lines across.
     // Whole numbers on the scale of a signal whose values are whole numbers.
-    const double step = std::max(NiceStep(hi - lo, std::max(r.height() / 28, 2)), steps ? 1.0 : 0.0);
+    const double step = std::max(NiceStep(hi - lo, std::max(static_cast<int>(height) / 22, 2)), steps ? 1.0 : 0.0);
     const int decimals = Decimals(step);
     for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
         const double y = yOf(v);
@@ -284,7 +318,10 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
     if (raw) {
         p.setRenderHint(QPainter::Antialiasing, !steps);
         const int64_t from = std::max<int64_t>(before, 0), to = std::min(end + 1, series.Count());
+        const int64_t gap =
+            to - from > 1 ? LineGapUs(series.Sample(from).TimeUs, series.Sample(to - 1).TimeUs, to - from) : INT64_MAX;
         QPointF last;
+        int64_t lastUs = 0;
         for (int64_t i = from; i < to; ++i) {
             const TPlotSample& s = series.Sample(i);
             const QPointF point(XOf(s.TimeUs), yOf(s.Value));
@@ -292,11 +329,12 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
                 if (steps) {
                     lines.emplace_back(last, QPointF(point.x(), last.y()));
                     lines.emplace_back(QPointF(point.x(), last.y()), point);
-                } else {
+                } else if (s.TimeUs - lastUs <= gap) {
                     lines.emplace_back(last, point);
                 }
             }
             last = point;
+            lastUs = s.TimeUs;
         }
         // The last value holds until the newest frame.
         if (to == series.Count() && to > from && steps)
@@ -315,6 +353,10 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
         p.setRenderHint(QPainter::Antialiasing, false);
         bool have = before >= 0;
         double lastX = r.left(), lastY = have ? yOf(series.Sample(before).Value) : 0;
+        int64_t lastUs = have ? series.Sample(before).TimeUs : 0;
+        const int64_t gap = end > first
+                                ? LineGapUs(series.Sample(first).TimeUs, series.Sample(end - 1).TimeUs, end - first)
+                                : INT64_MAX;
         for (size_t c = 0; c < Columns.size(); ++c) {
             const TPlotSpan& span = Columns[c];
             if (span.Count == 0)
@@ -324,7 +366,7 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
                 if (steps) {
                     lines.emplace_back(QPointF(lastX, lastY), QPointF(x, lastY));
                     lines.emplace_back(QPointF(x, lastY), QPointF(x, yOf(span.First)));
-                } else {
+                } else if (span.FirstUs - lastUs <= gap) {
                     lines.emplace_back(QPointF(lastX, lastY), QPointF(x, yOf(span.First)));
                 }
             }
@@ -332,6 +374,7 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
             have = true;
             lastX = x;
             lastY = yOf(span.Last);
+            lastUs = span.LastUs;
         }
         if (have && steps)
             lines.emplace_back(QPointF(lastX, lastY),
@@ -342,13 +385,10 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
 
     // The legend: the series' colour and name, with its unit.
     if (LookOf[index].InLegend) {
-        QString name = QString::fromStdString(DbcPrintable(source.Name()));
-        if (!source.Signal().Unit.empty())
-            name += " [" + QString::fromStdString(DbcPrintable(source.Signal().Unit)) + "]";
+        QString name = LegendText(index);
         if (!any)
             name += "   (no samples here)";
-        const QFontMetrics metrics(font());
-        const QRect box(r.left() + 6, r.top() + 4, metrics.horizontalAdvance(name) + 26, metrics.height() + 4);
+        const QRect box = LegendBox(index, name);
         p.fillRect(box, QColor(255, 255, 255, 215));
         p.fillRect(QRect(box.left() + 5, box.center().y() - 2, 12, 4), colour);
         p.setPen(QColor(0x22, 0x26, 0x2B));
@@ -377,12 +417,25 @@ void TPlotView::DrawCursor(QPainter& p) const
     for (size_t i = 0; i < Feed.Count(); ++i) {
         const TPlotSeries& series = Feed.Samples(i);
         const int64_t sample = series.AtOrBefore(at);
-        const QString text = QString::fromStdString(DbcPrintable(Feed.Source(i).Signal().Name)) + " = " +
-                             (sample < 0 ? QString("no value yet") : ValueText(i, series.Sample(sample).Value));
+        QString value = sample < 0 ? QString("no value yet") : ValueText(i, series.Sample(sample).Value);
+        if (sample >= 0 && !Feed.Source(i).Steps()) {
+            // Where the line breaks (a multiplexed signal's other pages) there is no value.
+            const int64_t first = series.LowerBound(ViewFromUs), end = series.LowerBound(ViewToUs);
+            if (end - first > 1 &&
+                at - series.Sample(sample).TimeUs >
+                    LineGapUs(series.Sample(first).TimeUs, series.Sample(end - 1).TimeUs, end - first))
+                value = "no value here";
+        }
+        const QString text = QString::fromStdString(DbcPrintable(Feed.Source(i).Signal().Name)) + " = " + value;
         const QRect r = LaneRect(static_cast<int>(i));
         const int w = metrics.horizontalAdvance(text) + 12;
         const int x = CursorX + 8 + w <= r.right() ? CursorX + 8 : CursorX - 8 - w;
-        const QRect box(x, r.bottom() - metrics.height() - 8, w, metrics.height() + 4);
+        // Beside the cursor in the legend's band, or at the lane's foot where
+        // the legend (or a lane without a band) leaves no room.
+        QRect box(x, r.top() + 3, w, metrics.height() + 4);
+        const bool inLegend = LookOf.size() > i && LookOf[i].InLegend;
+        if (LegendBand(i) == 0 || (inLegend && box.intersects(LegendBox(i, LegendText(i)).adjusted(-4, 0, 4, 0))))
+            box.moveTop(r.bottom() - metrics.height() - 8);
         const QColor colour = LookOf.size() > i && LookOf[i].Colour.isValid() ? LookOf[i].Colour : QColor(Qt::darkBlue);
         p.fillRect(box, QColor(255, 255, 255, 230));
         p.setPen(colour);

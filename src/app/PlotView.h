@@ -69,6 +69,14 @@ private:
     void DrawLane(QPainter& p, size_t index);
     void DrawCursor(QPainter& p) const;
     QString ValueText(size_t index, double value) const;
+    // The legend's text and box of a series, and the band its lane keeps
+    // above the values for it (0: the legend lies over the values).
+    QString LegendText(size_t index) const;
+    // The longest pause between samples that a line joins, for `samples`
+    // samples from `firstUs` to `lastUs` (a gap breaks a line, never a step).
+    static int64_t LineGapUs(int64_t firstUs, int64_t lastUs, int64_t samples);
+    QRect LegendBox(size_t index, const QString& text) const;
+    int LegendBand(size_t index) const;
 
     const TPlotFeed& Feed;
     std::vector<TLook> LookOf;
