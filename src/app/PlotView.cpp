@@ -141,12 +141,15 @@ int64_t TPlotView::TimeAt(double x) const
            static_cast<int64_t>((x - area.left()) * static_cast<double>(ViewToUs - ViewFromUs) / area.width());
 }
 
-int64_t TPlotView::LineGapUs(int64_t firstUs, int64_t lastUs, int64_t samples)
+int64_t TPlotView::LineGapUs(const TPlotSeries& series)
 {
     // A line stands for the values between two samples; across a pause many
-    // times the usual interval (a multiplexed signal's other pages, a quiet
-    // bus) there were none, so the line breaks there.
-    const int64_t mean = (lastUs - firstUs) / std::max<int64_t>(samples - 1, 1);
+    // times the series' usual interval (a multiplexed signal's other pages, a
+    // quiet bus) there were none, so the line breaks there.
+    const int64_t n = series.Count();
+    if (n < 2)
+        return INT64_MAX;
+    const int64_t mean = (series.Sample(n - 1).TimeUs - series.Sample(0).TimeUs) / (n - 1);
     return std::max<int64_t>(4 * mean, 1);
 }
 
@@ -297,7 +300,10 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
 
     // The value scale: a few round numbers at the left, with faint lines across.
     // Whole numbers on the scale of a signal whose values are whole numbers.
-    const double step = std::max(NiceStep(hi - lo, std::max(static_cast<int>(height) / 22, 2)), steps ? 1.0 : 0.0);
+    const int ticks = std::max(static_cast<int>(height) / 20, 3);
+    double step = std::max(NiceStep(hi - lo, ticks), steps ? 1.0 : 0.0);
+    if (std::floor(hi / step) - std::ceil(lo / step) < 1) // one label tells no scale: a finer step
+        step = std::max(NiceStep(hi - lo, 2 * ticks), steps ? 1.0 : 0.0);
     const int decimals = Decimals(step);
     for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
         const double y = yOf(v);
@@ -318,8 +324,7 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
     if (raw) {
         p.setRenderHint(QPainter::Antialiasing, !steps);
         const int64_t from = std::max<int64_t>(before, 0), to = std::min(end + 1, series.Count());
-        const int64_t gap =
-            to - from > 1 ? LineGapUs(series.Sample(from).TimeUs, series.Sample(to - 1).TimeUs, to - from) : INT64_MAX;
+        const int64_t gap = LineGapUs(series);
         QPointF last;
         int64_t lastUs = 0;
         for (int64_t i = from; i < to; ++i) {
@@ -354,9 +359,7 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
         bool have = before >= 0;
         double lastX = r.left(), lastY = have ? yOf(series.Sample(before).Value) : 0;
         int64_t lastUs = have ? series.Sample(before).TimeUs : 0;
-        const int64_t gap = end > first
-                                ? LineGapUs(series.Sample(first).TimeUs, series.Sample(end - 1).TimeUs, end - first)
-                                : INT64_MAX;
+        const int64_t gap = LineGapUs(series);
         for (size_t c = 0; c < Columns.size(); ++c) {
             const TPlotSpan& span = Columns[c];
             if (span.Count == 0)
@@ -420,10 +423,7 @@ void TPlotView::DrawCursor(QPainter& p) const
         QString value = sample < 0 ? QString("no value yet") : ValueText(i, series.Sample(sample).Value);
         if (sample >= 0 && !Feed.Source(i).Steps()) {
             // Where the line breaks (a multiplexed signal's other pages) there is no value.
-            const int64_t first = series.LowerBound(ViewFromUs), end = series.LowerBound(ViewToUs);
-            if (end - first > 1 &&
-                at - series.Sample(sample).TimeUs >
-                    LineGapUs(series.Sample(first).TimeUs, series.Sample(end - 1).TimeUs, end - first))
+            if (at - series.Sample(sample).TimeUs > LineGapUs(series))
                 value = "no value here";
         }
         const QString text = QString::fromStdString(DbcPrintable(Feed.Source(i).Signal().Name)) + " = " + value;

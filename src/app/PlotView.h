@@ -72,9 +72,9 @@ private:
     // The legend's text and box of a series, and the band its lane keeps
     // above the values for it (0: the legend lies over the values).
     QString LegendText(size_t index) const;
-    // The longest pause between samples that a line joins, for `samples`
-    // samples from `firstUs` to `lastUs` (a gap breaks a line, never a step).
-    static int64_t LineGapUs(int64_t firstUs, int64_t lastUs, int64_t samples);
+    // The longest pause between two samples of `series` that a line joins
+    // (a longer one breaks a line, never a step).
+    static int64_t LineGapUs(const TPlotSeries& series);
     QRect LegendBox(size_t index, const QString& text) const;
     int LegendBand(size_t index) const;
 
