@@ -8,6 +8,7 @@
 #include "record/RecordReader.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/Sanitizer.h"
 
 TEST(FrameTimes, AtTheLinkLimitGapsAreTheLinksAndNeverNegative)
 {
@@ -47,6 +48,8 @@ TEST(FrameTimes, AtTheLinkLimitGapsAreTheLinksAndNeverNegative)
         EXPECT_NEAR(gaps[gaps.size() / 2], 100, 20);
         // The simulator sends a frame every 100 us by its own clock; a loaded machine may hold
         // the last reads back a little.
-        EXPECT_NEAR(last - first, 7999 * 100, 250000);
+        if (!tcmtest::kSanitized) {
+            EXPECT_NEAR(last - first, 7999 * 100, 250000);
+        }
     }
 }
