@@ -74,10 +74,15 @@ TEST(ChannelPanel, SizesInTheMainWindowColumn)
     const QRect settings = panel.gbCanSettings->geometry();
     EXPECT_LE(settings.bottom(), panel.btPort->geometry().top());
 
-    // Wider panels stretch the boxes and the button, keeping their left edges.
+    // A wider panel stretches the boxes and the button with it: left edges, tops,
+    // heights and the margins on the right all stay.
+    const QRect rate = panel.cbCanRate->geometry();
+    const QRect mode = panel.cbCanMode->geometry();
+    const QRect button = panel.btPort->geometry();
     panel.resize(244, 124);
-    EXPECT_EQ(panel.cbCanRate->geometry(), QRect(43, 17, 191, 21));
-    EXPECT_EQ(panel.btPort->geometry(), QRect(20, 94, 202, 25));
+    EXPECT_EQ(panel.cbCanRate->geometry(), rate.adjusted(0, 0, 100, 0));
+    EXPECT_EQ(panel.cbCanMode->geometry(), mode.adjusted(0, 0, 100, 0));
+    EXPECT_EQ(panel.btPort->geometry(), button.adjusted(0, 0, 100, 0));
 }
 
 TEST(ChannelPanel, ChannelIndexTravelsWithTheControls)

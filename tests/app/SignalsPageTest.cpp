@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
@@ -232,7 +233,18 @@ TEST_F(SignalsWindow, TransmitItemComposedFromSignalsReachesTheBusAsCanmatrixEnc
         EXPECT_NE(signalsPart, nullptr);
         if (!signalsPart)
             return 0;
-        EXPECT_EQ(dialog.size(), QSize(TfmSendFrame::kSignalsClientWidth, TfmSendFrame::kSignalsClientHeight));
+        // The fields keep their places; the part stands to their right and above the
+        // buttons, everything inside the dialog and the dialog within the window.
+        EXPECT_EQ(dialog.GroupBox1->geometry(), QRect(8, 100, 345, 122));
+        const QRect part = signalsPart->geometry();
+        EXPECT_GT(part.left(), dialog.GroupBox1->geometry().right());
+        EXPECT_LT(part.bottom(), dialog.Panel1->geometry().top());
+        for (const QWidget* shown : {static_cast<QWidget*>(signalsPart), static_cast<QWidget*>(dialog.btSave),
+                                     static_cast<QWidget*>(dialog.btCancel)}) {
+            EXPECT_TRUE(shown->isVisible());
+            EXPECT_TRUE(dialog.rect().contains(QRect(shown->mapTo(&dialog, QPoint(0, 0)), shown->size())));
+        }
+        EXPECT_EQ(dialog.size().boundedTo(w.size()), dialog.size()) << "no larger than the window it is centred on";
         EXPECT_EQ(signalsPart->MessageBox()->count(), 310); // "(none)" and every message
         // Picking a message fills identifier and length; signals fill the bytes.
         signalsPart->ChooseMessage(signalsPart->MessageBox()->findText("ENGINE_DATA") - 1);
@@ -245,6 +257,10 @@ TEST_F(SignalsWindow, TransmitItemComposedFromSignalsReachesTheBusAsCanmatrixEnc
         // Refused values say why and leave the bytes alone.
         EXPECT_FALSE(signalsPart->SetSignal("THROTTLE", "500"));
         EXPECT_EQ(signalsPart->Status()->text().toStdString(), "THROTTLE: 500 % is outside its range 0..102.3 %");
+        QCoreApplication::processEvents(); // the part's layout takes the new text
+        EXPECT_LE(signalsPart->Status()->heightForWidth(signalsPart->Status()->width()),
+                  signalsPart->Status()->height())
+            << "the whole reason can be read";
         // The signals follow the data bytes: byte 4 holds FUEL_RATE's low six bits.
         dialog.DataEdits[4]->clear();
         QTest::keyClicks(dialog.DataEdits[4], "64");
