@@ -34,7 +34,9 @@ chmod 1777 "$reports"
 export TSAN_OPTIONS="halt_on_error=0 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
 suppressions=$root/scripts/tsan-qt.supp log_path=$reports/tsan"
 status=0
-ctest --output-on-failure -j2 --timeout 600 -L '^threads$' || status=$?
+# One test at a time: sanitized programs run several times slower, and tests of
+# timing-bound exchanges (a bridge's client and its adapter) need the cores.
+ctest --output-on-failure --timeout 600 -L '^threads$' || status=$?
 if compgen -G "$reports/tsan.*" > /dev/null; then
   cat "$reports"/tsan.*
   echo "ThreadSanitizer reported the races above" >&2
