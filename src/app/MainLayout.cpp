@@ -60,6 +60,9 @@ void TfmMain::BuildControls()
     lbBusLoad->setObjectName("lbBusLoad");
     lbBusLoad->setAccessibleName("Bus load");
     lbBusLoad->setToolTip("Bits on the bus in the last second / bit rate, and the busiest second of the run");
+    // Room for the widest figures, so a long replay or recording line beside it
+    // cannot squeeze it to a few letters in a narrow window.
+    lbBusLoad->setMinimumWidth(lbBusLoad->fontMetrics().horizontalAdvance("Bus load 100.0 % (peak 100.0 %)") + 8);
     statusBar()->addPermanentWidget(lbBusLoad);
 
     tmUpdate = new QTimer(this);
