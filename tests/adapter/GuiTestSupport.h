@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QProgressDialog>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest/QTest>
 
@@ -38,5 +40,27 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
     }
     return true;
 }
+
+// Presses Cancel on a long job's progress dialog under `window` as soon as it
+// shows, checking every `everyMs` while started; Seen tells whether it came.
+class TProgressCanceller {
+public:
+    TProgressCanceller(QWidget& window, int everyMs) : EveryMs(everyMs)
+    {
+        QObject::connect(&Timer, &QTimer::timeout, [this, &window] {
+            if (auto* dialog = window.findChild<QProgressDialog*>("ProgressJobDialog"); dialog && dialog->isVisible()) {
+                Seen = true;
+                dialog->cancel();
+            }
+        });
+    }
+    void Start() { Timer.start(EveryMs); }
+    void Stop() { Timer.stop(); }
+    bool Seen = false;
+
+private:
+    const int EveryMs;
+    QTimer Timer;
+};
 
 } // namespace tcmtest

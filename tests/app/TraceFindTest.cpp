@@ -20,20 +20,11 @@
 #include "views/TarvenixTrace.h"
 #include "views/TraceView.h"
 #include "../adapter/GuiTestSupport.h"
+#include "WindowTestFixture.h"
 
 namespace {
 
-class TraceFind : public ::testing::Test {
-protected:
-    void SetUp() override { tcm::SetProgramDirOverride(Dir.Path()); }
-    void TearDown() override
-    {
-        Window.reset();
-        tcm::SetProgramDirOverride("");
-    }
-    TempDir Dir;
-    std::unique_ptr<TfmMain> Window;
-};
+class TraceFind : public TWindowTest {};
 
 TCanFrame Frame(uint32_t id, std::initializer_list<uint8_t> data, int64_t timeUs)
 {
@@ -146,19 +137,12 @@ TEST_F(TraceFind, ALongSearchShowsItsProgressAndCanBeCancelled)
     bar->Open();
 
     // Cancelled: no match is kept and the view stays where it was.
-    QTimer cancel;
-    bool dialogSeen = false;
-    QObject::connect(&cancel, &QTimer::timeout, [&] {
-        if (auto* dialog = w.findChild<QProgressDialog*>("ProgressJobDialog"); dialog && dialog->isVisible()) {
-            dialogSeen = true;
-            dialog->cancel();
-        }
-    });
-    cancel.start(1);
+    tcmtest::TProgressCanceller cancel(w, 1);
+    cancel.Start();
     w.findChild<QLineEdit*>("edTraceFind")->setText("id: 7AB");
     bar->FindNext(true);
-    cancel.stop();
-    EXPECT_TRUE(dialogSeen);
+    cancel.Stop();
+    EXPECT_TRUE(cancel.Seen);
     EXPECT_FALSE(view->Lines().HasFound());
 
     // Let run, it finds the last line.

@@ -185,18 +185,11 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
     while (trace.Count() < 3000000)
         trace.AddFrame(frame, false);
     Menu->ProgressDelayMs = 0;
-    QTimer cancel;
-    bool dialogSeen = false;
-    QObject::connect(&cancel, &QTimer::timeout, [&] {
-        if (auto* dialog = w.findChild<QProgressDialog*>("ProgressJobDialog"); dialog && dialog->isVisible()) {
-            dialogSeen = true;
-            dialog->cancel();
-        }
-    });
-    cancel.start(5);
+    tcmtest::TProgressCanceller cancel(w, 5);
+    cancel.Start();
     Choose("actSaveTrace", Dir.File("big.asc"));
-    cancel.stop();
-    EXPECT_TRUE(dialogSeen);
+    cancel.Stop();
+    EXPECT_TRUE(cancel.Seen);
     struct stat st {};
     EXPECT_NE(stat(Dir.File("big.asc").c_str(), &st), 0) << "the cancelled file is removed";
 
@@ -415,17 +408,13 @@ TEST_F(TraceMenu, AFileStepThatFailsOrIsRefusedKeepsTheCaptureAndTheOldFile)
     w.CloseChannel(0, false);
     const int32_t captured = trace.Count();
     Menu->ProgressDelayMs = 0;
-    QTimer cancel;
-    QObject::connect(&cancel, &QTimer::timeout, [&] {
-        if (auto* dialog = w.findChild<QProgressDialog*>("ProgressJobDialog"); dialog && dialog->isVisible())
-            dialog->cancel();
-    });
+    tcmtest::TProgressCanceller cancel(w, 5);
     TCanFrame frame;
     while (trace.Count() < 1000000)
         trace.AddFrame(frame, false);
-    cancel.start(5);
+    cancel.Start();
     Choose("actSaveTrace", Dir.File("run1.blf"));
-    cancel.stop();
+    cancel.Stop();
     EXPECT_TRUE(ReadWholeFile(Dir.File("run1.blf")) == old);
     if (geteuid() != 0) { // root makes the temporary file anyway
         ASSERT_EQ(chmod(Dir.Path().c_str(), 0555), 0);
