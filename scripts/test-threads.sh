@@ -25,6 +25,9 @@ cmake --build . -j2 --target "${tests[@]}"
 reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT
 chmod 1777 "$reports"
+# The suppressions go there too: a clone in a private folder (mktemp -d) is
+# not readable by nobody, and a sanitizer that cannot read them stops the program.
+install -m 644 "$root/scripts/tsan-qt.supp" "$reports/tsan-qt.supp"
 # Qt's libraries are not built with the sanitizer: what they do inside is not
 # seen, and the allocations and copies they make through the sanitizer's
 # interceptors are left out (ignore_noninstrumented_modules), as is the one
@@ -32,7 +35,7 @@ chmod 1777 "$reports"
 # A program goes on after a report, so that one run shows every race it meets,
 # and exits with status 66 at its end.
 export TSAN_OPTIONS="halt_on_error=0 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
-suppressions=$root/scripts/tsan-qt.supp log_path=$reports/tsan"
+suppressions=$reports/tsan-qt.supp log_path=$reports/tsan"
 status=0
 # One test at a time: sanitized programs run several times slower, and tests of
 # timing-bound exchanges (a bridge's client and its adapter) need the cores.
