@@ -88,8 +88,8 @@ void TPlotView::Fit()
         const TPlotSeries& s = Feed.Samples(i);
         if (s.Count() == 0)
             continue;
-        first = std::min(first, s.Sample(0).TimeUs);
-        last = std::max(last, s.Sample(s.Count() - 1).TimeUs);
+        first = std::min(first, s.FirstTimeUs());
+        last = std::max(last, s.LastTimeUs());
     }
     if (first > last) {
         first = OriginUs;
@@ -149,7 +149,7 @@ int64_t TPlotView::LineGapUs(const TPlotSeries& series)
     const int64_t n = series.Count();
     if (n < 2)
         return INT64_MAX;
-    const int64_t mean = (series.Sample(n - 1).TimeUs - series.Sample(0).TimeUs) / (n - 1);
+    const int64_t mean = (series.LastTimeUs() - series.FirstTimeUs()) / (n - 1);
     return std::max<int64_t>(4 * mean, 1);
 }
 
@@ -217,7 +217,6 @@ void TPlotView::paintEvent(QPaintEvent*)
     for (size_t i = 0; i < Feed.Count(); ++i)
         DrawLane(p, i);
     DrawCursor(p);
-    Feed.ReleaseRead();
     PaintMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
@@ -328,7 +327,7 @@ void TPlotView::DrawLane(QPainter& p, size_t index)
         QPointF last;
         int64_t lastUs = 0;
         for (int64_t i = from; i < to; ++i) {
-            const TPlotSample& s = series.Sample(i);
+            const TPlotSample s = series.Sample(i);
             const QPointF point(XOf(s.TimeUs), yOf(s.Value));
             if (i > from) {
                 if (steps) {

@@ -127,6 +127,27 @@ void TBackingStore::Unload(const TBlock& block)
     madvise(block.Address, BlockBytes, MADV_DONTNEED);
 }
 
+bool TBackingStore::Read(int64_t offset, void* to, size_t bytes) const
+{
+    int fd = -1;
+    {
+        TMutexLock guard(Lock);
+        fd = Fd;
+    }
+    auto* at = static_cast<char*>(to);
+    while (bytes > 0) {
+        const ssize_t n = pread(fd, at, bytes, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        offset += n;
+        bytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void TBackingStore::StartWriteOut(const TBlock& block)
 {
     int fd = -1;

@@ -39,6 +39,10 @@ public:
     // Takes a block's pages out of this process's resident set, leaving them
     // in the system's file cache (for pages read again after Release).
     void Unload(const TBlock& block);
+    // Copies `bytes` from the file at `offset` (within a block) into `to`,
+    // without mapping any page into this process: for reading released blocks
+    // back without their pages staying resident. False on a read error.
+    bool Read(int64_t offset, void* to, size_t bytes) const;
     // Starts writing a released block to the disk, so its memory can be reused.
     void StartWriteOut(const TBlock& block);
     // Unmaps a block and gives its disk space back; the place is reused.

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <cstddef>
 #include <memory>
@@ -16,15 +17,20 @@ constexpr const char* kPlotFileName = "plot sample file";
 
 // An append-only array of plain values kept in fixed-size blocks of a
 // backing store (a cache file that is gone after exit), like the trace's
-// entries: a full block is let go from resident memory and read back from the
-// file when it is drawn again. When the file cannot grow, blocks come from
-// ordinary memory and Problem() says why; when memory is gone too, Push fails.
-// Used by one thread.
+// entries: a full block is let go from resident memory, and reading it copies
+// its values from the file through a small buffer (pread), so that drawing
+// never maps the file's pages back in: faulting them in had cost most of a
+// wide drawing's time, and letting them go again more. When the file cannot
+// grow, blocks come from ordinary memory and Problem() says why; when memory
+// is gone too, Push fails. Used by one thread.
 template <typename T> class TPlotBlocks {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
     static constexpr int64_t kPerBlock = static_cast<int64_t>(kPlotBlockBytes / sizeof(T));
+    // Values copied from the file at a time: a few hundred microseconds of
+    // drawing's reading each, small enough to stay in the processor's cache.
+    static constexpr int64_t kPerChunk = static_cast<int64_t>((size_t{64} << 10) / sizeof(T));
 
     // `keepCached`: a full block leaves this process's memory but stays in the
     // system's file cache (for small arrays that are read at every drawing);
@@ -38,27 +44,17 @@ public:
     TPlotBlocks& operator=(const TPlotBlocks&) = delete;
 
     int64_t Size() const { return Count; }
-    const T& operator[](int64_t i) const
+    T operator[](int64_t i) const
     {
+        if (i >= ChunkFirst && i < ChunkFirst + ChunkCount)
+            return Chunk[static_cast<size_t>(i - ChunkFirst)];
         const auto block = static_cast<size_t>(i / kPerBlock);
-        if (block != LastRead)
-            NoteRead(block);
+        const bool inFile = Blocks[block].Offset >= 0 && static_cast<int64_t>(block + 1) * kPerBlock <= Count;
+        if (inFile && LoadChunk(i))
+            return Chunk[static_cast<size_t>(i - ChunkFirst)];
+        // The block being filled (resident anyway), one in ordinary memory, or
+        // a file that could not be read: through the mapping.
         return Blocks[block].Items[i % kPerBlock];
-    }
-
-    // Full blocks read since the last ReleaseRead: reading maps their pages
-    // back into resident memory, where they would stay.
-    size_t ReadCount() const { return ReadBlocks.size(); }
-    // Lets go of those pages. They stay in the system's file cache, so the
-    // next read of them is quick.
-    void ReleaseRead() const
-    {
-        for (const size_t block : ReadBlocks) {
-            Store->Unload({Blocks[block].Items, Blocks[block].Offset});
-            Blocks[block].Read = false;
-        }
-        ReadBlocks.clear();
-        LastRead = SIZE_MAX;
     }
 
     bool Push(const T& value)
@@ -74,15 +70,13 @@ public:
             else
                 Store->Release({block.Items, block.Offset});
             Store->StartWriteOut({block.Items, block.Offset});
-            LastRead = SIZE_MAX; // its next read is noted
         }
         return true;
     }
 
     void Clear()
     {
-        ReadBlocks.clear();
-        LastRead = SIZE_MAX;
+        ChunkCount = 0;
         for (const TBlock& block : Blocks) {
             if (block.Offset >= 0)
                 Store->Free({block.Items, block.Offset});
@@ -99,19 +93,23 @@ public:
 private:
     struct TBlock {
         T* Items = nullptr;
-        int64_t Offset = -1;       // place in the store's file; -1 for ordinary memory
-        mutable bool Read = false; // full and read since the last ReleaseRead
+        int64_t Offset = -1; // place in the store's file; -1 for ordinary memory
     };
 
-    void NoteRead(size_t block) const
+    // Copies the chunk of a full block in the file that holds value `i`.
+    bool LoadChunk(int64_t i) const
     {
-        LastRead = block;
-        const TBlock& b = Blocks[block];
-        const bool full = static_cast<int64_t>(block + 1) * kPerBlock <= Count;
-        if (full && b.Offset >= 0 && !b.Read) {
-            b.Read = true;
-            ReadBlocks.push_back(block);
-        }
+        const TBlock& block = Blocks[static_cast<size_t>(i / kPerBlock)];
+        const int64_t first = i % kPerBlock - i % kPerBlock % kPerChunk;
+        const int64_t count = std::min(kPerChunk, kPerBlock - first);
+        Chunk.resize(static_cast<size_t>(kPerChunk));
+        ChunkCount = 0;
+        if (!Store->Read(block.Offset + first * static_cast<int64_t>(sizeof(T)), Chunk.data(),
+                         static_cast<size_t>(count) * sizeof(T)))
+            return false;
+        ChunkFirst = i - i % kPerBlock + first;
+        ChunkCount = count;
+        return true;
     }
 
     bool Grow()
@@ -144,6 +142,7 @@ private:
     std::vector<TBlock> Blocks;
     int64_t Count = 0;
     std::string StorageProblem;
-    mutable size_t LastRead = SIZE_MAX;     // the block of the last read, already noted
-    mutable std::vector<size_t> ReadBlocks; // full blocks read since the last ReleaseRead
+    mutable std::vector<T> Chunk; // values copied from the file, the last ones read
+    mutable int64_t ChunkFirst = 0;
+    mutable int64_t ChunkCount = 0;
 };

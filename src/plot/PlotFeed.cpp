@@ -71,17 +71,6 @@ int64_t TPlotFeed::FeedFrom(const TTarvenixTraceList& trace, int64_t& next, int6
     return next - start;
 }
 
-void TPlotFeed::ReleaseRead(size_t keptBlocks) const
-{
-    size_t read = 0;
-    for (const auto& entry : Series)
-        read += entry->Samples.ReadBlocks();
-    if (read <= keptBlocks)
-        return;
-    for (const auto& entry : Series)
-        entry->Samples.ReleaseRead();
-}
-
 std::string TPlotFeed::StorageProblem() const
 {
     for (const auto& entry : Series) {

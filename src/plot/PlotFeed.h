@@ -39,15 +39,6 @@ public:
     // wall-clock times. Returns how many were fed.
     int64_t FeedFrom(const TTarvenixTraceList& trace, int64_t& next, int64_t maxEntries);
 
-    // Full blocks of the cache file that drawing may keep mapped: at most this
-    // many MiB of resident memory, enough for a view's pages at any zoom.
-    static constexpr size_t kReadBlocksKept = 48;
-    // Lets go of the cache file's pages that reading mapped into resident
-    // memory once they are more than `keptBlocks` blocks (each letting go
-    // costs the system a flush of its address cache, so not after every
-    // drawing). Called after each drawing.
-    void ReleaseRead(size_t keptBlocks = kReadBlocksKept) const;
-
     // Why samples are kept in memory instead of the cache file, or that no
     // more could be kept; empty while all is well.
     std::string StorageProblem() const;

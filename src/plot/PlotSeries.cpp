@@ -10,6 +10,8 @@ bool TPlotSeries::Append(int64_t timeUs, double value)
         return false;
     if (Count() > 0)
         timeUs = std::max(timeUs, LastUs);
+    else
+        FirstUs = timeUs;
     LastUs = timeUs;
     const TPlotSample sample{timeUs, value};
     if (!Samples.Push(sample)) {
@@ -42,11 +44,12 @@ void TPlotSeries::Clear()
     Levels.clear();
     Pending.clear();
     Failed = false;
+    FirstUs = LastUs = 0;
 }
 
 int64_t TPlotSeries::Find(int64_t timeUs) const
 {
-    // Down from the top level: among the (at most 64) spans below the one found
+    // Down from the top level: among the (at most kFanout) spans below the one found
     // a level higher, the first whose last time reaches `timeUs`. Past the
     // complete spans of a level, the search goes on in the incomplete rest
     // below it, down to the samples.
@@ -131,19 +134,4 @@ void TPlotSeries::Columns(int64_t fromUs, int64_t toUs, int columns, std::vector
         out[static_cast<size_t>(column)].Add(span);
         i += level < 0 ? 1 : SpanSamples(level);
     }
-}
-
-size_t TPlotSeries::ReadBlocks() const
-{
-    size_t n = Samples.ReadCount();
-    for (const auto& level : Levels)
-        n += level->ReadCount();
-    return n;
-}
-
-void TPlotSeries::ReleaseRead() const
-{
-    Samples.ReleaseRead();
-    for (const auto& level : Levels)
-        level->ReleaseRead();
 }

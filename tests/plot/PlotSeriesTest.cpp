@@ -91,8 +91,9 @@ int64_t FirstWrongSample(const TPlotSeries& series, int frames)
 
 } // namespace
 
-// Samples written to the cache file leave resident memory, and so do those
-// that reading brings back once a drawing lets them go; a file that cannot
+// Samples written to the cache file leave resident memory, and reading them
+// back (through the buffer, across its chunks and blocks) does not map them
+// in again; a file that cannot
 // grow (here a size limit, as a full disk would do) is named as the plot's
 // own, and its samples are kept in memory without a loss.
 TEST(PlotStorage, PagesLeaveMemoryAndAFullDiskNamesThePlotsFile)
@@ -106,9 +107,7 @@ TEST(PlotStorage, PagesLeaveMemoryAndAFullDiskNamesThePlotsFile)
         const long written = RssFileKiB();
         EXPECT_LT(written - before, 3 * 1024) << "KiB resident after writing";
         EXPECT_EQ(FirstWrongSample(feed.Samples(0), kFrames), -1);
-        EXPECT_GT(RssFileKiB() - written, 16 * 1024) << "KiB resident after reading every sample";
-        feed.ReleaseRead(0);
-        EXPECT_LT(RssFileKiB() - before, 3 * 1024) << "KiB resident after letting go";
+        EXPECT_LT(RssFileKiB() - before, 3 * 1024) << "KiB resident after reading every sample";
         EXPECT_EQ(feed.StorageProblem(), "");
     }
 
@@ -141,7 +140,7 @@ TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)
     std::mt19937_64 random(7);
     TPlotSeries series(std::make_shared<tcm::TBackingStore>(kPlotBlockBytes, kPlotFileName));
     std::vector<TPlotSample> copy;
-    // 300,000 samples (several file blocks, three summary levels): gaps of 0
+    // 300,000 samples (several file blocks, four summary levels): gaps of 0
     // to 200 us, a random walk with spikes, and one time that goes back.
     int64_t time = 1'700'000'000'000'000;
     double value = 0;
@@ -154,6 +153,8 @@ TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)
         copy.push_back({i == 150'000 ? copy.back().TimeUs : t, v});
     }
     ASSERT_EQ(series.Count(), 300'000);
+    EXPECT_EQ(series.FirstTimeUs(), copy.front().TimeUs);
+    EXPECT_EQ(series.LastTimeUs(), copy.back().TimeUs);
     EXPECT_EQ(series.StorageProblem(), "");
     for (int64_t i = 0; i < series.Count(); i += 997)
         EXPECT_EQ(series.Sample(i).TimeUs, copy[static_cast<size_t>(i)].TimeUs);
