@@ -147,6 +147,15 @@ public:
     std::vector<TDevice> PresentDevices() override { return {}; }
 };
 
+// Where --screenshots saves pictures of what was measured; empty: none.
+QString ScreenshotDir;
+
+void SaveScreenshot(QWidget& widget, const char* name)
+{
+    if (!ScreenshotDir.isEmpty())
+        widget.grab().save(ScreenshotDir + "/" + name + ".png");
+}
+
 void RunEventLoop(int ms)
 {
     QEventLoop loop;
@@ -220,6 +229,7 @@ bool MeasureLive(const std::string& dbcPath, int seconds)
                 paint.Count, static_cast<double>(paint.Count) / wall, paint.Median, paint.P99, paint.Max,
                 kTargetPaintMs, Verdict(paint.Max < kTargetPaintMs), paintCpu.Median, paintCpu.P99, paintCpu.Max);
     PrintMemory("at the end");
+    SaveScreenshot(w, "plot-live");
     w.CloseChannel(0, true);
     ::kill(sim.Id(), SIGTERM);
     sim.WaitExit(5000);
@@ -310,6 +320,7 @@ bool MeasureHour(const TDbcDatabase& db, int minutes, QSize viewSize)
         TimedRepaint(&view, zoomIn);
     }
     const double closest = static_cast<double>(view.ToUs() - view.FromUs()) * 1e-6;
+    const auto closestView = std::pair(view.FromUs(), view.ToUs());
     PrintMemory("zoomed in");
     const TRepaintTimes drawnIn = std::exchange(drawing.Times, {});
     while (static_cast<double>(view.ToUs() - view.FromUs()) * 1e-6 < whole) {
@@ -325,6 +336,12 @@ bool MeasureHour(const TDbcDatabase& db, int minutes, QSize viewSize)
     PrintMemory("zoomed out");
     std::printf("  resident memory %.1f MiB (target under %.0f MiB: %s)\n", rss, kTargetRssMiB,
                 Verdict(rss < kTargetRssMiB));
+    // Pictures after the timing, whose paints they would add to.
+    view.Fit();
+    SaveScreenshot(view, "plot-hour");
+    view.SetRange(closestView.first, closestView.second);
+    view.SetCursorX(view.width() / 2);
+    SaveScreenshot(view, "plot-hour-second");
     return written == frames * static_cast<int64_t>(feed.Count()) && !zoomIn.Wall.empty() && !zoomOut.Wall.empty();
 }
 
@@ -348,6 +365,8 @@ int main(int argc, char** argv)
             hour = false;
         else if (arg == "--hour-only")
             live = false;
+        else if (arg == "--screenshots" && i + 1 < argc)
+            ScreenshotDir = QString::fromLocal8Bit(argv[++i]);
     }
     std::printf("Conditions: %s display, %ld processors online, load average read at start: ",
                 qgetenv("QT_QPA_PLATFORM").constData(), sysconf(_SC_NPROCESSORS_ONLN));
