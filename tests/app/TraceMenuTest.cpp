@@ -149,6 +149,12 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
         Choose("actSaveTrace", Dir.File(name));
         ASSERT_TRUE(Errors.empty()) << Errors[0];
     }
+    // Every file holds at most what the trace held when the last save ended; once
+    // a frame came after that, the channel is closed: the tools read with the
+    // whole machine to themselves.
+    const int32_t saved = trace.Count();
+    ASSERT_TRUE(WaitFor([&] { return trace.Count() > saved; }));
+    w.CloseChannel(0, true);
     // The tools read side by side.
     auto pythonRun = std::async(std::launch::async, [&] {
         return ReadWithPythonCan(
@@ -180,7 +186,6 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
     EXPECT_EQ(ReadWholeFile(Dir.File("five.txt")), expected);
 
     // A long save shows its progress; Cancel removes the partial file.
-    w.CloseChannel(0, true);
     TCanFrame frame;
     while (trace.Count() < 3000000)
         trace.AddFrame(frame, false);

@@ -143,12 +143,13 @@ TEST(RecordTools, PcapReadByTsharkFromFileAndPipe)
     const auto expected = Expected(frames, false);
     const std::string pcap = dir.File("mixed.pcap");
     WriteCapture(TRecordFormat::Pcap, pcap, frames);
-    // tshark writes it again, as pcap and as pcapng (its own default), meanwhile.
+    // Wireshark's file writer writes it again, as pcap and as pcapng (its own
+    // default), meanwhile: editcap, which is that writer without tshark's start-up.
     const char* const kinds[] = {"pcap", "pcapng"};
     std::vector<std::unique_ptr<TChild>> rewrites;
     for (const char* kind : kinds)
-        rewrites.push_back(std::make_unique<TChild>(std::vector<std::string>{
-            "/usr/bin/tshark", "-r", pcap, "-F", kind, "-w", dir.File(std::string("again.") + kind)}));
+        rewrites.push_back(std::make_unique<TChild>(
+            std::vector<std::string>{"/usr/bin/editcap", "-F", kind, pcap, dir.File(std::string("again.") + kind)}));
     // A tshark that reads its standard input starts meanwhile too.
     const std::string out = dir.File("tshark.txt");
     std::string command = "/usr/bin/tshark -r - --disable-protocol autosar-nm -T fields";
@@ -169,11 +170,11 @@ TEST(RecordTools, PcapReadByTsharkFromFileAndPipe)
     ASSERT_EQ(::pclose(pipe), 0);
     CompareFrames(expected, ParseTsharkFields(ReadWholeFile(out), false), false, "tshark -r -");
 
-    // What tshark wrote again reads back through our reader.
+    // What Wireshark wrote again reads back through our reader.
     for (size_t i = 0; i < rewrites.size(); ++i) {
         ASSERT_EQ(rewrites[i]->WaitExit(120000), 0) << rewrites[i]->ErrText;
         const std::string again = dir.File(std::string("again.") + kinds[i]);
         CompareFrames(expected, ReadWithOurs(again, false), false,
-                      std::string("tshark's ") + kinds[i] + ", our reader");
+                      std::string("editcap's ") + kinds[i] + ", our reader");
     }
 }
