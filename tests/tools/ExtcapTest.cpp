@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "SeeedSimulator.h"
 #include "support/ChildProcess.h"
@@ -18,19 +19,46 @@ const char kTshark[] = "/usr/bin/tshark";
 const char kIface[] = "tarvenix_seeed";
 
 // A personal Wireshark configuration folder holding the program in its extcap
-// folder; tshark finds it through XDG_CONFIG_HOME.
+// folder; tshark finds it through XDG_CONFIG_HOME. Wireshark's own extcap
+// programs stay out of sight (WIRESHARK_EXTCAP_DIR names an empty folder):
+// tshark runs each of them two or three times at every start, and that is most
+// of what a capture costs here. Wireshark ignores that variable for root, so
+// root runs tshark as the unprivileged user nobody (as users run it), for whom
+// the folders here are open and the program is a copy of its own.
 class TWiresharkHome {
 public:
     TWiresharkHome()
     {
         const std::string extcap = Dir.File("wireshark/extcap");
-        ::mkdir(Dir.File("wireshark").c_str(), 0700);
-        ::mkdir(extcap.c_str(), 0700);
-        EXPECT_EQ(::symlink(TCM_EXTCAP_EXE, (extcap + "/tarvenix-extcap").c_str()), 0);
+        for (const char* folder : {"", "wireshark", "wireshark/extcap", "system-extcap", "bin"})
+            ::mkdir(Dir.File(folder).c_str(), 0755);
+        ::chmod(Dir.Path().c_str(), 0777); // captures are written here
+        std::filesystem::copy_file(TCM_EXTCAP_EXE, Dir.File("bin/tarvenix-extcap"));
+        EXPECT_EQ(::symlink(Dir.File("bin/tarvenix-extcap").c_str(), (extcap + "/tarvenix-extcap").c_str()), 0);
         ::setenv("XDG_CONFIG_HOME", Dir.Path().c_str(), 1);
         ::setenv("HOME", Dir.Path().c_str(), 1);
+        ::setenv("WIRESHARK_EXTCAP_DIR", Dir.File("system-extcap").c_str(), 1);
     }
     std::string File(const std::string& name) const { return Dir.File(name); }
+
+    // tshark with `args`, as nobody when we are root.
+    static std::vector<std::string> Tshark(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> command;
+        if (::geteuid() == 0)
+            command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        command.push_back(kTshark);
+        command.insert(command.end(), args.begin(), args.end());
+        return command;
+    }
+    // A simulator whose port tshark's user may open.
+    static std::unique_ptr<TSeeedSimulator> StartSim()
+    {
+        auto sim = std::make_unique<TSeeedSimulator>();
+        EXPECT_TRUE(sim->Start()) << sim->LastError();
+        EXPECT_EQ(::chmod(sim->PortPath().c_str(), 0666), 0);
+        return sim;
+    }
 
 private:
     TempDir Dir;
@@ -91,17 +119,12 @@ std::vector<std::string> FrameLines(const std::string& out)
 // packets (or, should some never come, after twenty seconds).
 std::vector<std::string> CaptureArgs(const TSeeedSimulator& sim, size_t frames, std::vector<std::string> extra)
 {
-    std::vector<std::string> args = {kTshark,
-                                     "-i",
-                                     kIface,
-                                     "-o",
-                                     std::string("extcap.") + kIface + ".port:" + sim.PortPath(),
-                                     "-c",
-                                     std::to_string(frames),
-                                     "-a",
-                                     "duration:20"};
+    std::vector<std::string> args = {"-i", kIface,
+                                     "-o", std::string("extcap.") + kIface + ".port:" + sim.PortPath(),
+                                     "-c", std::to_string(frames),
+                                     "-a", "duration:20"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+    return TWiresharkHome::Tshark(args);
 }
 
 // Sends `frames` once the capture has opened the channel: the program writes
@@ -131,16 +154,15 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     // Four runs of tshark side by side: the interface list, a capture into a
     // file at 125 kbit/s in Extended mode, a live one with -T fields on a second
     // adapter, and one of a port that cannot be opened.
-    auto sim = std::make_unique<TSeeedSimulator>();
-    ASSERT_TRUE(sim->Start()) << sim->LastError();
-    auto liveSim = std::make_unique<TSeeedSimulator>();
-    ASSERT_TRUE(liveSim->Start()) << liveSim->LastError();
+    auto sim = TWiresharkHome::StartSim();
+    auto liveSim = TWiresharkHome::StartSim();
     const std::string file = home.File("capture.pcapng");
-    TChild list({kTshark, "-D"});
+    TChild list(TWiresharkHome::Tshark({"-D"}));
     TChild toFile(
         CaptureArgs(*sim, frames.size(), {"-o", pref + ".rate:125000", "-o", pref + ".extended:true", "-w", file}));
     TChild live(CaptureArgs(*liveSim, frames.size(), WithFields({})));
-    TChild missing({kTshark, "-i", kIface, "-o", pref + ".port:/dev/tcm-missing-port", "-a", "duration:2"});
+    TChild missing(
+        TWiresharkHome::Tshark({"-i", kIface, "-o", pref + ".port:/dev/tcm-missing-port", "-a", "duration:2"}));
 
     EXPECT_EQ(list.WaitExit(30000), 0) << list.ErrText;
     EXPECT_NE(list.OutText.find(std::string(". ") + kIface + " (Seeed USB-CAN adapter"), std::string::npos)
@@ -161,7 +183,7 @@ TEST(Extcap, TsharkFindsItAndCapturesTheSimulatorsFrames)
     ASSERT_EQ(settings.size(), 2u);
     EXPECT_EQ(settings[1].Rate, 125000);
     EXPECT_TRUE(settings[1].Extended);
-    TChild read(WithFields({kTshark, "-r", file}));
+    TChild read(TWiresharkHome::Tshark(WithFields({"-r", file})));
 
     // Live with -T fields, at the default rate.
     EXPECT_EQ(live.WaitExit(30000), 0) << live.ErrText;
