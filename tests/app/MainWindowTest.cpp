@@ -442,7 +442,12 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     // The Periodic item runs every 50 ms from the opening on.
     WaitFor([&] { return std::chrono::steady_clock::now() - opened > std::chrono::milliseconds(500); }, 4000);
     QTest::mouseClick(PortButton(), Qt::LeftButton);
-    QTest::qWait(100); // what was written before the close reaches the adapter
+    ASSERT_FALSE(w.IsChannelOpen(0));
+    // What was written before the close reaches the adapter: every frame the trace shows as sent.
+    size_t written = 0;
+    for (int32_t i = 0; i < w.CurrentTrace()->Count(); ++i)
+        written += w.CurrentTrace()->Item(i)->Outgoing && w.CurrentTrace()->Item(i)->Id == 0x200 ? 1 : 0;
+    ASSERT_TRUE(WaitFor([&] { return FramesWithId(sim, 0x200).size() >= written; }));
     const size_t atClose = FramesWithId(sim, 0x200).size();
     QTest::qWait(150);
     const auto periodic = FramesWithId(sim, 0x200);
