@@ -310,7 +310,7 @@ TEST(Slcan, MisuseNeitherGrowsTheBridgeNorLosesFramesUnnoticedNorSharesTheTermin
     answers += Drain(port, 100);
     sim->HoldReading(false);
     const auto acknowledged = std::count(answers.begin(), answers.end(), 'z');
-    ::usleep(300000);
+    ASSERT_TRUE(sim->WaitAllRead(10000)); // what the terminal held
     const auto reached = static_cast<long>(sim->ReceivedFrames().size());
     EXPECT_GT(acknowledged, reached);
     EXPECT_EQ(Ask(port, "O\r"), "\r");

@@ -159,6 +159,16 @@ bool TSeeedSimulator::WaitFramesSent(uint64_t count, uint32_t timeoutMs) const
                             [&]() TCM_REQUIRES(Lock) { return Count.FramesSent >= count; });
 }
 
+bool TSeeedSimulator::WaitAllRead(uint32_t timeoutMs) const
+{
+    tcm::TMutexLock lock(Lock);
+    // The first empty read counted may have ended just before the call; the
+    // second began after it.
+    const uint64_t until = EmptyReads + 2;
+    return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&]() TCM_REQUIRES(Lock) { return EmptyReads >= until; });
+}
+
 void TSeeedSimulator::SendFrame(const TCanFrame& frame)
 {
     const TSeeedPacketFrame packet(frame);
@@ -199,7 +209,11 @@ void TSeeedSimulator::ReadLoop()
         const int got = Pty->Read(buffer, kReadChunk, kReadWaitMs);
         if (got > 0) {
             HandleBytes(buffer, static_cast<size_t>(got));
-        } else if (got < 0) {
+        } else if (got == 0) {
+            tcm::TMutexLock guard(Lock);
+            ++EmptyReads;
+            Changed.notify_all();
+        } else {
             // A failing master may fail at once and for ever: wait a little
             // instead of spinning.
             tcm::SleepMs(kRetryAfterErrorMs);

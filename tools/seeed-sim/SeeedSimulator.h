@@ -109,6 +109,10 @@ public:
     bool WaitFramesReceived(uint64_t count, uint32_t timeoutMs) const;
     bool WaitSettingsReceived(uint64_t count, uint32_t timeoutMs) const;
     bool WaitFramesSent(uint64_t count, uint32_t timeoutMs) const;
+    // Waits until everything the computer wrote before the call has been read
+    // and handled: two reads begun since then found the terminal empty. False on
+    // time-out, as while reading is held.
+    bool WaitAllRead(uint32_t timeoutMs) const;
 
     // Injection: a frame packet or raw bytes written after the output already queued,
     // through the same paced link, whatever the mode and even when silent.
@@ -151,6 +155,7 @@ private:
     std::vector<uint8_t> ByteHistory TCM_GUARDED_BY(Lock);
     uint64_t FramesSinceClear TCM_GUARDED_BY(Lock) = 0;
     uint64_t SettingsSinceClear TCM_GUARDED_BY(Lock) = 0;
+    uint64_t EmptyReads TCM_GUARDED_BY(Lock) = 0; // reads that found the terminal empty
     TCounters Count TCM_GUARDED_BY(Lock);
     TTrafficGenerator Generator; // writer thread only, but created here
 };
