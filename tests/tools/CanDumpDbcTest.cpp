@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <future>
 
 #include "SeeedSimulator.h"
 #include "signals/CanmatrixOracle.h"
@@ -85,17 +86,21 @@ TEST(CanDumpDbc, ReportsFileProblems)
 TEST(CanDumpDbc, SendsFramesComposedFromSignalsAsCanmatrixEncodesThem)
 {
     const std::string dbc = kDbcDir + "data/vehicle.dbc";
+    // canmatrix composes the same frames while the monitor runs.
+    auto byCanmatrix = std::async(std::launch::async, [&] {
+        return CanmatrixEncode(dbc,
+                               {{608, false, {"ENGINE_SPEED=2000.125", "GEAR=Drive", "AMBIENT_TEMP=-7.5"}},
+                                {1275, false, {"4WD_MODE=4WD low", "2ND_AXLE_TORQUE=-12.35"}},
+                                {0x0CF004FE, true, {"EngSpeed=1500"}}},
+                               "cp1252");
+    });
     auto sim = std::make_unique<TSeeedSimulator>(TSeeedSimOptions{});
     ASSERT_TRUE(sim->Start()) << sim->LastError();
     TChild dump({TCM_CAN_DUMP_EXE, "--port", sim->PortPath(), "--duration", "0.1", "--dbc", dbc, "--send-signals",
                  "ENGINE_DATA:ENGINE_SPEED=2000.125,GEAR=Drive,AMBIENT_TEMP=-7.5", "--send-signals",
                  "2017_5:4WD_MODE=4WD low,2ND_AXLE_TORQUE=-12.35", "--send-signals", "EEC1:EngSpeed=1500"});
     ASSERT_EQ(dump.WaitExit(20000), 0) << dump.ErrText;
-    const auto theirs = CanmatrixEncode(dbc,
-                                        {{608, false, {"ENGINE_SPEED=2000.125", "GEAR=Drive", "AMBIENT_TEMP=-7.5"}},
-                                         {1275, false, {"4WD_MODE=4WD low", "2ND_AXLE_TORQUE=-12.35"}},
-                                         {0x0CF004FE, true, {"EngSpeed=1500"}}},
-                                        "cp1252");
+    const auto theirs = byCanmatrix.get();
     std::vector<std::string> sent;
     for (const TCanFrame& f : sim->ReceivedFrames()) {
         if (f.Id == 0x7A5)
