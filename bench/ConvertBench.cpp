@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcStats.h"
 #include "record/RecordWriter.h"
 #include "support/TempDir.h"
 
@@ -90,18 +91,6 @@ long FileSize(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
-
-std::string LoadAverage()
-{
-    char text[64] = {};
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (!std::fgets(text, sizeof text, f))
-            text[0] = 0;
-        std::fclose(f);
-    }
-    std::string s(text);
-    return s.substr(0, s.find(' ', s.find(' ', s.find(' ') + 1) + 1));
 }
 
 // The median of three runs, by CPU time.

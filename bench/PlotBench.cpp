@@ -368,15 +368,8 @@ int main(int argc, char** argv)
         else if (arg == "--screenshots" && i + 1 < argc)
             ScreenshotDir = QString::fromLocal8Bit(argv[++i]);
     }
-    std::printf("Conditions: %s display, %ld processors online, load average read at start: ",
-                qgetenv("QT_QPA_PLATFORM").constData(), sysconf(_SC_NPROCESSORS_ONLN));
-    std::fflush(stdout);
-    if (FILE* load = std::fopen("/proc/loadavg", "r")) {
-        char text[64] = {};
-        if (std::fgets(text, sizeof text, load))
-            std::fputs(text, stdout);
-        std::fclose(load);
-    }
+    std::printf("Conditions: %s display, %ld processors online, load average read at start: %s\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
 
     TempDir dir;
     tcm::SetProgramDirOverride(dir.Path());

@@ -51,3 +51,12 @@ inline double ProcessCpuSeconds(pid_t pid)
 {
     return StatCpuSeconds("/proc/" + std::to_string(pid) + "/stat");
 }
+
+// The system's load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
+inline std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
