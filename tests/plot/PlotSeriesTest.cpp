@@ -3,17 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "plot/PlotFeed.h"
 #include "signals/DbcReader.h"
+#include "support/FullDisk.h"
 #include "views/TarvenixTrace.h"
 
 namespace {
@@ -38,22 +34,6 @@ void ExpectSame(const TPlotSpan& mine, const TPlotSpan& theirs)
     EXPECT_EQ(mine.First, theirs.First);
     EXPECT_EQ(mine.Last, theirs.Last);
 }
-
-// A cache folder of the test's own (the plot's file goes there), removed at the end.
-struct TCacheHome {
-    TCacheHome()
-    {
-        char name[] = "/tmp/tcm-cache-XXXXXX";
-        Root = mkdtemp(name);
-        setenv("XDG_CACHE_HOME", Root.c_str(), 1);
-    }
-    ~TCacheHome()
-    {
-        unsetenv("XDG_CACHE_HOME");
-        std::filesystem::remove_all(Root);
-    }
-    std::string Root;
-};
 
 long RssFileKiB()
 {
@@ -111,28 +91,19 @@ TEST(PlotStorage, PagesLeaveMemoryAndAFullDiskNamesThePlotsFile)
         EXPECT_EQ(feed.StorageProblem(), "");
     }
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlim_t limit = 3 * kPlotBlockBytes;
-        const rlimit fsize{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &fsize);
+    const int result = RunWithFileLimit(3 * kPlotBlockBytes, [&] {
         TPlotFeed feed;
         FeedCounter(feed, kFrames / 4);
         int fault = FirstWrongSample(feed.Samples(0), kFrames / 4) == -1 ? 0 : 1;
         const std::string problem = feed.StorageProblem();
-        if (problem.rfind("Plot storage: Unable to grow the plot sample file in the cache folder " + home.Root +
-                              "/TarvenixCanMonitor (error 27",
+        if (problem.rfind("Plot storage: Unable to grow the plot sample file in the cache folder " +
+                              home.Folder().string() + " (error 27",
                           0) != 0 ||
             problem.find("New samples are kept in memory.") == std::string::npos)
             fault |= 2;
-        _exit(fault);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: samples wrong, 2: the problem's text wrong";
+        return fault;
+    });
+    EXPECT_EQ(result, 0) << "1: samples wrong, 2: the problem's text wrong, above 127: a signal";
 }
 
 TEST(PlotSeries, SummaryLookupsAndColumnsMatchTheSamples)

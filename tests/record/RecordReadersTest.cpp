@@ -1,15 +1,13 @@
 // Trace entries into recordings, damaged input through our readers, and write failures.
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <system_error>
 
 #include "RecordTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/FullDisk.h"
 #include "support/TempDir.h"
 #include "views/TarvenixTrace.h"
 
@@ -266,12 +264,7 @@ TEST(RecordWriters, AFullDiskLeavesWholeRecordsThatPythonCanReads)
     for (TRecordFormat format : {TRecordFormat::Candump, TRecordFormat::Asc, TRecordFormat::Trc}) {
         const std::string extensions = RecordFormatEntry(format).Extensions;
         const std::string path = dir.File("full" + extensions.substr(0, extensions.find(' ')));
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{70001, 70001};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
+        const int status = RunWithFileLimit(70001, [&] {
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             auto writer = CreateRecordWriter(format, fd, path);
             try {
@@ -281,11 +274,9 @@ TEST(RecordWriters, AFullDiskLeavesWholeRecordsThatPythonCanReads)
                     writer->Write(f);
                 }
             } catch (const std::system_error& e) {
-                ::_exit(e.code().value() == EFBIG ? 0 : 1);
+                return e.code().value() == EFBIG ? 0 : 1;
             }
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        });
         ASSERT_EQ(status, 0) << RecordFormatName(format);
         const std::string text = ReadWholeFile(path);
         EXPECT_LT(text.size(), 70001u);

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/Logger.h"
+#include "support/FullDisk.h"
 #include "views/TarvenixTrace.h"
 
 namespace fs = std::filesystem;
@@ -64,25 +63,6 @@ int OpenFilesIn(const fs::path& folder)
     }
     return n;
 }
-
-struct TCacheHome {
-    TCacheHome()
-    {
-        char name[] = "/tmp/tcm-cache-XXXXXX";
-        Root = mkdtemp(name);
-        const char* old = std::getenv("XDG_CACHE_HOME");
-        Old = old ? old : "";
-        setenv("XDG_CACHE_HOME", Root.c_str(), 1);
-    }
-    ~TCacheHome()
-    {
-        Old.empty() ? unsetenv("XDG_CACHE_HOME") : setenv("XDG_CACHE_HOME", Old.c_str(), 1);
-        fs::remove_all(Root);
-    }
-    fs::path Folder() const { return Root / "TarvenixCanMonitor"; }
-    fs::path Root;
-    std::string Old;
-};
 
 } // namespace
 
@@ -169,13 +149,7 @@ TEST(TraceStorage, AConsumerThatKeepsUpNeedsNoCacheFile)
 TEST(TraceStorage, AFullDiskIsToldOnceAndTheNewestEntriesStay)
 {
     TCacheHome home;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlim_t limit = 3 * kBlock * sizeof(TTarvenixTraceItem);
-        const rlimit fsize{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &fsize);
+    const int result = RunWithFileLimit(3 * kBlock * sizeof(TTarvenixTraceItem), [&] {
         TLogger logger;
         TTarvenixTraceList trace;
         trace.SetLogger(&logger);
@@ -193,12 +167,10 @@ TEST(TraceStorage, AFullDiskIsToldOnceAndTheNewestEntriesStay)
             fault |= 4;
         if (!logger.IsEmpty())
             fault |= 8;
-        _exit(fault);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: entries wrong, 2: notice wrong, 4: entries after Clear, 8: told twice";
+        return fault;
+    });
+    EXPECT_EQ(result, 0) << "1: entries wrong, 2: notice wrong, 4: entries after Clear, 8: told twice, above 127: "
+                            "a signal";
 }
 
 // A capture past 2^31 and 2^32 entries keeps counting and finding its entries;
@@ -235,13 +207,7 @@ TEST(TraceStorage, CountsPastTwoToThe32AndATraceThatCanKeepNoMoreSaysSoOnce)
     return;
 #endif
     TCacheHome home;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlim_t fileLimit = 2 * kBlock * sizeof(TTarvenixTraceItem);
-        const rlimit fsize{fileLimit, fileLimit};
-        setrlimit(RLIMIT_FSIZE, &fsize);
+    const int result = RunWithFileLimit(2 * kBlock * sizeof(TTarvenixTraceItem), [&] {
         // Room for about thirty more blocks in memory.
         long pages = 0;
         if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
@@ -271,10 +237,7 @@ TEST(TraceStorage, CountsPastTwoToThe32AndATraceThatCanKeepNoMoreSaysSoOnce)
             if (FirstWrongEntry(trace, 0, added) != -1)
                 fault |= 8;
         }
-        _exit(fault);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not full, 2: not turned away, 4: notices wrong, 8: entries wrong";
+        return fault;
+    });
+    EXPECT_EQ(result, 0) << "1: not full, 2: not turned away, 4: notices wrong, 8: entries wrong, above 127: a signal";
 }
