@@ -34,13 +34,10 @@ struct TRun {
 // Runs `args` under `env`, as nobody when `unprivileged` and we are root.
 TRun RunAs(const std::vector<std::string>& args, const std::vector<std::string>& env, bool unprivileged)
 {
-    std::vector<std::string> command;
-    if (unprivileged && ::geteuid() == 0)
-        command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    command.push_back("/usr/bin/env");
+    std::vector<std::string> command = {"/usr/bin/env"};
     command.insert(command.end(), env.begin(), env.end());
     command.insert(command.end(), args.begin(), args.end());
-    TChild child(command);
+    TChild child(unprivileged ? AsUserWhenRoot(std::move(command)) : command);
     TRun run;
     run.Exit = child.WaitExit(60000);
     run.Out = child.OutText;

@@ -17,6 +17,15 @@ extern char** environ;
 
 using TChildClock = std::chrono::steady_clock;
 
+// `args` run as the unprivileged user nobody when we are root (root passes
+// over the permissions and locks a user's program meets), else as they are.
+inline std::vector<std::string> AsUserWhenRoot(std::vector<std::string> args)
+{
+    if (::geteuid() == 0)
+        args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    return args;
+}
+
 class TChild {
 public:
     // Starts `args[0]` with the other arguments; stdout and stderr are piped back.

@@ -42,14 +42,10 @@ public:
     std::string File(const std::string& name) const { return Dir.File(name); }
 
     // tshark with `args`, as nobody when we are root.
-    static std::vector<std::string> Tshark(const std::vector<std::string>& args)
+    static std::vector<std::string> Tshark(std::vector<std::string> args)
     {
-        std::vector<std::string> command;
-        if (::geteuid() == 0)
-            command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-        command.push_back(kTshark);
-        command.insert(command.end(), args.begin(), args.end());
-        return command;
+        args.insert(args.begin(), kTshark);
+        return AsUserWhenRoot(std::move(args));
     }
     // A simulator whose port tshark's user may open.
     static std::unique_ptr<TSeeedSimulator> StartSim()

@@ -268,10 +268,10 @@ TEST(Slcan, MisuseNeitherGrowsTheBridgeNorLosesFramesUnnoticedNorSharesTheTermin
     // over that lock, so the second opener is the unprivileged user nobody.
     ASSERT_EQ(::chmod(terminal.c_str(), 0666), 0);
     const auto openAsNobody = [&] {
-        TChild other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", kPython, "-c",
-                      "import os,sys\ntry: os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY); print('opened')\n"
-                      "except OSError as e: print(e.errno)",
-                      terminal});
+        TChild other(AsUserWhenRoot({kPython, "-c",
+                                     "import os,sys\ntry: os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY); "
+                                     "print('opened')\nexcept OSError as e: print(e.errno)",
+                                     terminal}));
         other.WaitExit(5000);
         return other.OutText;
     };
