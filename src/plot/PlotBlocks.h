@@ -28,8 +28,8 @@ template <typename T> class TPlotBlocks {
 
 public:
     static constexpr int64_t kPerBlock = static_cast<int64_t>(kPlotBlockBytes / sizeof(T));
-    // Values copied from the file at a time: a few hundred microseconds of
-    // drawing's reading each, small enough to stay in the processor's cache.
+    // Values copied from the file at a time: 64 KiB, few enough reads for a
+    // wide drawing and small enough to stay in the processor's cache.
     static constexpr int64_t kPerChunk = static_cast<int64_t>((size_t{64} << 10) / sizeof(T));
 
     // `keepCached`: a full block leaves this process's memory but stays in the

@@ -47,7 +47,7 @@ void TPlotSeries::Clear()
     FirstUs = LastUs = 0;
 }
 
-int64_t TPlotSeries::Find(int64_t timeUs) const
+int64_t TPlotSeries::LowerBound(int64_t timeUs) const
 {
     // Down from the top level: among the (at most kFanout) spans below the one found
     // a level higher, the first whose last time reaches `timeUs`. Past the
@@ -67,11 +67,6 @@ int64_t TPlotSeries::Find(int64_t timeUs) const
     while (start < end && Samples[start].TimeUs < timeUs)
         ++start;
     return start;
-}
-
-int64_t TPlotSeries::LowerBound(int64_t timeUs) const
-{
-    return Find(timeUs);
 }
 
 int TPlotSeries::SpanLevelAt(int64_t i, int64_t end, int coarsest) const
@@ -108,8 +103,8 @@ void TPlotSeries::Columns(int64_t fromUs, int64_t toUs, int columns, std::vector
     out.assign(static_cast<size_t>(std::max(columns, 0)), TPlotSpan());
     if (columns <= 0 || toUs <= fromUs || Count() == 0)
         return;
-    const int64_t first = Find(fromUs);
-    const int64_t end = Find(toUs);
+    const int64_t first = LowerBound(fromUs);
+    const int64_t end = LowerBound(toUs);
     // The coarsest level whose spans hold at most a column's samples: a span
     // counted in the column of its middle is then at most half a pixel off.
     const double perColumn = static_cast<double>(end - first) / columns;

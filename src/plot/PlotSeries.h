@@ -93,8 +93,6 @@ public:
 private:
     // Samples one span of `level` covers (level -1: a sample).
     static constexpr int64_t SpanSamples(int level) { return int64_t{1} << (kFanoutBits * (level + 1)); }
-    // First sample index at or after `timeUs`.
-    int64_t Find(int64_t timeUs) const;
     // The level of the largest complete span that starts at sample `i`, ends
     // by `end` and is of level `coarsest` or below; -1 for a single sample.
     int SpanLevelAt(int64_t i, int64_t end, int coarsest) const;
