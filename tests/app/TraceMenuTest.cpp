@@ -187,7 +187,7 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
 
     // A long save shows its progress; Cancel removes the partial file.
     TCanFrame frame;
-    while (trace.Count() < 3000000)
+    while (trace.Count() < 1000000)
         trace.AddFrame(frame, false);
     Menu->ProgressDelayMs = 0;
     tcmtest::TProgressCanceller cancel(w, 5);

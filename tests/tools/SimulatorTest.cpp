@@ -63,9 +63,9 @@ TEST(SeeedSimulator, LoopbackEchoesEveryFrameByteForByte)
     EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Loopback);
     EXPECT_EQ(sim.Counters().FramesEchoed, 3u);
 
-    // Nothing else comes: loopback generates no traffic.
+    // Nothing else comes in 50 periods of the rate: loopback generates no traffic.
     std::vector<uint8_t> more;
-    EXPECT_EQ(port.ReadSome(more, 200), 0);
+    EXPECT_EQ(port.ReadSome(more, 50), 0);
     EXPECT_EQ(sim.Counters().FramesGenerated, 0u);
     EXPECT_EQ(sim.ReceivedBytes().size(), 20u + 20u + 40u);
 }
@@ -82,7 +82,7 @@ TEST(SeeedSimulator, IdleBeforeSettingsAndSilentNeverAnswer)
         ASSERT_TRUE(port.Write(TSeeedPacketFrame(Probe())));
         ASSERT_TRUE(sim.WaitFramesReceived(1, 2000));
         std::vector<uint8_t> got;
-        EXPECT_EQ(port.ReadSome(got, 200), 0) << "an adapter without settings answered";
+        EXPECT_EQ(port.ReadSome(got, 50), 0) << "an adapter without settings answered";
         EXPECT_EQ(sim.State(), TSeeedSimulator::TState::Idle);
     });
     {
@@ -97,7 +97,7 @@ TEST(SeeedSimulator, IdleBeforeSettingsAndSilentNeverAnswer)
         ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeNormal)));
         ASSERT_TRUE(sim.WaitSettingsReceived(2, 2000));
         std::vector<uint8_t> got;
-        EXPECT_EQ(port.ReadSome(got, 200), 0) << "a silent adapter answered";
+        EXPECT_EQ(port.ReadSome(got, 50), 0) << "a silent adapter answered";
         // It still heard everything.
         EXPECT_EQ(sim.ReceivedFrames().size(), 1u);
         EXPECT_EQ(sim.ReceivedSettings().size(), 2u);
@@ -171,7 +171,7 @@ TEST(SeeedSimulator, NormalModeReportsNumberedTrafficAtItsRate)
     const size_t total = in.Frames.size();
     const std::vector<TCanFrame> generated(in.Frames.begin(), in.Frames.end() - 1);
     ExpectContiguous(generated, TTrafficGenerator(o), 0);
-    in.ReadFor(port, 100); // 500 periods of the traffic
+    in.ReadFor(port, 50); // 250 periods of the traffic
     EXPECT_EQ(in.Frames.size(), total) << "traffic after the switch to loopback";
     EXPECT_EQ(in.Bytes.size(), 20u * total);
     EXPECT_EQ(sim.Counters().FramesSent, generated.size());
@@ -262,7 +262,7 @@ TEST(SeeedSimulator, AReaderThatStallsSeesItsLossAsGapsAndOnlyWholePackets)
     const auto stallEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (sim.Counters().FramesOverrun == 0 && std::chrono::steady_clock::now() < stallEnd)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    in.ReadFrames(port, in.Frames.size() + 3000, 10000);
+    in.ReadFrames(port, in.Frames.size() + 2000, 10000);
     ASSERT_TRUE(port.Write(TSeeedPacketSetAndStart(kStd250, kSeeedModeLoopback)));
     ReadUntilQuiet(in, port, 300);
 
