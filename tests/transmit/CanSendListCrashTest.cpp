@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kItems = 10000;
+constexpr int kItems = 4000;
 
 void Fill(TCanSendList& list, const std::string& captionPrefix, int32_t period)
 {
