@@ -99,7 +99,7 @@ TEST(RecordTools, BlfReadByTsharkAndPythonCanAndBack)
     TempDir dir;
     // Enough frames for several log containers, so that containers follow one another.
     std::vector<TRecordFrame> frames;
-    for (int round = 0; round < 400; ++round)
+    for (int round = 0; round < 250; ++round)
         for (auto f : MixedCapture()) {
             f.WallUs += round * 100000;
             frames.push_back(f);
