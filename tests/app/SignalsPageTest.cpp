@@ -17,7 +17,10 @@
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <algorithm>
 #include <future>
+#include <numeric>
+#include <vector>
 
 #include "../adapter/GuiTestSupport.h"
 #include "WindowTestFixture.h"
@@ -151,7 +154,12 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
     // The tool tip of a table line lists its message and signals.
     pages->setCurrentIndex(0);
     QTest::qWait(20);
-    for (int i = 0; i < table->LineCount(); ++i) {
+    // The line of a frame the database lacks comes first: a tip once shown
+    // takes a moment to hide.
+    std::vector<int> lines(static_cast<size_t>(table->LineCount()));
+    std::iota(lines.begin(), lines.end(), 0);
+    std::stable_partition(lines.begin(), lines.end(), [&](int i) { return table->Line(i)->Row.Id == 0x123; });
+    for (const int i : lines) {
         const QRect rect = table->visualItemRect(table->Line(i));
         QHelpEvent help(QEvent::ToolTip, rect.center(), table->viewport()->mapToGlobal(rect.center()));
         QApplication::sendEvent(table->viewport(), &help);
@@ -159,7 +167,7 @@ TEST_F(SignalsWindow, RememberedDatabaseDecodesTheTableOnTheSignalsPage)
         if (table->Line(i)->Row.Id == 0x64) {
             EXPECT_EQ(tip.rfind("EngineData\nEngineSpeed = " + cell(0, 2) + " rpm\nCoolantTemp = ", 0), 0u) << tip;
         } else if (table->Line(i)->Row.Id == 0x123) {
-            EXPECT_TRUE(WaitFor([] { return !QToolTip::isVisible(); })); // not in the database
+            EXPECT_EQ(tip, ""); // not in the database
         }
     }
 
