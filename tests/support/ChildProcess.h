@@ -1,5 +1,6 @@
 #pragma once
 // A program run as a child process in tests, with its stdout and stderr piped back.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,16 +32,16 @@ public:
     // Starts `args[0]` with the other arguments; stdout and stderr are piped back.
     explicit TChild(std::vector<std::string> args)
     {
+        // Close-on-exec, so that a child started meanwhile by another thread
+        // does not hold this one's pipes open after it has ended.
         int out[2];
         int err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0)
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
