@@ -117,6 +117,7 @@ protected:
 
 TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
 {
+    StartPythonCan(); // it reads the files at the end
     TSeeedSimOptions traffic;
     traffic.FramesPerSecond = 6000;
     traffic.IdKind = TSimIdKind::Mixed;
@@ -206,6 +207,7 @@ TEST_F(TraceMenu, SavesTheTraceWhileFramesArriveInFilesTheToolsRead)
 
 TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
 {
+    StartPythonCan(); // it reads the files at the end
     TSeeedSimOptions traffic;
     traffic.FramesPerSecond = 4000;
     traffic.IdKind = TSimIdKind::Mixed;

@@ -264,11 +264,22 @@ private:
     tcm::TMutex Lock;
 };
 
+TPythonCanReader& PythonCan()
+{
+    static TPythonCanReader reader;
+    return reader;
+}
+
 } // namespace
+
+void StartPythonCan()
+{
+    PythonCan();
+}
 
 std::vector<std::vector<TSeenFrame>> ReadWithPythonCan(const std::vector<TPythonCanFile>& files)
 {
-    static TPythonCanReader reader;
+    TPythonCanReader& reader = PythonCan();
     std::vector<std::string> paths;
     for (const auto& file : files)
         paths.push_back(file.Path);

@@ -38,7 +38,8 @@ std::string RunTool(std::vector<std::string> args);
 // Frames as `tshark -T fields` prints them with ParseTsharkFields' field list.
 extern const std::vector<std::string> kTsharkFields;
 std::vector<TSeenFrame> ParseTsharkFields(const std::string& output, bool withDirection);
-// Frames as python-can's can.LogReader reads them under /usr/bin/python3 (Debian's modules).
+// Frames as python-can's can.LogReader reads them under /usr/bin/python3 (Debian's modules),
+// in one interpreter for the whole test program.
 std::vector<TSeenFrame> ReadWithPythonCan(const std::string& path, bool withDirection);
 // The same for several files in one run of the interpreter: their frames in the order given.
 struct TPythonCanFile {
@@ -46,6 +47,9 @@ struct TPythonCanFile {
     bool WithDirection = false;
 };
 std::vector<std::vector<TSeenFrame>> ReadWithPythonCan(const std::vector<TPythonCanFile>& files);
+// Starts that interpreter ahead of the first read, so that its start (the
+// import of can) overlaps a test's own steps.
+void StartPythonCan();
 
 // Same frames in the same order; times within 1 ms, absolute or (relative) since each list's first frame.
 void CompareFrames(const std::vector<TSeenFrame>& expected, const std::vector<TSeenFrame>& actual, bool relative,
