@@ -84,6 +84,7 @@ std::unique_ptr<TChild> StartDump(std::vector<std::string> args)
 
 TEST(CanDumpInput, EveryFormatConvertedIntoEveryOtherAndReadBackByTheRealTools)
 {
+    StartPythonCan(); // it reads the conversions' files at the end
     TempDir dir;
     // A TRC of python-can's own, for our reader, while the conversions run.
     const std::string pythonTrc = dir.File("python.trc");
