@@ -1,12 +1,9 @@
 #include "RecordTestSupport.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <sstream>
 
 #include "core/CanText.h"
@@ -185,82 +182,48 @@ namespace {
 // tab-separated paths at a time and answers with each file's frames, then "end".
 class TPythonCanReader {
 public:
-    TPythonCanReader()
-    {
-        const char* script =
-            "import can, sys\n"
-            "for request in sys.stdin:\n"
-            "    for path in request.rstrip('\\n').split('\\t'):\n"
-            "        print('file')\n"
-            "        try:\n"
-            "            for m in can.LogReader(path):\n"
-            "                print('%.6f\\t%d\\t%d\\t%d\\t%d\\t%s\\t%d' % (m.timestamp, m.arbitration_id,\n"
-            "                      m.is_extended_id, m.is_remote_frame, m.dlc, bytes(m.data).hex().upper(),\n"
-            "                      0 if m.is_rx else 1))\n"
-            "        except Exception as e:\n"
-            "            print('error\\t%s: %r' % (path, e))\n"
-            "    print('end', flush=True)\n";
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        char* argv[] = {const_cast<char*>(kPython), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
-        if (::access(kPython, X_OK) != 0 || posix_spawn(&Pid, kPython, &actions, nullptr, argv, environ) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        Requests = ::fdopen(in[1], "w");
-        Answers = ::fdopen(out[0], "r");
-    }
     ~TPythonCanReader()
     {
-        if (Requests)
-            std::fclose(Requests); // the interpreter's input ends, and so does it
-        if (Pid > 0)
-            ::waitpid(Pid, nullptr, 0);
-        if (Answers)
-            std::fclose(Answers);
+        Python.CloseInput(); // the interpreter's input ends, and so does it
+        Python.WaitExit(10000);
     }
 
-    // The lines answered for `paths`, or nothing when the interpreter is not there.
+    // The lines answered for `paths`.
     std::vector<std::string> Read(const std::vector<std::string>& paths)
     {
         tcm::TMutexLock guard(Lock);
-        std::vector<std::string> lines;
-        if (Pid <= 0 || !Requests || !Answers) {
-            ADD_FAILURE() << kPython << " with python-can is needed: install the test tools (TCM_TEST_TOOLS=1 "
-                          << "scripts/setup.sh)";
-            return lines;
-        }
         std::string request;
         for (const auto& path : paths)
             request += (request.empty() ? "" : "\t") + path;
-        std::fprintf(Requests, "%s\n", request.c_str());
-        std::fflush(Requests);
-        char* line = nullptr;
-        size_t size = 0;
-        bool ended = false;
-        for (ssize_t n; !ended && (n = ::getline(&line, &size, Answers)) > 0;) {
-            std::string text(line, static_cast<size_t>(n) - (line[n - 1] == '\n' ? 1 : 0));
-            ended = text == "end";
-            if (!ended)
-                lines.push_back(std::move(text));
+        std::vector<std::string> lines;
+        EXPECT_TRUE(Python.Write(request + "\n"))
+            << kPython << " with python-can is needed: install the test tools (TCM_TEST_TOOLS=1 scripts/setup.sh)";
+        for (std::string line = Python.ReadLine(120000); line != "end"; line = Python.ReadLine(120000)) {
+            if (line.empty()) {
+                ADD_FAILURE() << "python-can ended before it had read " << request << ": " << Python.ErrText;
+                break;
+            }
+            lines.push_back(line);
         }
-        std::free(line);
-        EXPECT_TRUE(ended) << "python-can ended before it had read " << request;
         return lines;
     }
 
 private:
     static constexpr const char* kPython = "/usr/bin/python3";
-    pid_t Pid = -1;
-    std::FILE* Requests = nullptr;
-    std::FILE* Answers = nullptr;
+    static constexpr const char* kScript =
+        "import can, sys\n"
+        "for request in sys.stdin:\n"
+        "    for path in request.rstrip('\\n').split('\\t'):\n"
+        "        print('file')\n"
+        "        try:\n"
+        "            for m in can.LogReader(path):\n"
+        "                print('%.6f\\t%d\\t%d\\t%d\\t%d\\t%s\\t%d' % (m.timestamp, m.arbitration_id,\n"
+        "                      m.is_extended_id, m.is_remote_frame, m.dlc, bytes(m.data).hex().upper(),\n"
+        "                      0 if m.is_rx else 1))\n"
+        "        except Exception as e:\n"
+        "            print('error\\t%s: %r' % (path, e))\n"
+        "    print('end', flush=True)\n";
+    TChild Python{{kPython, "-c", kScript}, true};
     tcm::TMutex Lock;
 };
 

@@ -2,6 +2,7 @@
 // A program run as a child process in tests, with its stdout and stderr piped back.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -29,19 +30,24 @@ inline std::vector<std::string> AsUserWhenRoot(std::vector<std::string> args)
 
 class TChild {
 public:
-    // Starts `args[0]` with the other arguments; stdout and stderr are piped back.
-    explicit TChild(std::vector<std::string> args)
+    // Starts `args[0]` with the other arguments; stdout and stderr are piped back,
+    // and with `withInput` its stdin comes from Write.
+    explicit TChild(std::vector<std::string> args, bool withInput = false)
     {
         // Close-on-exec, so that a child started meanwhile by another thread
         // does not hold this one's pipes open after it has ended.
         int out[2];
         int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        int in[2] = {-1, -1};
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
+            (withInput && ::pipe2(in, O_CLOEXEC) != 0))
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        if (withInput)
+            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -51,8 +57,11 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
+        if (withInput)
+            ::close(in[0]);
         Out = out[0];
         Err = err[0];
+        In = in[1];
     }
     TChild(const TChild&) = delete;
     TChild& operator=(const TChild&) = delete;
@@ -66,9 +75,42 @@ public:
             ::close(Out);
         if (Err >= 0)
             ::close(Err);
+        CloseInput();
     }
 
     bool Started() const { return Pid > 0; }
+    // Writes all of `text` to the child's stdin (started `withInput`); false
+    // when the child is not there to read it.
+    bool Write(const std::string& text)
+    {
+        // A child that has ended would raise SIGPIPE, which ends a test program:
+        // this thread holds it back and takes it.
+        sigset_t pipeSignal;
+        sigset_t before;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+        size_t done = 0;
+        while (Pid > 0 && done < text.size()) {
+            const ssize_t n = ::write(In, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        const timespec now{};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) > 0) {}
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return Pid > 0 && done == text.size();
+    }
+    // Ends the child's stdin.
+    void CloseInput()
+    {
+        if (In >= 0)
+            ::close(In);
+        In = -1;
+    }
     pid_t Id() const { return Pid; }
 
     // Waits until the program has a handler for `sig` (its SigCgt mask in
@@ -162,6 +204,7 @@ private:
     pid_t Pid = -1;
     int Out = -1;
     int Err = -1;
+    int In = -1;
     bool Exited = false;
 };
 
