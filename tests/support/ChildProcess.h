@@ -39,8 +39,7 @@ public:
         int out[2];
         int err[2];
         int in[2] = {-1, -1};
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
-            (withInput && ::pipe2(in, O_CLOEXEC) != 0))
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || (withInput && ::pipe2(in, O_CLOEXEC) != 0))
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
