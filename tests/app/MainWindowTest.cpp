@@ -454,7 +454,7 @@ TEST_F(MainWindow, TransmitGridSendsThroughTheSimulatorAndItsEditsAreSavedAtExit
     EXPECT_EQ(periodic.size(), atClose); // nothing after closing (three periods)
     // About 6 in 0.3 s; the bounds only catch a sender that never runs or runs
     // without its period (bench_periodic measures the intervals).
-    EXPECT_GE(periodic.size(), 3u);
+    EXPECT_GE(periodic.size(), 2u);
     EXPECT_LE(periodic.size(), 14u);
 
     // The trace shows the sends as outgoing entries.
