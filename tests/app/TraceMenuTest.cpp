@@ -298,6 +298,67 @@ TEST_F(TraceMenu, RecordsEveryFrameAcrossAClearUntilStoppedOrAWriteFails)
     }
 }
 
+TEST_F(TraceMenu, OpensRecordingsIntoTraceAndTableWhileTheChannelIsClosed)
+{
+    TSeeedSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    TfmMain& w = OpenWindow(sim);
+    w.CloseChannel(0, false);
+    ASSERT_TRUE(Action("actOpenRecording")->isEnabled());
+
+    // A candump log with a malformed line; 0x100 comes after 20, 10 and 20 ms.
+    const std::string log = Dir.File("bench.log");
+    const std::string frames = "(1700000000.000000) can0 100#0102\n"
+                               "(1700000000.020000) can0 100#0304\n"
+                               "(1700000000.030000) can0 100#0506\n"
+                               "(1700000000.035000) can0 18DAF110#R\n"
+                               "(1700000000.050000) can0 100#0708\n";
+    const std::string last = "(1700000000.070000) can0 7FF#AA\n";
+    ASSERT_TRUE(WriteWholeFile(log, frames + "(1700000000.060000) can0 not-a-frame\n" + last));
+    Choose("actOpenRecording", log);
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_NE(Errors[0].find(log + ": 1 malformed part was skipped:\n" + log + ": line 6"), std::string::npos)
+        << Errors[0];
+    TTarvenixTraceList& trace = *w.CurrentTrace();
+    ASSERT_EQ(trace.Count(), 6);
+    EXPECT_EQ(trace.Item(3)->FormatLine(),
+              "IN  ts: " + std::to_string(static_cast<uint32_t>(1700000000035ULL)) + "  id: 18DAF110  l: 0  Request");
+    EXPECT_EQ(trace.WallTimeUs(*trace.Item(5)), 1700000000070000);
+    EXPECT_EQ(w.findChild<TTraceView*>("mTrace")->Lines().LineCount(), 6);
+
+    // The table as if the frames had been received: latest data, counts, smoothed periods.
+    auto* table = w.findChild<TListViewFrameTable*>("TableView");
+    ASSERT_EQ(table->topLevelItemCount(), 3);
+    const char* rows[3][5] = {
+        {"100", "2", "07 08", "4", "19"}, {"7FF", "1", "AA", "1", "0"}, {"18DAF110", "0", "Request", "1", "0"}};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 5; ++c)
+            EXPECT_EQ(table->topLevelItem(r)->text(c).toStdString(), rows[r][c]) << r << "," << c;
+
+    // The same frames as Vector ASC from log2asc, one turned into a sent frame: it
+    // goes to the trace as outgoing and stays out of the table.
+    ASSERT_TRUE(WriteWholeFile(Dir.File("clean.log"), frames + last));
+    std::string asc = RunTool({"/usr/bin/log2asc", "-I", Dir.File("clean.log"), "can0"});
+    const size_t sent = asc.find("7FF             Rx");
+    ASSERT_NE(sent, std::string::npos) << asc;
+    asc.replace(sent + 16, 2, "Tx");
+    ASSERT_TRUE(WriteWholeFile(Dir.File("bench.asc"), asc));
+    Errors.clear();
+    Choose("actOpenRecording", Dir.File("bench.asc"));
+    EXPECT_TRUE(Errors.empty()) << Errors[0];
+    ASSERT_EQ(trace.Count(), 6);
+    EXPECT_TRUE(trace.Item(5)->Outgoing);
+    EXPECT_EQ(table->topLevelItemCount(), 2);
+    EXPECT_EQ(table->topLevelItem(0)->text(4).toStdString(), "19");
+
+    // What cannot be opened says why, and leaves the views as they were.
+    Choose("actOpenRecording", Dir.File("missing.blf"));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_NE(Errors[0].find(Dir.File("missing.blf")), std::string::npos);
+    EXPECT_EQ(trace.Count(), 6);
+    EXPECT_EQ(table->topLevelItemCount(), 2);
+}
+
 TEST_F(TraceMenu, AFileStepThatFailsOrIsRefusedKeepsTheCaptureAndTheOldFile)
 {
     TSeeedSimOptions traffic;
@@ -413,67 +474,6 @@ TEST_F(TraceMenu, AFileStepThatFailsOrIsRefusedKeepsTheCaptureAndTheOldFile)
     Choose("actOpenRecording", Dir.File("two.log"));
     EXPECT_TRUE(questions.empty());
     EXPECT_TRUE(Errors.empty()) << Errors[0];
-}
-
-TEST_F(TraceMenu, OpensRecordingsIntoTraceAndTableWhileTheChannelIsClosed)
-{
-    TSeeedSimulator sim;
-    ASSERT_TRUE(sim.Start());
-    TfmMain& w = OpenWindow(sim);
-    w.CloseChannel(0, false);
-    ASSERT_TRUE(Action("actOpenRecording")->isEnabled());
-
-    // A candump log with a malformed line; 0x100 comes after 20, 10 and 20 ms.
-    const std::string log = Dir.File("bench.log");
-    const std::string frames = "(1700000000.000000) can0 100#0102\n"
-                               "(1700000000.020000) can0 100#0304\n"
-                               "(1700000000.030000) can0 100#0506\n"
-                               "(1700000000.035000) can0 18DAF110#R\n"
-                               "(1700000000.050000) can0 100#0708\n";
-    const std::string last = "(1700000000.070000) can0 7FF#AA\n";
-    ASSERT_TRUE(WriteWholeFile(log, frames + "(1700000000.060000) can0 not-a-frame\n" + last));
-    Choose("actOpenRecording", log);
-    ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_NE(Errors[0].find(log + ": 1 malformed part was skipped:\n" + log + ": line 6"), std::string::npos)
-        << Errors[0];
-    TTarvenixTraceList& trace = *w.CurrentTrace();
-    ASSERT_EQ(trace.Count(), 6);
-    EXPECT_EQ(trace.Item(3)->FormatLine(),
-              "IN  ts: " + std::to_string(static_cast<uint32_t>(1700000000035ULL)) + "  id: 18DAF110  l: 0  Request");
-    EXPECT_EQ(trace.WallTimeUs(*trace.Item(5)), 1700000000070000);
-    EXPECT_EQ(w.findChild<TTraceView*>("mTrace")->Lines().LineCount(), 6);
-
-    // The table as if the frames had been received: latest data, counts, smoothed periods.
-    auto* table = w.findChild<TListViewFrameTable*>("TableView");
-    ASSERT_EQ(table->topLevelItemCount(), 3);
-    const char* rows[3][5] = {
-        {"100", "2", "07 08", "4", "19"}, {"7FF", "1", "AA", "1", "0"}, {"18DAF110", "0", "Request", "1", "0"}};
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 5; ++c)
-            EXPECT_EQ(table->topLevelItem(r)->text(c).toStdString(), rows[r][c]) << r << "," << c;
-
-    // The same frames as Vector ASC from log2asc, one turned into a sent frame: it
-    // goes to the trace as outgoing and stays out of the table.
-    ASSERT_TRUE(WriteWholeFile(Dir.File("clean.log"), frames + last));
-    std::string asc = RunTool({"/usr/bin/log2asc", "-I", Dir.File("clean.log"), "can0"});
-    const size_t sent = asc.find("7FF             Rx");
-    ASSERT_NE(sent, std::string::npos) << asc;
-    asc.replace(sent + 16, 2, "Tx");
-    ASSERT_TRUE(WriteWholeFile(Dir.File("bench.asc"), asc));
-    Errors.clear();
-    Choose("actOpenRecording", Dir.File("bench.asc"));
-    EXPECT_TRUE(Errors.empty()) << Errors[0];
-    ASSERT_EQ(trace.Count(), 6);
-    EXPECT_TRUE(trace.Item(5)->Outgoing);
-    EXPECT_EQ(table->topLevelItemCount(), 2);
-    EXPECT_EQ(table->topLevelItem(0)->text(4).toStdString(), "19");
-
-    // What cannot be opened says why, and leaves the views as they were.
-    Choose("actOpenRecording", Dir.File("missing.blf"));
-    ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_NE(Errors[0].find(Dir.File("missing.blf")), std::string::npos);
-    EXPECT_EQ(trace.Count(), 6);
-    EXPECT_EQ(table->topLevelItemCount(), 2);
 }
 
 TEST_F(TraceMenu, TheRecordingShowsOnEveryPageAndEveryEndingNamesTheFileAndTheTraceIsComplete)
