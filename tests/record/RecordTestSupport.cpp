@@ -188,13 +188,13 @@ public:
         Python.WaitExit(10000);
     }
 
-    // The lines answered for `paths`.
-    std::vector<std::string> Read(const std::vector<std::string>& paths)
+    // The lines answered for `files`.
+    std::vector<std::string> Read(const std::vector<TPythonCanFile>& files)
     {
         tcm::TMutexLock guard(Lock);
         std::string request;
-        for (const auto& path : paths)
-            request += (request.empty() ? "" : "\t") + path;
+        for (const auto& file : files)
+            request += (request.empty() ? "" : "\t") + file.Path;
         std::vector<std::string> lines;
         EXPECT_TRUE(Python.Write(request + "\n"))
             << kPython << " with python-can is needed: install the test tools (TCM_TEST_TOOLS=1 scripts/setup.sh)";
@@ -242,12 +242,8 @@ void StartPythonCan()
 
 std::vector<std::vector<TSeenFrame>> ReadWithPythonCan(const std::vector<TPythonCanFile>& files)
 {
-    TPythonCanReader& reader = PythonCan();
-    std::vector<std::string> paths;
-    for (const auto& file : files)
-        paths.push_back(file.Path);
     std::vector<std::vector<TSeenFrame>> read;
-    for (const auto& line : reader.Read(paths)) {
+    for (const auto& line : PythonCan().Read(files)) {
         if (line == "file") {
             read.emplace_back();
             continue;

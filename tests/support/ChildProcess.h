@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WriteAll.h"
+
 extern char** environ;
 
 using TChildClock = std::chrono::steady_clock;
@@ -82,26 +84,18 @@ public:
     // when the child is not there to read it.
     bool Write(const std::string& text)
     {
-        // A child that has ended would raise SIGPIPE, which ends a test program:
-        // this thread holds it back and takes it.
+        // A child that has ended raises SIGPIPE, which would end the test
+        // program: this thread holds it back and takes it.
         sigset_t pipeSignal;
         sigset_t before;
         sigemptyset(&pipeSignal);
         sigaddset(&pipeSignal, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
-        size_t done = 0;
-        while (Pid > 0 && done < text.size()) {
-            const ssize_t n = ::write(In, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
+        const bool written = Pid > 0 && tcm::WriteAll(In, text.data(), text.size()) == 0;
         const timespec now{};
         while (sigtimedwait(&pipeSignal, nullptr, &now) > 0) {}
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
-        return Pid > 0 && done == text.size();
+        return written;
     }
     // Ends the child's stdin.
     void CloseInput()
