@@ -29,6 +29,9 @@ TPlotBytesDialog::TPlotBytesDialog(uint32_t id, bool extended, QWidget* parent)
     setWindowTitle("Plot bytes of " + QString::fromStdString(FormatCanId(id, !extended)));
     setAccessibleName("Plot bytes");
     auto* fill = new QVBoxLayout(this);
+    // The frame named in the dialog too: not every desktop shows a dialog's title.
+    auto* heading = Named(new QLabel("<b>" + windowTitle() + "</b>"), "lbPlotBytesFrame", "Frame");
+    fill->addWidget(heading);
     rbByte = Named(new QRadioButton("A byte"), "rbPlotByte", "Plot a whole byte");
     rbBits = Named(new QRadioButton("A bit range"), "rbPlotBits", "Plot a bit range");
     rbByte->setChecked(true);

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -177,6 +178,7 @@ TEST(PlotWindow, SignalsOfARecordingPlottedZoomedAndPanned)
         // of the diagnosis message's bytes 2 and 3, chosen in its dialog.
         w.AskPlotBytes = [](uint32_t id, bool extended) {
             TPlotBytesDialog dialog(id, extended);
+            EXPECT_EQ(dialog.findChild<QLabel*>("lbPlotBytesFrame")->text(), "<b>Plot bytes of 514</b>");
             dialog.rbBits->setChecked(true);
             dialog.seStartBit->setValue(23);
             dialog.seLength->setValue(12);
